@@ -1,0 +1,19 @@
+// CFieldControlApp: the program from start to end. Refuses to run while a
+// window of the program (by caption) exists, runs the login window, then the
+// main window for the chosen company.
+#pragma once
+
+#include "framework/WinApp.h"
+
+class CFieldControlApp : public CWinApp {
+public:
+    bool InitInstance() override;
+
+    // True when no top-level window has this caption; otherwise that window
+    // (or the pop-up it has open) is restored and brought to the front.
+    static bool IsFirstInstance(const char* caption);
+};
+
+// Captions of the two windows, also what the single-instance check seeks.
+constexpr const char* kLoginCaption = "Quorvel加速场控登录";
+constexpr const char* kMainCaption = "Quorvel加速场控";

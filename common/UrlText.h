@@ -1,0 +1,10 @@
+// Makes a typed text safe to place in a URL query without changing its
+// bytes more than needed: the characters that would change the URL's meaning
+// (space, "#", "&", "%", "+", "?") and control characters are percent-encoded;
+// everything else, bytes above 0x7F included, goes out as it is.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+std::string EscapeUrlText(std::string_view text);

@@ -1,0 +1,300 @@
+#include "framework/Dialog.h"
+
+#include <vector>
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/combobox.h>
+#include <wx/dialog.h>
+#include <wx/gauge.h>
+#include <wx/listctrl.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "framework/DialogUnits.h"
+#include "framework/Icons.h"
+#include "framework/LocalText.h"
+#include "framework/MessageBox.h"
+
+namespace {
+
+std::vector<CDialog*>& ModalStack()
+{
+    static std::vector<CDialog*> stack;
+    return stack;
+}
+
+const DialogTemplate& TemplateOrDie(int templateId)
+{
+    const DialogTemplate* t = FindDialogTemplate(templateId);
+    wxASSERT_MSG(t, "unknown dialog template");
+    return *t;
+}
+
+long DialogWindowStyle(unsigned style)
+{
+    long wxStyle = wxCAPTION;
+    if (style & DLG_SYSMENU)
+        wxStyle |= wxSYSTEM_MENU | wxCLOSE_BOX;
+    if (style & DLG_MINIMIZEBOX)
+        wxStyle |= wxMINIMIZE_BOX;
+    return wxStyle;
+}
+
+wxWindow* CreateNativeControl(wxWindow* parent, const ControlTemplate& c, const wxPoint& pos,
+                              const wxSize& size)
+{
+    wxString text = Utf8ToWx(c.text);
+    long border = (c.style & CTL_BORDER) ? wxBORDER_SIMPLE : 0;
+    switch (c.kind) {
+    case ControlKind::Static:
+        return new wxStaticText(parent, c.id, text, pos, size,
+                                wxST_NO_AUTORESIZE | ((c.style & CTL_CENTER) ? wxALIGN_CENTRE_HORIZONTAL : 0));
+    case ControlKind::GroupBox:
+        return new wxStaticBox(parent, c.id, text, pos, size);
+    case ControlKind::Edit:
+        return new wxTextCtrl(parent, c.id, text, pos, size, (c.style & CTL_PASSWORD) ? wxTE_PASSWORD : 0);
+    case ControlKind::ComboBox:
+        // Inserting at an index never sorts, as CB_INSERTSTRING does not.
+        return new wxComboBox(parent, c.id, text, pos, size, 0, nullptr, wxCB_DROPDOWN);
+    case ControlKind::ListView:
+        return new wxListCtrl(parent, c.id, pos, size, wxLC_REPORT | border);
+    case ControlKind::ProgressBar:
+        return new wxGauge(parent, c.id, 100, pos, size);
+    case ControlKind::Button:
+        break;
+    }
+    return new wxButton(parent, c.id, text, pos, size);
+}
+
+}  // namespace
+
+// The wx window of a CDialog; forwards what the dialog class handles.
+class CDialogWindow : public wxDialog {
+public:
+    CDialogWindow(CDialog& owner, const DialogTemplate& t)
+        : wxDialog(nullptr, wxID_ANY, Utf8ToWx(t.caption), wxDefaultPosition, wxDefaultSize,
+                   DialogWindowStyle(t.style)),
+          m_owner(owner)
+    {
+        Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { m_owner.OnClose(); });
+        Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
+            bool handled = false;
+            m_owner.OnKey(event.GetKeyCode(), handled);
+            if (!handled)
+                event.Skip();
+        });
+        Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { m_owner.SendCommand(event.GetId()); });
+    }
+
+private:
+    CDialog& m_owner;
+};
+
+CDialog::CDialog(int templateId) : m_template(TemplateOrDie(templateId)) {}
+
+CDialog::~CDialog()
+{
+    DestroyWindow();
+}
+
+void CDialog::BuildWindow()
+{
+    m_pWindow = new CDialogWindow(*this, m_template);
+    wxFont font = DialogFont(m_template.fontFace, m_template.fontPoints);
+    m_pWindow->SetFont(font);
+    DialogUnits du = DialogUnits::ForFont(m_pWindow, font);
+    m_pWindow->SetClientSize(du.X(m_template.cx), du.Y(m_template.cy));
+    for (const ControlTemplate& c : m_template.controls) {
+        wxWindow* control = CreateNativeControl(m_pWindow, c, wxPoint(du.X(c.x), du.Y(c.y)),
+                                                wxSize(du.X(c.cx), du.Y(c.cy)));
+        if (c.style & CTL_HIDDEN)
+            control->Hide();
+        if (c.style & CTL_DISABLED)
+            control->Disable();
+        if ((c.style & CTL_DEFAULT) && wxDynamicCast(control, wxButton))
+            wxDynamicCast(control, wxButton)->SetDefault();
+        if (c.id != IDC_STATIC)
+            BindControl(c.id, control);
+    }
+    if (m_template.style & DLG_CENTER)
+        m_pWindow->CentreOnScreen();
+    m_hWnd = RegisterMessageTarget(this);
+}
+
+void CDialog::BindControl(int id, wxWindow* control)
+{
+    m_controls[id] = control;
+    control->Bind(wxEVT_KILL_FOCUS, [this, id](wxFocusEvent& event) {
+        event.Skip();
+        auto it = m_killFocus.find(id);
+        if (!m_bEnding && it != m_killFocus.end())
+            it->second();
+    });
+}
+
+bool CDialog::Create()
+{
+    if (m_pWindow)
+        return true;
+    m_bEnding = false;
+    m_nResult = IDCANCEL;
+    BuildWindow();
+    return OnInitDialog();
+}
+
+int CDialog::DoModal()
+{
+    Create();
+    if (!m_bEnding) {
+        ModalStack().push_back(this);
+        m_pWindow->ShowModal();
+        ModalStack().pop_back();
+    }
+    DestroyWindow();
+    return m_nResult;
+}
+
+void CDialog::DestroyWindow()
+{
+    if (!m_pWindow)
+        return;
+    m_bEnding = true;
+    UnregisterMessageTarget(m_hWnd);
+    m_hWnd = 0;
+    // Destroyed now, not at the next idle time as Destroy() would: a closed
+    // window must not linger with its caption (the single-instance check
+    // finds windows by caption). Never called from the window's own handlers.
+    delete m_pWindow;
+    m_pWindow = nullptr;
+    m_controls.clear();
+}
+
+void CDialog::EndDialog(int result)
+{
+    m_nResult = result;
+    m_bEnding = true;
+    if (m_pWindow && m_pWindow->IsModal())
+        m_pWindow->EndModal(result);
+}
+
+bool CDialog::OnInitDialog()
+{
+    return true;
+}
+
+void CDialog::OnOK()
+{
+    EndDialog(IDOK);
+}
+
+void CDialog::OnCancel()
+{
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::OnClose()
+{
+    SendCommand(IDCANCEL);
+}
+
+void CDialog::SendCommand(int id)
+{
+    if (m_bEnding)
+        return;
+    auto it = m_commands.find(id);
+    if (it != m_commands.end())
+        it->second();
+    else if (id == IDOK)
+        OnOK();
+    else if (id == IDCANCEL)
+        OnCancel();
+}
+
+void CDialog::OnKey(int keyCode, bool& handled)
+{
+    if (keyCode == WXK_ESCAPE) {
+        handled = true;
+        SendCommand(IDCANCEL);
+    } else if (keyCode == WXK_RETURN || keyCode == WXK_NUMPAD_ENTER) {
+        // Enter clicks the focused push button, else the default button if
+        // it is enabled, as a Windows dialog does.
+        handled = true;
+        wxWindow* focus = wxWindow::FindFocus();
+        if (focus && focus->GetParent() == m_pWindow && wxDynamicCast(focus, wxButton))
+            SendCommand(focus->GetId());
+        else if (wxWindow* ok = GetDlgItem(IDOK); !ok || ok->IsEnabled())
+            SendCommand(IDOK);
+    }
+}
+
+void CDialog::MapCommand(int id, Handler handler)
+{
+    m_commands[id] = std::move(handler);
+}
+
+void CDialog::MapKillFocus(int id, Handler handler)
+{
+    m_killFocus[id] = std::move(handler);
+}
+
+wxWindow* CDialog::GetDlgItem(int id) const
+{
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+void CDialog::SetDlgItemText(int id, const std::string& localText)
+{
+    if (wxWindow* control = GetDlgItem(id)) {
+        if (auto* edit = wxDynamicCast(control, wxTextCtrl))
+            edit->ChangeValue(LocalToWx(localText));  // no change event, like WM_SETTEXT
+        else
+            control->SetLabel(LocalToWx(localText));
+    }
+}
+
+std::string CDialog::GetDlgItemText(int id) const
+{
+    wxWindow* control = GetDlgItem(id);
+    if (!control)
+        return std::string();
+    if (auto* edit = wxDynamicCast(control, wxTextCtrl))
+        return WxToLocal(edit->GetValue());
+    return WxToLocal(control->GetLabel());
+}
+
+void CDialog::EnableDlgItem(int id, bool enable)
+{
+    if (wxWindow* control = GetDlgItem(id)) {
+        control->Enable(enable);
+        control->Refresh();
+    }
+}
+
+void CDialog::ShowDlgItem(int id, bool show)
+{
+    if (wxWindow* control = GetDlgItem(id))
+        control->Show(show);
+}
+
+void CDialog::SetIcon(int iconId)
+{
+    if (m_pWindow)
+        m_pWindow->SetIcon(LoadIcon(iconId));
+}
+
+int CDialog::MessageBox(const std::string& localText, const std::string& localCaption, UINT type)
+{
+    return ShowMessageBox(m_pWindow, localText, localCaption, type);
+}
+
+void CDialog::QueueMessage(HWND self, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    wxTheApp->CallAfter([=] { DispatchPostedMessage(self, msg, wParam, lParam); });
+}
+
+CDialog* GetActiveModalDialog()
+{
+    return ModalStack().empty() ? nullptr : ModalStack().back();
+}

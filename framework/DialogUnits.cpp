@@ -1,0 +1,56 @@
+#include "framework/DialogUnits.h"
+
+#include <wx/dcclient.h>
+#include <wx/fontenum.h>
+#include <wx/window.h>
+
+#include "framework/LocalText.h"
+
+namespace {
+
+// Windows' MulDiv: rounds half away from zero.
+int MulDiv(int value, int numerator, int denominator)
+{
+    long long product = static_cast<long long>(value) * numerator;
+    long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                         : (product - half) / denominator);
+}
+
+}  // namespace
+
+DialogUnits DialogUnits::ForFont(wxWindow* window, const wxFont& font)
+{
+    wxClientDC dc(window);
+    dc.SetFont(font);
+    wxCoord width = 0, height = 0;
+    dc.GetTextExtent("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", &width, &height);
+    DialogUnits units;
+    units.baseX = (width / 26 + 1) / 2;
+    units.baseY = dc.GetCharHeight();
+    return units;
+}
+
+int DialogUnits::X(int units) const
+{
+    return MulDiv(units, baseX, 4);
+}
+
+int DialogUnits::Y(int units) const
+{
+    return MulDiv(units, baseY, 8);
+}
+
+wxFont DialogFont(const char* face, int points)
+{
+    wxString faceName = Utf8ToWx(face);
+    for (const char* fallback : {"WenQuanYi Zen Hei", "Noto Sans CJK SC", "Droid Sans Fallback"}) {
+        if (wxFontEnumerator::IsValidFacename(faceName))
+            break;
+        faceName = fallback;
+    }
+    wxFontInfo info(points);
+    if (wxFontEnumerator::IsValidFacename(faceName))
+        info.FaceName(faceName);
+    return wxFont(info);
+}

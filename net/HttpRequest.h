@@ -1,0 +1,40 @@
+// CHttpRequest: one synchronous HTTP/1.0 GET into a caller's buffer.
+//
+// Every call opens its own transfer and closes it before returning; nothing
+// is reused between calls. Calls on one object may run on several threads at
+// once (the main window shares its object between the UI thread and its
+// worker): each call keeps its transfer state on its own stack, and the two
+// result members are atomic.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+enum HttpResult : int {
+    HTTP_RESULT_OK = 0,
+    HTTP_RESULT_BAD_URL = -1,      // null, empty, not http://, or could not be opened
+    HTTP_RESULT_NOT_SENT = -2,     // no connection, refused, time-out, or body cut short
+    HTTP_RESULT_BAD_STATUS = -3,   // status other than 200
+    HTTP_RESULT_TOO_LARGE = -4,    // body does not fit the buffer
+};
+
+class CHttpRequest {
+public:
+    // Agent text sent with every request.
+    static constexpr const char* kAgent = "KOVRA4.0 GET";
+    // The body is read in chunks of at most this many bytes.
+    static constexpr int kChunkSize = 4096;
+    static constexpr long kConnectTimeoutMs = 60000;
+
+    // Returns one of HttpResult. With a buffer of capacity > 0 the body is
+    // stored NUL-terminated; a chunk that would leave no room for the NUL
+    // ends the read with HTTP_RESULT_TOO_LARGE, keeping the chunks before
+    // it. Without a buffer only the status is looked at.
+    int Get(const char* url, char* buffer, int capacity);
+
+    // Status of the last response whose status line was read; calls that
+    // fail before that leave it alone.
+    std::atomic<int32_t> m_nStatusCode{0};
+    // Body bytes stored by the last Get.
+    std::atomic<uint32_t> m_nLength{0};
+};

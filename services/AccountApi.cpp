@@ -1,0 +1,70 @@
+#include "services/AccountApi.h"
+
+#include <chrono>
+#include <cstdio>
+#include <md5.h>
+#include <thread>
+
+#include "common/UrlText.h"
+#include "services/JsonText.h"
+
+int RetryWhileFailed(const std::function<int()>& attempt)
+{
+    int result = attempt();
+    for (int done = 1; result == ACCOUNT_FAILED && done < kAccountMaxAttempts; ++done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        result = attempt();
+    }
+    return result;
+}
+
+static std::string ServiceRoot(const ServiceEndpoint& service)
+{
+    return "http://" + service.host + ":" + std::to_string(service.port);
+}
+
+// The typed user name goes out as typed, but for the characters that would
+// end or change the query (see EscapeUrlText).
+std::string CompanyLookupUrl(const ServiceEndpoint& service, std::string_view userName)
+{
+    return ServiceRoot(service) + "/orbapi/api/getwwwcompinfo?username=" + EscapeUrlText(userName);
+}
+
+std::string LoginUrl(const ServiceEndpoint& service, std::string_view userName,
+                     std::string_view compId, std::string_view passwordDigest)
+{
+    return ServiceRoot(service) + "/orbapi/api/login?user_id=" + EscapeUrlText(userName) +
+           "&comp_id=" + std::string(compId) + "&password=" + std::string(passwordDigest);
+}
+
+std::string PasswordDigest(std::string_view password)
+{
+    MD5_CTX context;
+    unsigned char digest[MD5_DIGEST_LENGTH];
+    MD5Init(&context);
+    MD5Update(&context, reinterpret_cast<const unsigned char*>(password.data()), password.size());
+    MD5Final(digest, &context);
+    char hex[2 * MD5_DIGEST_LENGTH + 1];
+    for (int i = 0; i < MD5_DIGEST_LENGTH; ++i)
+        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
+int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies)
+{
+    Json::Value root;
+    if (!ParseJson(body, root) || !root.isArray() || root.empty())
+        return ACCOUNT_UNUSABLE;
+    for (const Json::Value& element : root)
+        companies.push_back({MemberText(element, "comp_id"), MemberText(element, "compname"),
+                             MemberText(element, "role_id")});
+    return ACCOUNT_OK;
+}
+
+int ParseLoginAnswer(std::string_view body)
+{
+    Json::Value root;
+    if (!ParseJson(body, root))
+        return ACCOUNT_UNUSABLE;
+    return MemberText(root, "result") == "0" ? ACCOUNT_OK : ACCOUNT_UNUSABLE;
+}

@@ -1,0 +1,39 @@
+// CLoginDlg: the login window (template 130). Leaving the user-name field
+// looks up the user's companies (the first is taken); "登录" sends the user
+// name, that company's id and the password's MD5, and closes with OK when
+// the account service accepts. Everything runs on the UI thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/Dialog.h"
+#include "net/HttpRequest.h"
+#include "services/AccountApi.h"
+
+class CLoginDlg : public CDialog {
+public:
+    CLoginDlg();
+
+    // The company id of the accepted login, UTF-8 as the service sent it.
+    std::string GetCompId() const { return m_strCompId; }
+
+    bool OnInitDialog() override;
+    void OnOK() override;
+
+    // Company lookup for the typed user name, with retries; nothing when the
+    // field is empty. Replaces the companies of an earlier lookup.
+    void LookupCompanies();
+    // One lookup request: ACCOUNT_OK, ACCOUNT_FAILED or ACCOUNT_UNUSABLE.
+    int FetchCompanies(const std::string& url);
+    // One login request: ACCOUNT_OK, ACCOUNT_FAILED or ACCOUNT_UNUSABLE.
+    int RequestLogin(const std::string& compId, const std::string& userName,
+                     const std::string& password);
+
+    std::string m_strCompId;               // company of the last "登录" that passed the checks
+    CHttpRequest m_request;                // both requests
+    std::vector<CompanyInfo> m_companies;  // same order as the combo's lines
+
+private:
+    int SelectedCompany() const;
+};

@@ -1,0 +1,41 @@
+#include "services/ServiceEndpoint.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr int kServicePort = 80;
+
+ServiceEndpoint Endpoint(const char* variable, const char* builtInHost)
+{
+    ServiceEndpoint endpoint{builtInHost, kServicePort};
+    const char* override = std::getenv(variable);
+    if (!override || !*override)
+        return endpoint;
+    std::string value = override;
+    size_t colon = value.rfind(':');
+    if (colon != std::string::npos && colon > 0 && value.find(']', colon) == std::string::npos) {
+        endpoint.host = value.substr(0, colon);
+        endpoint.port = std::atoi(value.c_str() + colon + 1);
+    } else {
+        endpoint.host = value;
+    }
+    return endpoint;
+}
+
+}  // namespace
+
+ServiceEndpoint AccountServiceEndpoint()
+{
+    return Endpoint("QUORVEL_ACCOUNT_HOST", QUORVEL_ACCOUNT_HOST_BUILTIN);
+}
+
+ServiceEndpoint MeetingServiceEndpoint()
+{
+    return Endpoint("QUORVEL_MEETING_HOST", QUORVEL_MEETING_HOST_BUILTIN);
+}
+
+ServiceEndpoint ResourceServiceEndpoint()
+{
+    return Endpoint("QUORVEL_RESOURCE_HOST", QUORVEL_RESOURCE_HOST_BUILTIN);
+}

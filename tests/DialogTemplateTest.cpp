@@ -1,0 +1,111 @@
+#include <atomic>
+#include <gtest/gtest.h>
+#include <thread>
+#include <wx/dialog.h>
+
+#include "framework/Dialog.h"
+#include "framework/DialogUnits.h"
+#include "framework/LocalText.h"
+#include "res/resource.h"
+#include "tests/support/GuiTest.h"
+
+namespace {
+
+class TemplateTest : public ::testing::TestWithParam<int> {};
+
+// Every control of the template stands where its dialog units say, with its
+// text and its initial states.
+TEST_P(TemplateTest, BuildsEveryControlAsTheTemplateSays)
+{
+    CDialog dialog(GetParam());
+    ASSERT_TRUE(dialog.Create());
+    const DialogTemplate& t = dialog.GetTemplate();
+    wxDialog* window = dialog.GetWindow();
+    DialogUnits du = DialogUnits::ForFont(window, window->GetFont());
+    EXPECT_EQ(window->GetTitle().utf8_string(), t.caption);
+    EXPECT_EQ(window->GetClientSize(), wxSize(du.X(t.cx), du.Y(t.cy)));
+
+    const wxWindowList& children = window->GetChildren();
+    ASSERT_EQ(children.size(), t.controls.size());
+    size_t i = 0;
+    for (wxWindow* child : children) {
+        const ControlTemplate& c = t.controls[i++];
+        SCOPED_TRACE(testing::Message() << "control " << c.id << " " << c.text);
+        if (c.id != IDC_STATIC) {
+            EXPECT_EQ(child->GetId(), c.id);
+            EXPECT_EQ(dialog.GetDlgItem(c.id), child);
+        }
+        EXPECT_EQ(child->GetPosition(), wxPoint(du.X(c.x), du.Y(c.y)));
+        EXPECT_EQ(child->GetSize(), wxSize(du.X(c.cx), du.Y(c.cy)));
+        EXPECT_EQ(child->IsShown(), !(c.style & CTL_HIDDEN));
+        EXPECT_EQ(child->IsEnabled(), !(c.style & CTL_DISABLED));
+        if (c.kind != ControlKind::Edit && c.kind != ControlKind::ComboBox &&
+            c.kind != ControlKind::ListView && c.kind != ControlKind::ProgressBar) {
+            EXPECT_EQ(child->GetLabel().utf8_string(), c.text);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_LOGIN_DIALOG));
+
+TEST(DialogUnits, ConvertLikeWindowsMulDiv)
+{
+    DialogUnits du;
+    du.baseX = 7;
+    du.baseY = 15;
+    EXPECT_EQ(du.X(396), 693);
+    EXPECT_EQ(du.Y(322), 604);  // 603.75 rounds up
+    EXPECT_EQ(du.X(2), 4);      // 3.5 rounds half away from zero
+    EXPECT_EQ(du.Y(0), 0);
+}
+
+class CountingDialog : public CDialog {
+public:
+    CountingDialog() : CDialog(IDD_LOGIN_DIALOG) {}
+    std::atomic<int> received{0};
+    WPARAM lastWParam = 0;
+
+protected:
+    void HandleMessage(UINT msg, WPARAM wParam, LPARAM) override
+    {
+        if (msg == WM_USER + 100) {
+            lastWParam = wParam;
+            ++received;
+        }
+    }
+};
+
+TEST(DialogMessages, PostedFromAWorkerArriveOnTheUiThreadUntilTheWindowCloses)
+{
+    CountingDialog dialog;
+    ASSERT_TRUE(dialog.Create());
+    HWND hwnd = dialog.GetSafeHwnd();
+    std::thread worker([hwnd] {
+        for (int i = 0; i < 10; ++i)
+            PostMessageA(hwnd, WM_USER + 100, 4, 0);
+    });
+    worker.join();
+    EXPECT_EQ(dialog.received, 0) << "delivered only when the UI thread runs";
+    PumpEvents();
+    EXPECT_EQ(dialog.received, 10);
+    EXPECT_EQ(dialog.lastWParam, 4u);
+
+    PostMessageA(hwnd, WM_USER + 100, 2, 0);
+    dialog.DestroyWindow();
+    PumpEvents();
+    EXPECT_EQ(dialog.received, 10) << "a message queued before the close is dropped";
+    EXPECT_FALSE(PostMessageA(hwnd, WM_USER + 100, 2, 0));
+}
+
+TEST(DialogTexts, LocalTextsRoundTripThroughControls)
+{
+    CDialog dialog(IDD_LOGIN_DIALOG);
+    ASSERT_TRUE(dialog.Create());
+    dialog.SetDlgItemText(IDC_USERNAME, "op@venue.cn");
+    EXPECT_EQ(dialog.GetDlgItemText(IDC_USERNAME), "op@venue.cn");
+    dialog.SetDlgItemText(IDOK, "登录");  // this test runs under a UTF-8 locale
+    EXPECT_EQ(dialog.GetDlgItemText(IDOK), "登录");
+    EXPECT_EQ(dialog.GetDlgItemText(4242), "");
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/HttpRequest.h"
+#include "net/SplitUrl.h"
+#include "tests/support/LoopbackServer.h"
+
+TEST(SplitUrl, TakesPortFromTheHostAndKeepsThePathWithItsQuery)
+{
+    UrlParts parts;
+    ASSERT_TRUE(SplitUrl("http://files.example:8080", parts));
+    EXPECT_EQ(parts.host, "files.example");
+    EXPECT_EQ(parts.port, 8080);
+    EXPECT_EQ(parts.path, "");
+
+    ASSERT_TRUE(SplitUrl("http://files.example/a/b.mp4?x=1&y=:2", parts));
+    EXPECT_EQ(parts.host, "files.example");
+    EXPECT_EQ(parts.port, 80);
+    EXPECT_EQ(parts.path, "/a/b.mp4?x=1&y=:2");
+
+    ASSERT_TRUE(SplitUrl("http://h:x9/p", parts));  // atoi of no digits
+    EXPECT_EQ(parts.port, 0);
+}
+
+TEST(SplitUrl, RefusesWhatItCannotHold)
+{
+    UrlParts parts;
+    EXPECT_FALSE(SplitUrl(nullptr, parts));
+    EXPECT_FALSE(SplitUrl("", parts));
+    EXPECT_FALSE(SplitUrl("https://files.example/a", parts));
+    EXPECT_TRUE(SplitUrl(("http://h/" + std::string(kUrlFieldMax - 1, 'p')).c_str(), parts));
+    EXPECT_FALSE(SplitUrl(("http://h/" + std::string(kUrlFieldMax, 'p')).c_str(), parts));
+    EXPECT_FALSE(SplitUrl(("http://" + std::string(kUrlFieldMax + 1, 'h') + "/").c_str(), parts));
+}
+
+class HttpRequestTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        auto& routes = m_server.Routes();
+        routes.Get("/text", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("hello", "text/plain");
+        });
+        routes.Get("/empty", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("", "text/plain");
+        });
+        routes.Get("/missing", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+        routes.Get("/denied", [](const httplib::Request&, httplib::Response& res) { res.status = 401; });
+        routes.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
+            res.set_redirect("/text");
+        });
+        routes.Get(R"(/bytes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+            res.set_content(Body(std::stoul(req.matches[1])), "application/octet-stream");
+        });
+        // Announces 1000 bytes, sends 500 and closes the connection.
+        routes.Get("/cut", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content_provider(1000, "application/octet-stream",
+                                     [](size_t offset, size_t, httplib::DataSink& sink) {
+                                         if (offset > 0)
+                                             return false;
+                                         std::string half(500, 'c');
+                                         sink.write(half.data(), half.size());
+                                         return true;
+                                     });
+        });
+        m_server.Start();
+    }
+
+    static std::string Body(size_t size)
+    {
+        std::string body(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            body[i] = static_cast<char>('a' + i % 23);
+        return body;
+    }
+
+    LoopbackServer m_server;
+    CHttpRequest m_request;
+};
+
+TEST_F(HttpRequestTest, SendsAnHttp10RequestWithTheAgentAndTheRawPath)
+{
+    char buffer[64] = {};
+    ASSERT_EQ(m_request.Get(m_server.Url("/text?a=1&b=%41").c_str(), buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "hello");
+    EXPECT_EQ(m_request.m_nLength, 5u);
+    EXPECT_EQ(m_request.m_nStatusCode, 200);
+    ASSERT_EQ(m_server.RequestCount(), 1u);
+    SeenRequest seen = m_server.Requests()[0];
+    EXPECT_EQ(seen.target, "/text?a=1&b=%41");
+    EXPECT_EQ(seen.version, "HTTP/1.0");
+    EXPECT_EQ(seen.agent, "KOVRA4.0 GET");
+}
+
+TEST_F(HttpRequestTest, AUrlWithOnlyHostAndPortRequestsTheRoot)
+{
+    char buffer[64];
+    m_request.Get(("http://" + m_server.HostPort()).c_str(), buffer, sizeof buffer);
+    ASSERT_EQ(m_server.RequestCount(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].target, "/");
+}
+
+TEST_F(HttpRequestTest, RefusedUrlsSendNothing)
+{
+    char buffer[64];
+    std::string tls = "https://" + m_server.HostPort() + "/text";
+    EXPECT_EQ(m_request.Get(tls.c_str(), buffer, sizeof buffer), HTTP_RESULT_BAD_URL);
+    EXPECT_EQ(m_request.Get("", buffer, sizeof buffer), HTTP_RESULT_BAD_URL);
+    EXPECT_EQ(m_request.Get(nullptr, buffer, sizeof buffer), HTTP_RESULT_BAD_URL);
+    std::string longPath = m_server.Url("/text?" + std::string(400, 'q'));
+    EXPECT_EQ(m_request.Get(longPath.c_str(), buffer, sizeof buffer), HTTP_RESULT_BAD_URL);
+    EXPECT_EQ(m_server.RequestCount(), 0u);
+}
+
+TEST_F(HttpRequestTest, ABodyOfCapacityMinusOneFitsWithItsNul)
+{
+    std::vector<char> buffer(10000, 'X');
+    ASSERT_EQ(m_request.Get(m_server.Url("/bytes/9999").c_str(), buffer.data(), 10000), 0);
+    EXPECT_EQ(std::string(buffer.data()), Body(9999));
+    EXPECT_EQ(m_request.m_nLength, 9999u);
+}
+
+TEST_F(HttpRequestTest, ABodyOfCapacityKeepsOnlyTheWholeChunksThatFitted)
+{
+    std::vector<char> buffer(10000, 'X');
+    ASSERT_EQ(m_request.Get(m_server.Url("/bytes/10000").c_str(), buffer.data(), 10000),
+              HTTP_RESULT_TOO_LARGE);
+    uint32_t stored = m_request.m_nLength;
+    EXPECT_LE(stored, 9999u);
+    // Reading stops at the first chunk that does not fit, never earlier.
+    EXPECT_GT(stored + CHttpRequest::kChunkSize, 9999u);
+    EXPECT_EQ(buffer[stored], '\0');
+    EXPECT_EQ(std::string(buffer.data(), stored), Body(stored));
+}
+
+TEST_F(HttpRequestTest, StatusOtherThan200FailsAndIsKept)
+{
+    char buffer[64];
+    EXPECT_EQ(m_request.Get(m_server.Url("/missing").c_str(), buffer, sizeof buffer),
+              HTTP_RESULT_BAD_STATUS);
+    EXPECT_EQ(m_request.m_nStatusCode, 404);
+    EXPECT_EQ(m_request.Get(m_server.Url("/denied").c_str(), buffer, sizeof buffer),
+              HTTP_RESULT_BAD_STATUS);
+    EXPECT_EQ(m_request.m_nStatusCode, 401);
+}
+
+TEST_F(HttpRequestTest, AnEmptyBodyIsAnEmptyText)
+{
+    char buffer[8];
+    std::fill(buffer, buffer + sizeof buffer, 'X');
+    ASSERT_EQ(m_request.Get(m_server.Url("/empty").c_str(), buffer, sizeof buffer), 0);
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(m_request.m_nLength, 0u);
+}
+
+TEST_F(HttpRequestTest, WithoutABufferOnlyTheStatusCounts)
+{
+    EXPECT_EQ(m_request.Get(m_server.Url("/bytes/100000").c_str(), nullptr, 0), 0);
+    EXPECT_EQ(m_request.m_nLength, 0u);
+    char buffer[4];
+    EXPECT_EQ(m_request.Get(m_server.Url("/text").c_str(), buffer, 0), 0);
+    EXPECT_EQ(m_request.Get(m_server.Url("/missing").c_str(), nullptr, 0), HTTP_RESULT_BAD_STATUS);
+}
+
+TEST_F(HttpRequestTest, ARefusedConnectionKeepsThePreviousStatus)
+{
+    char buffer[64];
+    m_request.Get(m_server.Url("/missing").c_str(), buffer, sizeof buffer);
+    std::string closed = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x";
+    EXPECT_EQ(m_request.Get(closed.c_str(), buffer, sizeof buffer), HTTP_RESULT_NOT_SENT);
+    EXPECT_EQ(m_request.m_nStatusCode, 404);
+}
+
+TEST_F(HttpRequestTest, ABodyCutShortIsAFailure)
+{
+    char buffer[4096];
+    EXPECT_EQ(m_request.Get(m_server.Url("/cut").c_str(), buffer, sizeof buffer), HTTP_RESULT_NOT_SENT);
+    EXPECT_EQ(m_request.m_nStatusCode, 200);
+}
+
+TEST_F(HttpRequestTest, FollowsRedirects)
+{
+    char buffer[64];
+    ASSERT_EQ(m_request.Get(m_server.Url("/moved").c_str(), buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "hello");
+}
+
+TEST_F(HttpRequestTest, OneObjectServesTwoThreadsAtOnce)
+{
+    auto hammer = [this](const std::string& path, const std::string& expected, int* failures) {
+        std::vector<char> buffer(70000);
+        for (int i = 0; i < 50; ++i) {
+            if (m_request.Get(m_server.Url(path).c_str(), buffer.data(), 70000) != 0 ||
+                std::string(buffer.data()) != expected)
+                ++*failures;
+        }
+    };
+    int failuresA = 0, failuresB = 0;
+    std::thread a(hammer, "/bytes/65000", Body(65000), &failuresA);
+    std::thread b(hammer, "/text", "hello", &failuresB);
+    a.join();
+    b.join();
+    EXPECT_EQ(failuresA, 0);
+    EXPECT_EQ(failuresB, 0);
+}

@@ -1,0 +1,223 @@
+#include <clocale>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <wx/combobox.h>
+
+#include "demo/DemoData.h"
+#include "demo/DemoServices.h"
+#include "res/resource.h"
+#include "services/AccountApi.h"
+#include "services/LoginDlg.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/LoopbackServer.h"
+
+namespace {
+
+const char* kPasswordMessage = "用户密码出错请检查用户名称和密码";
+
+bool IsLogin(const SeenRequest& r)
+{
+    return r.target.rfind("/orbapi/api/login?", 0) == 0;
+}
+
+bool IsLookup(const SeenRequest& r)
+{
+    return r.target.rfind("/orbapi/api/getwwwcompinfo?", 0) == 0;
+}
+
+class LoginDlgTest : public ::testing::Test {
+protected:
+    void TearDown() override { unsetenv("QUORVEL_ACCOUNT_HOST"); }
+
+    // Serves the demo account service.
+    void UseDemo()
+    {
+        MountDemoServices(m_server.Routes());
+        Serve();
+    }
+
+    // Serves a lookup with two companies and the given login answer.
+    void UseScript(int loginStatus, const std::string& loginBody)
+    {
+        m_server.Routes().Get("/orbapi/api/getwwwcompinfo", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"([{"comp_id":"c-1","compname":"第一公司","role_id":"1"},
+                               {"comp_id":"c-2","compname":"第二公司","role_id":"1"}])", "application/json");
+        });
+        m_server.Routes().Get("/orbapi/api/login", [=](const httplib::Request&, httplib::Response& res) {
+            res.status = loginStatus;
+            res.set_content(loginBody, "application/json");
+        });
+        Serve();
+    }
+
+    void Serve()
+    {
+        m_server.Start();
+        setenv("QUORVEL_ACCOUNT_HOST", m_server.HostPort().c_str(), 1);
+    }
+
+    // Types the fields, leaves the user name, presses "登录".
+    int SignIn(const std::string& user, const std::string& password)
+    {
+        return RunModal(m_dialog, [&] {
+            TypeInto(m_dialog, IDC_USERNAME, user);
+            TypeInto(m_dialog, IDC_PASSWORD, password);
+            LeaveControl(m_dialog, IDC_USERNAME);
+            m_dialog.SendCommand(IDOK);
+        });
+    }
+
+    size_t Count(bool (*kind)(const SeenRequest&)) const
+    {
+        size_t n = 0;
+        for (const SeenRequest& r : m_server.Requests())
+            n += kind(r) ? 1 : 0;
+        return n;
+    }
+
+    LoopbackServer m_server;
+    CLoginDlg m_dialog;
+    MessageBoxRecorder m_boxes;
+};
+
+TEST_F(LoginDlgTest, LeavingTheUserNameLooksUpCompaniesAndSelectsTheFirst)
+{
+    UseDemo();
+    ASSERT_TRUE(m_dialog.Create());
+    LeaveControl(m_dialog, IDC_USERNAME);
+    EXPECT_EQ(m_server.RequestCount(), 0u) << "an empty user name is never looked up";
+
+    TypeInto(m_dialog, IDC_USERNAME, kDemoUser);
+    LeaveControl(m_dialog, IDC_USERNAME);
+    ASSERT_EQ(m_server.RequestCount(), 1u);
+    EXPECT_EQ(m_server.Requests()[0].target,
+              std::string("/orbapi/api/getwwwcompinfo?username=") + kDemoUser);
+    auto* combo = wxDynamicCast(m_dialog.GetDlgItem(IDC_COMPANY), wxComboBox);
+    ASSERT_EQ(combo->GetCount(), 2u);
+    EXPECT_EQ(combo->GetString(0).utf8_string(), "Quorvel示范会展中心");
+    EXPECT_EQ(combo->GetSelection(), 0);
+    EXPECT_FALSE(combo->IsShown());
+
+    // Leaving it again replaces the list instead of adding to it.
+    LeaveControl(m_dialog, IDC_USERNAME);
+    EXPECT_EQ(combo->GetCount(), 2u);
+    EXPECT_EQ(m_dialog.m_companies.size(), 2u);
+    m_dialog.DestroyWindow();
+}
+
+TEST_F(LoginDlgTest, TheDemoUserSignsInWithTheFirstCompany)
+{
+    UseDemo();
+    EXPECT_EQ(SignIn(kDemoUser, kDemoPassword), IDOK);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    EXPECT_EQ(m_dialog.GetCompId(), "qv-1001");
+    std::vector<SeenRequest> seen = m_server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].target, std::string("/orbapi/api/login?user_id=") + kDemoUser +
+                                  "&comp_id=qv-1001&password=" + PasswordDigest(kDemoPassword));
+}
+
+TEST_F(LoginDlgTest, AWrongPasswordShowsTheMessageAfterOneAttempt)
+{
+    UseDemo();
+    EXPECT_EQ(SignIn(kDemoUser, "wrong"), IDCANCEL);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+    EXPECT_EQ(m_boxes.boxes[0].caption, "用户登录提示");
+    EXPECT_EQ(Count(IsLogin), 1u);
+}
+
+TEST_F(LoginDlgTest, ResultZeroAsNumberSignsIn)
+{
+    UseScript(200, R"({"result":0})");
+    EXPECT_EQ(SignIn("op", "pw"), IDOK);
+    EXPECT_EQ(m_dialog.GetCompId(), "c-1");
+}
+
+TEST_F(LoginDlgTest, ResultZeroAsTextSignsIn)
+{
+    UseScript(200, R"({"result":"0"})");
+    EXPECT_EQ(SignIn("op", "pw"), IDOK);
+}
+
+class RefusedLoginTest : public LoginDlgTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RefusedLoginTest, ShowsThePasswordMessageAfterOneAttempt)
+{
+    UseScript(200, GetParam());
+    EXPECT_EQ(SignIn("op", "pw"), IDCANCEL);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+    EXPECT_EQ(Count(IsLogin), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, RefusedLoginTest,
+                         ::testing::Values(R"({"result":"1"})", R"({"msg":"no result"})",
+                                           "<html>busy</html>"));
+
+TEST_F(LoginDlgTest, AFailingLoginRequestIsTriedSixTimes)
+{
+    UseScript(500, "");
+    EXPECT_EQ(SignIn("op", "pw"), IDCANCEL);
+    EXPECT_EQ(Count(IsLogin), 6u);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+}
+
+TEST_F(LoginDlgTest, AnUnreachableServiceShowsTheMessageAfterSixAttempts)
+{
+    UseScript(200, R"({"result":0})");
+    int result = RunModal(m_dialog, [&] {
+        TypeInto(m_dialog, IDC_USERNAME, "op");
+        TypeInto(m_dialog, IDC_PASSWORD, "pw");
+        LeaveControl(m_dialog, IDC_USERNAME);
+        std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+        setenv("QUORVEL_ACCOUNT_HOST", closed.c_str(), 1);
+        m_dialog.SendCommand(IDOK);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+    EXPECT_EQ(Count(IsLogin), 0u);
+}
+
+TEST_F(LoginDlgTest, EmptyFieldsNeverReachTheService)
+{
+    UseDemo();
+    SignIn("", "pw");
+    SignIn(kDemoUser, "");
+    ASSERT_EQ(m_boxes.boxes.size(), 2u);
+    EXPECT_EQ(m_boxes.boxes[0].text, "请输入用户名称");
+    EXPECT_EQ(m_boxes.boxes[1].text, "请输入用户密码");
+    EXPECT_EQ(m_boxes.boxes[1].caption, "gui_tests");  // the application's name
+    EXPECT_EQ(Count(IsLogin), 0u);
+    for (const SeenRequest& r : m_server.Requests())
+        EXPECT_NE(r.target, "/orbapi/api/getwwwcompinfo?username=");
+}
+
+TEST_F(LoginDlgTest, AnUnknownUserLooksUpAgainThenAsksForACorrectName)
+{
+    UseDemo();
+    EXPECT_EQ(SignIn("nobody@venue.cn", "pw"), IDCANCEL);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, "请输入正确用户名称！！！");
+    EXPECT_EQ(Count(IsLookup), 2u);
+    EXPECT_EQ(Count(IsLogin), 0u);
+}
+
+TEST_F(LoginDlgTest, AChineseUserNameIsSentAsGbkBytesUnderAGbkLocale)
+{
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "zh_CN.GBK"));
+    UseScript(200, R"({"result":0})");
+    int result = SignIn("张三", "密码");
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(result, IDOK);
+    std::vector<SeenRequest> seen = m_server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].target, "/orbapi/api/getwwwcompinfo?username=\xD5\xC5\xC8\xFD");
+    EXPECT_EQ(seen[1].target, "/orbapi/api/login?user_id=\xD5\xC5\xC8\xFD&comp_id=c-1&password=" +
+                                  PasswordDigest("\xC3\xDC\xC2\xEB"));
+}
+
+}  // namespace

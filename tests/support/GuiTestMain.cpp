@@ -1,0 +1,37 @@
+// Runs the window tests inside a real wx application on the X display given
+// by DISPLAY (scripts/test starts Xvfb). wx assertions fail the test.
+#include <clocale>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <wx/app.h>
+#include <wx/init.h>
+
+namespace {
+
+void FailOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg)
+{
+    ADD_FAILURE_AT(file.utf8_str(), line) << "wx assertion in " << func.utf8_str() << ": "
+                                          << cond.utf8_str() << " " << msg.utf8_str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "gui_tests need an X display (run them through scripts/test)\n");
+        return 1;
+    }
+    setenv("GDK_BACKEND", "x11", 1);
+    std::setlocale(LC_ALL, "");
+    wxApp::SetInstance(new wxApp);
+    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
+        return 1;
+    wxSetAssertHandler(FailOnAssert);
+    int result = RUN_ALL_TESTS();
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return result;
+}

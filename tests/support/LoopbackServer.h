@@ -1,0 +1,44 @@
+// An HTTP server on 127.0.0.1 (a free port) running on its own thread for
+// the length of a test, remembering every request it saw.
+#pragma once
+
+#include <httplib.h>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct SeenRequest {
+    std::string target;   // as on the request line, undecoded
+    std::string version;  // "HTTP/1.0"
+    std::string agent;
+    httplib::Params params;
+};
+
+class LoopbackServer {
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+
+    // Add routes to it, then Start.
+    httplib::Server& Routes() { return m_server; }
+    void Start();
+
+    int Port() const { return m_port; }
+    // "127.0.0.1:port", as the QUORVEL_*_HOST variables take it.
+    std::string HostPort() const;
+    std::string Url(const std::string& path) const;
+
+    std::vector<SeenRequest> Requests() const;
+    size_t RequestCount() const;
+
+private:
+    httplib::Server m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    mutable std::mutex m_lock;
+    std::vector<SeenRequest> m_requests;
+};
+
+// A port on 127.0.0.1 where nothing listens (bound, then closed).
+int ClosedLoopbackPort();
