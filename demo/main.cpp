@@ -1,5 +1,6 @@
 // quorvel-demo-services PORT: serves the demo account, meeting and resource
-// services on 127.0.0.1:PORT until it is stopped (SIGTERM or SIGINT).
+// services on 127.0.0.1:PORT until it is stopped (SIGTERM or SIGINT). Port 0
+// takes a free port; the first line printed names the address.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -10,8 +11,8 @@
 
 int main(int argc, char** argv)
 {
-    int port = argc > 1 ? std::atoi(argv[1]) : 0;
-    if (port <= 0 || port > 65535) {
+    int port = argc > 1 ? std::atoi(argv[1]) : -1;
+    if (port < 0 || port > 65535) {
         std::fprintf(stderr, "usage: %s PORT\n", argv[0]);
         return 2;
     }
@@ -25,8 +26,12 @@ int main(int argc, char** argv)
 
     httplib::Server server;
     MountDemoServices(server);
-    if (!server.bind_to_port("127.0.0.1", port)) {
-        std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", port);
+    if (port == 0)
+        port = server.bind_to_any_port("127.0.0.1");
+    else if (!server.bind_to_port("127.0.0.1", port))
+        port = -1;
+    if (port <= 0) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1:%s\n", argv[1]);
         return 1;
     }
     std::printf("demo services on http://127.0.0.1:%d\n", port);

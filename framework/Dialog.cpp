@@ -112,8 +112,8 @@ void CDialog::BuildWindow()
             control->Hide();
         if (c.style & CTL_DISABLED)
             control->Disable();
-        if ((c.style & CTL_DEFAULT) && wxDynamicCast(control, wxButton))
-            wxDynamicCast(control, wxButton)->SetDefault();
+        if (auto* button = dynamic_cast<wxButton*>(control); button && (c.style & CTL_DEFAULT))
+            button->SetDefault();
         if (c.id != IDC_STATIC)
             BindControl(c.id, control);
     }
@@ -221,7 +221,7 @@ void CDialog::OnKey(int keyCode, bool& handled)
         // it is enabled, as a Windows dialog does.
         handled = true;
         wxWindow* focus = wxWindow::FindFocus();
-        if (focus && focus->GetParent() == m_pWindow && wxDynamicCast(focus, wxButton))
+        if (focus && focus->GetParent() == m_pWindow && dynamic_cast<wxButton*>(focus))
             SendCommand(focus->GetId());
         else if (wxWindow* ok = GetDlgItem(IDOK); !ok || ok->IsEnabled())
             SendCommand(IDOK);
@@ -247,7 +247,7 @@ wxWindow* CDialog::GetDlgItem(int id) const
 void CDialog::SetDlgItemText(int id, const std::string& localText)
 {
     if (wxWindow* control = GetDlgItem(id)) {
-        if (auto* edit = wxDynamicCast(control, wxTextCtrl))
+        if (auto* edit = dynamic_cast<wxTextCtrl*>(control))
             edit->ChangeValue(LocalToWx(localText));  // no change event, like WM_SETTEXT
         else
             control->SetLabel(LocalToWx(localText));
@@ -259,7 +259,7 @@ std::string CDialog::GetDlgItemText(int id) const
     wxWindow* control = GetDlgItem(id);
     if (!control)
         return std::string();
-    if (auto* edit = wxDynamicCast(control, wxTextCtrl))
+    if (auto* edit = dynamic_cast<wxTextCtrl*>(control))
         return WxToLocal(edit->GetValue());
     return WxToLocal(control->GetLabel());
 }

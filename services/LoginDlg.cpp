@@ -24,7 +24,7 @@ void CLoginDlg::LookupCompanies()
     if (userName.empty())
         return;
     m_companies.clear();
-    if (auto* combo = wxDynamicCast(GetDlgItem(IDC_COMPANY), wxComboBox))
+    if (auto* combo = dynamic_cast<wxComboBox*>(GetDlgItem(IDC_COMPANY)))
         combo->Clear();
     std::string url = CompanyLookupUrl(AccountServiceEndpoint(), userName);
     RetryWhileFailed([&] { return FetchCompanies(url); });
@@ -38,7 +38,7 @@ int CLoginDlg::FetchCompanies(const std::string& url)
     size_t first = m_companies.size();
     if (ParseCompanies(answer.data(), m_companies) != ACCOUNT_OK)
         return ACCOUNT_UNUSABLE;
-    auto* combo = wxDynamicCast(GetDlgItem(IDC_COMPANY), wxComboBox);
+    auto* combo = dynamic_cast<wxComboBox*>(GetDlgItem(IDC_COMPANY));
     if (!combo)
         return ACCOUNT_OK;
     for (size_t i = first; i < m_companies.size(); ++i)
@@ -59,7 +59,7 @@ int CLoginDlg::RequestLogin(const std::string& compId, const std::string& userNa
 
 int CLoginDlg::SelectedCompany() const
 {
-    auto* combo = wxDynamicCast(GetDlgItem(IDC_COMPANY), wxComboBox);
+    auto* combo = dynamic_cast<wxComboBox*>(GetDlgItem(IDC_COMPANY));
     int index = combo ? combo->GetSelection() : wxNOT_FOUND;
     return index >= 0 && static_cast<size_t>(index) < m_companies.size() ? index : wxNOT_FOUND;
 }

@@ -92,7 +92,7 @@ TEST_F(LoginDlgTest, LeavingTheUserNameLooksUpCompaniesAndSelectsTheFirst)
     ASSERT_EQ(m_server.RequestCount(), 1u);
     EXPECT_EQ(m_server.Requests()[0].target,
               std::string("/orbapi/api/getwwwcompinfo?username=") + kDemoUser);
-    auto* combo = wxDynamicCast(m_dialog.GetDlgItem(IDC_COMPANY), wxComboBox);
+    auto* combo = dynamic_cast<wxComboBox*>(m_dialog.GetDlgItem(IDC_COMPANY));
     ASSERT_EQ(combo->GetCount(), 2u);
     EXPECT_EQ(combo->GetString(0).utf8_string(), "Quorvel示范会展中心");
     EXPECT_EQ(combo->GetSelection(), 0);

@@ -8,7 +8,7 @@
 
 int MessageBoxRecorder::Enter(wxDialog* dialog)
 {
-    auto* box = wxDynamicCast(dialog, wxMessageDialog);
+    auto* box = dynamic_cast<wxMessageDialog*>(dialog);
     if (!box)
         return wxID_NONE;
     boxes.push_back({box->GetMessage().utf8_string(), box->GetTitle().utf8_string()});
@@ -17,7 +17,7 @@ int MessageBoxRecorder::Enter(wxDialog* dialog)
 
 void TypeInto(CDialog& dialog, int id, const std::string& utf8)
 {
-    auto* edit = wxDynamicCast(dialog.GetDlgItem(id), wxTextCtrl);
+    auto* edit = dynamic_cast<wxTextCtrl*>(dialog.GetDlgItem(id));
     if (edit)
         edit->ChangeValue(wxString::FromUTF8(utf8));
 }
