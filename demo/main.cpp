@@ -7,6 +7,7 @@
 #include <httplib.h>
 #include <thread>
 
+#include "demo/DemoContent.h"
 #include "demo/DemoServices.h"
 
 int main(int argc, char** argv)
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
 
     httplib::Server server;
     MountDemoServices(server);
+    MountDemoContent(server);
     if (port == 0)
         port = server.bind_to_any_port("127.0.0.1");
     else if (!server.bind_to_port("127.0.0.1", port))

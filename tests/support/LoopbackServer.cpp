@@ -13,7 +13,8 @@ LoopbackServer::LoopbackServer()
     // reaches the client.
     m_server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_requests.push_back({req.target, req.version, req.get_header_value("User-Agent"), req.params});
+        m_requests.push_back({req.target, req.version, req.get_header_value("User-Agent"),
+                              req.get_header_value("Host"), req.get_header_value("Range"), req.params});
         return httplib::Server::HandlerResponse::Unhandled;
     });
     m_port = m_server.bind_to_any_port("127.0.0.1");

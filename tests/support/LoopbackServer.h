@@ -12,6 +12,8 @@ struct SeenRequest {
     std::string target;   // as on the request line, undecoded
     std::string version;  // "HTTP/1.0"
     std::string agent;
+    std::string host;
+    std::string range;    // the Range header as sent
     httplib::Params params;
 };
 

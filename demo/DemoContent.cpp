@@ -1,0 +1,175 @@
+#include "demo/DemoContent.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <httplib.h>
+#include <memory>
+#include <thread>
+
+#include "common/UrlDecode.h"
+#include "demo/DemoData.h"
+
+namespace {
+
+uint64_t Mix(uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+uint64_t Seed(std::string_view name)
+{
+    uint64_t seed = 1469598103934665603ull;
+    for (char c : name)
+        seed = (seed ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return seed;
+}
+
+struct Faults {
+    int64_t dropAfter = -1;
+    int64_t stallAfter = -1;
+    int stallMs = 30000;
+    int64_t rate = 0;  // bytes per second per answer; 0 is unlimited
+    bool noLength = false;
+    bool ranged = false;  // the request asked for a range
+};
+
+std::atomic<int64_t>* g_sentCounter = nullptr;
+
+int64_t Param(const httplib::Request& req, const char* key, int64_t fallback)
+{
+    return req.has_param(key) ? std::stoll(req.get_param_value(key)) : fallback;
+}
+
+// The same URL without its redirect parameter.
+std::string WithoutRedirect(const httplib::Request& req)
+{
+    std::string target = req.target;
+    size_t at = target.find("redirect=1");
+    target.erase(at, std::strlen("redirect=1"));
+    while (!target.empty() && (target.back() == '&' || target.back() == '?'))
+        target.pop_back();
+    size_t doubled = target.find("?&");
+    if (doubled != std::string::npos)
+        target.erase(doubled + 1, 1);
+    return target;
+}
+
+// Sends bytes [offset, offset + length) of the file, or what the faults allow.
+bool SendBody(const std::string& name, const Faults& faults, int64_t& sent, size_t offset,
+              size_t length, httplib::DataSink& sink)
+{
+    const size_t chunk = faults.rate > 0 ? std::max<size_t>(1024, faults.rate / 50) : 65536;
+    std::unique_ptr<char[]> buffer(new char[chunk]);
+    auto began = std::chrono::steady_clock::now();
+    int64_t sentBefore = sent;
+    size_t end = offset + length;
+    while (offset < end) {
+        size_t piece = std::min(chunk, end - offset);
+        if (faults.dropAfter >= 0)
+            piece = std::min<int64_t>(piece, faults.dropAfter - sent);
+        if (faults.stallAfter >= 0 && sent >= faults.stallAfter) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(faults.stallMs));
+            return false;
+        }
+        if (faults.stallAfter >= 0)
+            piece = std::min<int64_t>(piece, faults.stallAfter - sent);
+        if (piece == 0)
+            return false;  // the drop point: close the connection
+        FillContent(name, offset, buffer.get(), piece);
+        if (!sink.write(buffer.get(), piece))
+            return false;
+        offset += piece;
+        sent += piece;
+        if (g_sentCounter && faults.ranged)
+            *g_sentCounter += piece;
+        if (faults.rate > 0)
+            std::this_thread::sleep_until(began + std::chrono::microseconds((sent - sentBefore) * 1000000 / faults.rate));
+    }
+    return true;
+}
+
+void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& name, int64_t size)
+{
+    if (req.has_param("status") || (req.has_param("rangestatus") && req.has_header("Range"))) {
+        res.status = static_cast<int>(Param(req, req.has_param("status") ? "status" : "rangestatus", 500));
+        return;
+    }
+    if (req.has_param("redirect")) {
+        res.set_redirect(WithoutRedirect(req));
+        return;
+    }
+    Faults faults;
+    faults.dropAfter = Param(req, "drop", -1);
+    faults.stallAfter = Param(req, "stall", -1);
+    faults.stallMs = static_cast<int>(Param(req, "stall_ms", 30000));
+    faults.rate = Param(req, "rate", 0);
+    faults.noLength = req.has_param("nolength");
+    faults.ranged = req.has_header("Range");
+    if (req.has_param("norange"))
+        const_cast<httplib::Request&>(req).ranges.clear();  // answer 200 with the whole file
+
+    auto sent = std::make_shared<int64_t>(0);
+    if (faults.noLength) {
+        res.set_chunked_content_provider("application/octet-stream",
+            [name, faults, sent, size](size_t offset, httplib::DataSink& sink) {
+                if (offset >= static_cast<size_t>(size)) {
+                    sink.done();
+                    return true;
+                }
+                return SendBody(name, faults, *sent, offset, std::min<size_t>(65536, size - offset), sink);
+            });
+        return;
+    }
+    if (size == 0) {
+        res.set_content("", "application/octet-stream");  // says "Content-Length: 0"
+        return;
+    }
+    res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
+        [name, faults, sent](size_t offset, size_t length, httplib::DataSink& sink) {
+            return SendBody(name, faults, *sent, offset, length, sink);
+        });
+}
+
+const DemoResource* FindResource(const std::string& meetId, const std::string& file)
+{
+    for (const DemoMeeting& meeting : DemoMeetings())
+        if (meeting.meet_id == meetId)
+            for (const DemoResource& resource : meeting.resources)
+                if (UrlDecode(resource.file) == file)
+                    return &resource;
+    return nullptr;
+}
+
+}  // namespace
+
+void FillContent(std::string_view name, int64_t offset, char* out, size_t length)
+{
+    uint64_t seed = Seed(name);
+    for (size_t i = 0; i < length;) {
+        int64_t at = offset + static_cast<int64_t>(i);
+        uint64_t word = Mix(seed ^ static_cast<uint64_t>(at / 8));
+        for (int b = static_cast<int>(at % 8); b < 8 && i < length; ++b, ++i)
+            out[i] = static_cast<char>(word >> (8 * b));
+    }
+}
+
+void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter)
+{
+    g_sentCounter = sentCounter;
+    server.Get(R"(/files/([^/]+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
+        const DemoResource* resource = FindResource(req.matches[1], req.matches[2]);
+        if (!resource) {
+            res.status = 404;
+            return;
+        }
+        ServeFile(req, res, std::string(req.matches[1]) + "/" + std::string(req.matches[2]), resource->size);
+    });
+    server.Get(R"(/content/(\d+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
+        ServeFile(req, res, req.matches[2], std::stoll(req.matches[1]));
+    });
+}

@@ -1,0 +1,31 @@
+// Content files of the demo: deterministic bytes computed from the file's
+// name and the offset, so files of any size are served without storing them.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace httplib {
+class Server;
+}
+
+// Bytes [offset, offset + length) of the demo file called `name`.
+void FillContent(std::string_view name, int64_t offset, char* out, size_t length);
+
+// Routes:
+//   /files/<meet_id>/<file>  the demo meetings' resources (sizes from the data set)
+//   /content/<size>/<name>   any size, for tests and benchmarks
+// Both honour Range and take faults from the query string:
+//   drop=N      close the connection after N body bytes of each answer
+//   stall=N     stop sending after N body bytes (for stall_ms, default 30000)
+//   norange=1   ignore Range and answer 200 with the whole file
+//   status=C    answer status C (404, 416, 500 ...) without a body
+//   redirect=1  answer 302 to the same URL without this parameter
+//   nolength=1  send the body chunked, without Content-Length
+//   rate=N      send at most N bytes a second per answer
+//   rangestatus=C  answer requests that carry a Range with status C
+// `sentCounter`, when given, adds up the body bytes sent for range requests.
+void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter = nullptr);

@@ -1,0 +1,13 @@
+#include "net/DiskSpace.h"
+
+#include <sys/statvfs.h>
+
+int64_t GetFreeDiskBytes(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct statvfs info;
+    if (statvfs(directory.c_str(), &info) != 0)
+        return -1;
+    return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
+}

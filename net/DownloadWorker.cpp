@@ -1,0 +1,226 @@
+#include "net/DownloadWorker.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <curl/curl.h>
+
+#include "common/Trace.h"
+#include "net/ContentRange.h"
+#include "net/CurlGlobal.h"
+#include "net/HttpDownload.h"
+
+namespace {
+
+int64_t SteadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+bool StartsWithNoCase(const char* text, size_t length, const char* prefix)
+{
+    size_t n = std::strlen(prefix);
+    return length >= n && strncasecmp(text, prefix, n) == 0;
+}
+
+}  // namespace
+
+// What one attempt's transfer callbacks share.
+struct WorkerTransfer {
+    CDownloadWorker& worker;
+    CURL* easy;
+    std::string contentRange;
+    bool checked = false;
+
+    // Runs once, at the first byte of the body or at its end.
+    bool Check()
+    {
+        if (checked)
+            return worker.m_bAccepted;
+        checked = true;
+        long status = 0;
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        worker.m_bAccepted = worker.AcceptAnswer(status, contentRange, length);
+        if (worker.m_bAccepted)
+            OutputDebugStringA("URL请求成功开始接收数据!!!!!!!!!\r\n");
+        return worker.m_bAccepted;
+    }
+
+    static size_t OnHeader(char* data, size_t size, size_t count, void* user)
+    {
+        auto& t = *static_cast<WorkerTransfer*>(user);
+        size_t length = size * count;
+        if (StartsWithNoCase(data, length, "HTTP/"))
+            t.contentRange.clear();  // a new answer (after an interim one)
+        else if (StartsWithNoCase(data, length, "Content-Range:"))
+            t.contentRange.assign(data + 14, length - 14);
+        return length;
+    }
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user)
+    {
+        auto& t = *static_cast<WorkerTransfer*>(user);
+        size_t length = size * count;
+        if (!t.Check() || !t.worker.Take(data, length))
+            return 0;
+        return length;
+    }
+
+    static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return static_cast<WorkerTransfer*>(user)->worker.m_bHalt ? 1 : 0;
+    }
+};
+
+CDownloadWorker::~CDownloadWorker()
+{
+    Halt();
+}
+
+void CDownloadWorker::SetOwner(int index, CHttpDownload* owner)
+{
+    m_nIndex = index;
+    m_pOwner = owner;
+}
+
+void CDownloadWorker::Setup(const std::string& url, const std::string& host, int64_t start,
+                            int64_t done, int64_t end, int64_t fileSize)
+{
+    m_strUrl = url;
+    m_strHost = host;
+    m_nStart = start;
+    m_nDone = done;
+    m_nEnd = end;
+    m_nFileSize = fileSize;
+}
+
+bool CDownloadWorker::Begin()
+{
+    m_bHalt = false;
+    m_nState = WORKER_RUNNING;
+    Touch();
+    try {
+        m_thread = std::thread(&CDownloadWorker::Run, this);
+    } catch (const std::system_error&) {
+        m_nState = WORKER_FAILED;
+        return false;
+    }
+    return true;
+}
+
+void CDownloadWorker::Halt()
+{
+    m_bHalt = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CDownloadWorker::Touch()
+{
+    m_tLastActive = SteadySeconds();
+}
+
+bool CDownloadWorker::AcceptAnswer(long status, const std::string& contentRange, int64_t contentLength)
+{
+    int64_t from = m_nStart + m_nDone;
+    m_nWanted = m_nEnd - from + 1;
+    if (status == 206) {
+        // Every number must be the one asked for: bytes of another range or
+        // another version of the file must never reach the file.
+        ContentRange range;
+        return ParseContentRange(contentRange, range) && range.start == from &&
+               range.end == m_nEnd && range.total == m_nFileSize &&
+               (contentLength < 0 || contentLength == m_nWanted);
+    }
+    if (status == 200) {
+        // The whole file: usable only from byte 0, and then only this
+        // segment's bytes of it.
+        if (from != 0) {
+            m_bRangeIgnored = true;
+            return false;
+        }
+        return contentLength < 0 || contentLength == m_nFileSize;
+    }
+    return false;
+}
+
+bool CDownloadWorker::Take(const char* data, size_t size)
+{
+    if (m_bHalt)
+        return false;
+    Touch();
+    size_t use = static_cast<size_t>(std::min<int64_t>(size, m_nWanted - m_nReceived));
+    for (size_t taken = 0; taken < use;) {
+        size_t room = kBlockSize - m_block.size();
+        size_t piece = std::min(room, use - taken);
+        m_block.insert(m_block.end(), data + taken, data + taken + piece);
+        taken += piece;
+        if (m_block.size() == kBlockSize && !Flush())
+            return false;
+    }
+    m_nReceived += use;
+    // A whole-file answer goes on past this segment: stop at its end.
+    return use == size;
+}
+
+bool CDownloadWorker::Flush()
+{
+    if (m_block.empty())
+        return true;
+    bool written = m_pOwner->WriteBlock(m_nIndex, m_nStart, m_nDone, m_block.data(), m_block.size());
+    m_block.clear();
+    m_bWriteFailed = m_bWriteFailed || !written;
+    return written;
+}
+
+// Data received before a failure is written first, so done counts it.
+uint8_t CDownloadWorker::Finish(bool transferOk)
+{
+    Flush();
+    bool complete = m_bAccepted && !m_bWriteFailed && m_nReceived >= m_nWanted;
+    if (!complete)
+        OutputDebugStringA(m_bHalt ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
+    return complete ? WORKER_FINISHED : WORKER_FAILED;
+}
+
+void CDownloadWorker::Run()
+{
+    m_block.clear();
+    m_block.reserve(kBlockSize);
+    m_nReceived = 0;
+    m_nWanted = m_nEnd - (m_nStart + m_nDone) + 1;
+    m_bAccepted = false;
+    m_bWriteFailed = false;
+    m_bRangeIgnored = false;
+
+    EnsureCurlGlobal();
+    CURL* easy = curl_easy_init();
+    uint8_t state = WORKER_FAILED;
+    if (easy) {
+        char range[80];
+        std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
+        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range);
+        WorkerTransfer transfer{*this, easy, std::string(), false};
+        CHttpDownload::ConfigureTransfer(easy, m_strUrl, headers);
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, WorkerTransfer::OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WorkerTransfer::OnBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, WorkerTransfer::OnProgress);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        CURLcode code = curl_easy_perform(easy);
+        if (code == CURLE_OK)
+            transfer.Check();  // an answer without a body is judged too
+        state = Finish(code == CURLE_OK);
+        curl_easy_cleanup(easy);
+        curl_slist_free_all(headers);
+    }
+    m_nState = state;
+    m_pOwner->OnWorkerDone(this, state);
+}

@@ -1,0 +1,83 @@
+// CDownloadWorker: fetches one segment of a file for CHttpDownload on a
+// thread of its own. It asks for the range from start + done to end, checks
+// the answer before using a byte of it, hands the data to the engine in
+// blocks of exactly kBlockSize bytes (but the last of an attempt), and tells
+// the engine how the attempt ended.
+//
+// The engine owns the worker and calls Setup, Begin and Halt from its own
+// threads; Run and the transfer callbacks run on the worker's thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CHttpDownload;
+
+class CDownloadWorker {
+public:
+    static constexpr size_t kBlockSize = 262144;
+    static constexpr const char* kAgent = "http Download";
+
+    enum : uint8_t { WORKER_NEW = 0, WORKER_RUNNING = 1, WORKER_FINISHED = 2, WORKER_FAILED = 4 };
+
+    CDownloadWorker() = default;
+    ~CDownloadWorker();
+    CDownloadWorker(const CDownloadWorker&) = delete;
+    CDownloadWorker& operator=(const CDownloadWorker&) = delete;
+
+    void SetOwner(int index, CHttpDownload* owner);
+    // The engine's current URL and host (the Host header), the segment, and
+    // the file size every range answer must name.
+    void Setup(const std::string& url, const std::string& host, int64_t start, int64_t done,
+               int64_t end, int64_t fileSize);
+    // Starts an attempt on a new thread; false when no thread could be made.
+    bool Begin();
+    // Stops the attempt in flight and waits for its thread. Never call it
+    // from the worker's own thread.
+    void Halt();
+
+    uint8_t State() const { return m_nState; }
+    // Steady-clock seconds of the last transfer activity (the watchdog's clock).
+    int64_t LastActive() const { return m_tLastActive; }
+    // The answer was a whole file (200) for a range that does not start at
+    // byte 0: this server ignores ranges.
+    bool RangeIgnored() const { return m_bRangeIgnored; }
+    int Index() const { return m_nIndex; }
+    int64_t Done() const { return m_nDone; }
+
+private:
+    friend struct WorkerTransfer;
+
+    void Run();
+    // The answer's status and headers decide whether its bytes may be used.
+    bool AcceptAnswer(long status, const std::string& contentRange, int64_t contentLength);
+    // Takes bytes of the body; false stops the transfer.
+    bool Take(const char* data, size_t size);
+    bool Flush();
+    void Touch();
+    uint8_t Finish(bool transferOk);
+
+    int m_nIndex = 0;
+    CHttpDownload* m_pOwner = nullptr;
+    std::string m_strUrl;
+    std::string m_strHost;
+    int64_t m_nStart = 0;
+    int64_t m_nDone = 0;     // advanced by the engine's WriteBlock
+    int64_t m_nEnd = -1;
+    int64_t m_nFileSize = 0;
+    std::atomic<int64_t> m_tLastActive{0};
+    std::atomic<uint8_t> m_nState{WORKER_NEW};
+    std::atomic<bool> m_bHalt{false};
+    std::atomic<bool> m_bRangeIgnored{false};
+    std::thread m_thread;
+
+    // Per attempt, worker thread only.
+    std::vector<char> m_block;   // bytes not yet handed to the engine
+    int64_t m_nWanted = 0;       // bytes this attempt must deliver
+    int64_t m_nReceived = 0;     // bytes taken in this attempt
+    bool m_bAccepted = false;    // the answer passed AcceptAnswer
+    bool m_bWriteFailed = false;
+};

@@ -1,0 +1,427 @@
+#include "net/HttpDownload.h"
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/Trace.h"
+#include "framework/PostMessage.h"
+#include "net/CurlGlobal.h"
+#include "net/DiskSpace.h"
+#include "net/InternetErrorText.h"
+#include "net/SideFile.h"
+#include "net/SplitUrl.h"
+
+namespace {
+
+constexpr int kMaxRedirects = 10;
+
+int64_t SteadySeconds()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// A scheme of two or more characters and a colon: what the Windows shell
+// takes for a URL (one letter would be a drive).
+bool PathIsURLA(const char* text)
+{
+    if (!text || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    const char* p = text + 1;
+    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.')
+        ++p;
+    return *p == ':' && p - text >= 2;
+}
+
+std::string HostOf(const std::string& url)
+{
+    UrlParts parts;
+    return SplitUrl(url.c_str(), parts) ? parts.host : std::string();
+}
+
+bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
+{
+    while (length > 0) {
+        ssize_t n = pwrite(fd, bytes, length, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        length -= n;
+        offset += n;
+    }
+    return true;
+}
+
+// The size query reads the answer's head only.
+size_t DropBody(char*, size_t, size_t, void*)
+{
+    return 0;
+}
+
+int AbortWhenStopping(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<std::atomic<int>*>(user)->load() != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+CHttpDownload::~CHttpDownload()
+{
+    Stop();
+}
+
+curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* rangeLine)
+{
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Accept: */*");
+    headers = curl_slist_append(headers, ("Host: " + host).c_str());
+    headers = curl_slist_append(headers, "Pragma: no-cache");
+    headers = curl_slist_append(headers, "Cache-Control: no-cache");
+    headers = curl_slist_append(headers, "Connection: keep-alive");
+    if (rangeLine)
+        headers = curl_slist_append(headers, rangeLine);
+    return headers;
+}
+
+void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers)
+{
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, CDownloadWorker::kAgent);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
+}
+
+int CHttpDownload::Start(const char* url, const char* dest, int)
+{
+    Stop();
+    m_stopEvent.ResetEvent();
+    m_nStopFlag = 0;
+    if (!PathIsURLA(url) || !dest)
+        return 0;
+    m_strUrl = url;
+    m_strHost = HostOf(m_strUrl);
+    m_strDestPath = dest;
+    m_strTempPath = m_strDestPath + ".tmp!";
+    m_strInfoPath = m_strDestPath + ".info";
+    m_nDownloaded = 0;
+    m_nFileSize = 0;
+    m_nState = DOWNLOAD_RUNNING;
+    m_bCompleted = false;
+    m_bRangeIgnored = false;
+    m_thread = std::thread(&CHttpDownload::DownloadProc, this);
+    return 0;
+}
+
+void CHttpDownload::Stop()
+{
+    m_nStopFlag = 1;
+    m_stopEvent.SetEvent();
+    if (m_thread.joinable())
+        m_thread.join();
+    {
+        std::lock_guard<std::mutex> guard(m_segmentLock);
+        for (auto& worker : m_workers)
+            worker.reset();  // halts it first
+        m_nActiveWorkers = 0;
+    }
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (m_fd >= 0) {
+        close(m_fd);
+        m_fd = -1;
+    }
+}
+
+// Rounds until the file is in place or a stop; after a posted failure the
+// next round waits a little longer each time, so a dead server is not
+// hammered. Stop (and so Start) cuts the wait short.
+void CHttpDownload::DownloadProc()
+{
+    unsigned long wait = kFirstRetryWaitMs;
+    while (DownloadRound() != 0 && !Stopping()) {
+        if (WaitForSingleObject(m_stopEvent, wait) == WAIT_OBJECT_0)
+            break;
+        wait = std::min(wait * 2, kLongestRetryWaitMs);
+    }
+}
+
+int CHttpDownload::DownloadRound()
+{
+    m_nState = DOWNLOAD_RUNNING;
+    if (Stopping())
+        return 0;
+    int failures = 0;
+    while (failures < kSizeQueryAttempts && QueryFileSize() != 0) {
+        ++failures;
+        Trace("%s CHttpDownload::获取文件大小失败", m_strUrl.c_str());
+        if (Stopping())
+            return 0;
+    }
+    if (failures == kSizeQueryAttempts || PrepareFile() != 0) {
+        if (Stopping())
+            return 0;
+        m_nState = DOWNLOAD_FAILED;
+        NotifyOwner();
+        return -1;
+    }
+    if (Stopping())
+        return 0;
+    m_nActiveWorkers = 0;
+    if (m_nDownloaded < m_nFileSize)
+        return RunSegments();
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (Complete())
+        return 0;
+    m_nState = DOWNLOAD_FAILED;
+    NotifyOwner();
+    return -1;
+}
+
+int CHttpDownload::QueryFileSize()
+{
+    EnsureCurlGlobal();
+    for (int redirects = 0; redirects <= kMaxRedirects; ++redirects) {
+        CURL* easy = curl_easy_init();
+        if (!easy)
+            return -1;
+        curl_slist* headers = RequestHeaders(m_strHost, nullptr);
+        ConfigureTransfer(easy, m_strUrl, headers);
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropBody);
+        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, AbortWhenStopping);
+        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &m_nStopFlag);
+        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        CURLcode code = curl_easy_perform(easy);
+        long status = 0;
+        curl_off_t length = -1;
+        char* location = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
+        std::string target = location ? location : "";
+        curl_easy_cleanup(easy);
+        curl_slist_free_all(headers);
+
+        if (status == 0) {
+            Trace("CHttpDownload::AsyncInternetCallback dwError=%ld  %s", CurlToInternetError(code),
+                  GetInternetErrorText(CurlToInternetError(code)));
+            return code == CURLE_ABORTED_BY_CALLBACK ? -1 : -2;
+        }
+        if (status >= 300 && status < 400 && !target.empty()) {
+            // The ranges go to the redirect target, with its own Host.
+            m_strUrl = target;
+            m_strHost = HostOf(m_strUrl);
+            continue;
+        }
+        if (status != 200 || length < 0)
+            return -3;
+        m_nFileSize = length;
+        return 0;
+    }
+    return -3;
+}
+
+int CHttpDownload::PrepareFile()
+{
+    int64_t size = m_nFileSize;
+    int64_t freeBytes = m_freeSpace ? m_freeSpace(m_strTempPath) : GetFreeDiskBytes(m_strTempPath);
+    if (size + kFreeSpaceReserve > freeBytes)
+        return -2;
+    struct stat st;
+    bool existed = stat(m_strTempPath.c_str(), &st) == 0;
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (m_fd >= 0)
+        close(m_fd);  // left open by an earlier round of this start
+    m_fd = open(m_strTempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        return -1;
+    // Real allocation, so a full disk shows now rather than mid-download.
+    // A larger file is kept as it is.
+    if ((!existed || st.st_size < size) && size > 0 && posix_fallocate(m_fd, 0, size) != 0) {
+        close(m_fd);
+        m_fd = -1;
+        return -1;
+    }
+    // A side file beside a temporary file made just now claims bytes that
+    // are not on disk: it is never loaded then.
+    InitSegments(existed);
+    return 0;
+}
+
+void CHttpDownload::InitSegments(bool loadAllowed)
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    if (!loadAllowed || !LoadSideFile(m_strInfoPath, m_nFileSize, m_segments)) {
+        m_segments = PlanSegments(m_nFileSize);
+        SaveInfoFile();
+    }
+    int64_t downloaded = 0;
+    for (const SegmentInfo& s : m_segments)
+        downloaded += s.done;
+    m_nDownloaded = downloaded;
+}
+
+void CHttpDownload::StartWorkers()
+{
+    // Segments are marked first, under the file lock too: workers begun
+    // below read the table while they write.
+    std::vector<size_t> unfinished;
+    {
+        std::scoped_lock guard(m_fileLock, m_segmentLock);
+        for (size_t k = 0; k < m_segments.size(); ++k) {
+            if (!m_segments[k].Finished()) {
+                m_segments[k].state = SEGMENT_TAKEN;
+                unfinished.push_back(k);
+            }
+        }
+    }
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    int slot = 0;
+    for (size_t k : unfinished) {
+        const SegmentInfo& s = m_segments[k];
+        auto& worker = m_workers[slot++];
+        if (!worker)
+            worker = std::make_unique<CDownloadWorker>();
+        worker->Halt();
+        worker->SetOwner(static_cast<int>(k), this);
+        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize);
+        ++m_nActiveWorkers;
+        if (!worker->Begin())
+            --m_nActiveWorkers;
+    }
+}
+
+// Restarts a worker that has been idle too long; the count stays exact,
+// since the halted attempt reports its end before the new one begins.
+void CHttpDownload::Watchdog()
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    int64_t now = SteadySeconds();
+    for (auto& worker : m_workers) {
+        if (!worker || now - worker->LastActive() <= kWorkerIdleSeconds)
+            continue;
+        uint8_t state = worker->State();
+        if (state != CDownloadWorker::WORKER_RUNNING && state != CDownloadWorker::WORKER_FAILED)
+            continue;
+        worker->Halt();
+        const SegmentInfo& s = m_segments[worker->Index()];
+        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize);
+        ++m_nActiveWorkers;
+        if (!worker->Begin())
+            --m_nActiveWorkers;
+    }
+}
+
+int CHttpDownload::RunSegments()
+{
+    do {
+        StartWorkers();
+        CEvent* events[] = {&m_stopEvent, &m_workerEnded};
+        while (m_nActiveWorkers > 0) {
+            if (WaitForMultipleObjects(2, events, 1000) == WAIT_OBJECT_0)
+                return 0;
+            m_workerEnded.ResetEvent();
+            Watchdog();
+        }
+        if (Stopping())
+            return 0;
+    } while (ReplanAfterIgnoredRange());
+
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (m_bCompleted)
+        return 0;
+    // The last worker ended with bytes missing: say so now.
+    m_nState = DOWNLOAD_FAILED;
+    NotifyOwner();
+    return -1;
+}
+
+// A server that answers ranges with the whole file can only be read from
+// byte 0: the file starts over as one segment (nothing already written is
+// kept, since only a request from byte 0 can be answered).
+bool CHttpDownload::ReplanAfterIgnoredRange()
+{
+    std::scoped_lock guard(m_fileLock, m_segmentLock);
+    if (!m_bRangeIgnored || m_bCompleted)
+        return false;
+    m_bRangeIgnored = false;
+    if (m_segments.size() == 1 && m_segments[0].done == 0)
+        return false;
+    m_segments.assign(1, SegmentInfo{0, 0, m_nFileSize - 1, SEGMENT_IDLE});
+    m_nDownloaded = 0;
+    SaveInfoFile();
+    return true;
+}
+
+bool CHttpDownload::WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length)
+{
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (m_fd < 0 || !WriteAll(m_fd, bytes, length, start + static_cast<int64_t>(done)))
+        return false;
+    done += static_cast<int64_t>(length);
+    m_segments[index].done = done;
+    m_nDownloaded += static_cast<int64_t>(length);
+    SaveInfoFile();
+    return true;
+}
+
+void CHttpDownload::OnWorkerDone(CDownloadWorker* worker, uint8_t state)
+{
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    if (worker->RangeIgnored())
+        m_bRangeIgnored = true;
+    if (state == CDownloadWorker::WORKER_FAILED)
+        m_nState = DOWNLOAD_FAILED;
+    int active = --m_nActiveWorkers;
+    bool allDone = true;
+    for (const SegmentInfo& s : m_segments)
+        allDone = allDone && s.Finished();
+    if (state == CDownloadWorker::WORKER_FINISHED && active == 0 && allDone)
+        Complete();
+    m_workerEnded.SetEvent();
+}
+
+// With the file lock held: the temporary file becomes the destination, once.
+bool CHttpDownload::Complete()
+{
+    if (m_bCompleted)
+        return true;
+    if (m_fd >= 0) {
+        // A temporary file kept from a larger version of the remote file
+        // is cut to this version's size.
+        bool synced = ftruncate(m_fd, m_nFileSize) == 0 && fsync(m_fd) == 0;
+        close(m_fd);
+        m_fd = -1;
+        if (!synced)
+            return false;
+    }
+    if (std::rename(m_strTempPath.c_str(), m_strDestPath.c_str()) != 0 &&
+        std::rename(m_strTempPath.c_str(), m_strDestPath.c_str()) != 0)
+        return false;
+    unlink(m_strInfoPath.c_str());
+    m_bCompleted = true;
+    m_nState = DOWNLOAD_FINISHED;
+    if (!Stopping())
+        NotifyOwner();
+    return true;
+}
+
+void CHttpDownload::SaveInfoFile()
+{
+    std::lock_guard<std::mutex> guard(m_infoLock);
+    SaveSideFile(m_strInfoPath, m_segments);
+}
+
+void CHttpDownload::NotifyOwner()
+{
+    PostMessageA(m_hOwnerWnd, WM_DOWNLOAD_NOTIFY, m_nState, reinterpret_cast<LPARAM>(this));
+}

@@ -1,0 +1,107 @@
+// CHttpDownload: downloads one remote file into a destination path in up to
+// four byte ranges fetched in parallel (CDownloadWorker), resumably.
+//
+// On disk beside the destination: the temporary file (destination +
+// ".tmp!", at full size from the start) and the side file (destination +
+// ".info", the segment plan). Data reaches the temporary file before the
+// side file that claims it is replaced, and the temporary file is synced
+// before it is renamed to the destination, so a crash at any instant leaves
+// either a resumable pair or the complete destination.
+//
+// Threads: the owner calls Start and Stop and reads m_nFileSize and
+// m_nDownloaded without a lock; the engine's download thread plans and
+// watches the workers; each worker runs on its own thread and calls
+// WriteBlock and OnWorkerDone. The owner hears of the end only through the
+// posted WM_DOWNLOAD_NOTIFY (wParam DOWNLOAD_FINISHED or DOWNLOAD_FAILED,
+// lParam the engine).
+#pragma once
+
+#include <atomic>
+#include <curl/curl.h>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/Event.h"
+#include "framework/Win32Types.h"
+#include "net/DownloadNotify.h"
+#include "net/DownloadWorker.h"
+#include "net/SegmentInfo.h"
+
+class CHttpDownload {
+public:
+    static constexpr int kSizeQueryAttempts = 5;
+    // Room that must stay free beyond the file's size.
+    static constexpr int64_t kFreeSpaceReserve = 104857600;
+    // A worker without transport activity for this long is restarted.
+    static constexpr int64_t kWorkerIdleSeconds = 600;
+    // Waits between rounds after a posted failure: 1 s, doubling, at most 30 s.
+    static constexpr unsigned long kFirstRetryWaitMs = 1000;
+    static constexpr unsigned long kLongestRetryWaitMs = 30000;
+
+    CHttpDownload() = default;
+    ~CHttpDownload();
+    CHttpDownload(const CHttpDownload&) = delete;
+    CHttpDownload& operator=(const CHttpDownload&) = delete;
+
+    // Stops what ran before and starts downloading `url` into `dest` on the
+    // download thread. Always 0; a text that is not a URL starts nothing.
+    int Start(const char* url, const char* dest, int unused = 0);
+    // Returns once the download thread and every worker have ended. The
+    // temporary and side files stay for the next Start.
+    void Stop();
+
+    // Called by the workers on their threads.
+    bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
+    void OnWorkerDone(CDownloadWorker* worker, uint8_t state);
+
+    // The request headers of the size query and the range requests (the
+    // range line, when given, comes last); the caller frees the list.
+    static curl_slist* RequestHeaders(const std::string& host, const char* rangeLine);
+    static void ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers);
+
+    HWND m_hOwnerWnd = 0;  // receives WM_DOWNLOAD_NOTIFY; set by the owner
+    std::atomic<int64_t> m_nFileSize{0};
+    std::atomic<int64_t> m_nDownloaded{0};
+    std::atomic<uint8_t> m_nState{0};
+    // Free bytes for a path; replaceable so tests can play a full disk.
+    std::function<int64_t(const std::string&)> m_freeSpace;
+
+private:
+    void DownloadProc();
+    int DownloadRound();
+    int QueryFileSize();
+    int PrepareFile();
+    void InitSegments(bool loadAllowed);
+    int RunSegments();
+    void StartWorkers();
+    void Watchdog();
+    bool ReplanAfterIgnoredRange();
+    bool Complete();
+    void SaveInfoFile();
+    void NotifyOwner();
+    bool Stopping() const { return m_nStopFlag != 0; }
+
+    std::string m_strInfoPath;
+    std::string m_strTempPath;
+    std::string m_strUrl;    // replaced by a redirect target during the size query
+    std::string m_strHost;   // Host header: host of m_strUrl without port
+    std::string m_strDestPath;
+    std::thread m_thread;    // runs DownloadProc
+
+    std::mutex m_fileLock;     // temp file, written counts, completion
+    std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only
+    std::mutex m_segmentLock;  // the plan's shape and the worker slots
+    std::vector<SegmentInfo> m_segments;
+    int m_fd = -1;             // the temporary file while open
+    bool m_bCompleted = false; // this start's file is in place (file lock)
+    bool m_bRangeIgnored = false;  // a server answered a range with the whole file (file lock)
+    std::unique_ptr<CDownloadWorker> m_workers[kMaxSegments];
+    std::atomic<int> m_nActiveWorkers{0};
+    CEvent m_stopEvent;
+    CEvent m_workerEnded;      // a worker's attempt ended
+    std::atomic<int> m_nStopFlag{0};
+};

@@ -1,0 +1,43 @@
+// SegmentInfo: one byte range of a file being downloaded, as the engine keeps
+// it in memory and in the side file (32 bytes, little-endian), and the plan
+// that splits a file into up to four of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr int kMaxSegments = 4;
+constexpr size_t kSegmentRecordSize = 32;
+
+// Segment states as stored: a worker has it (1) or not (0).
+constexpr uint8_t SEGMENT_IDLE = 0;
+constexpr uint8_t SEGMENT_TAKEN = 1;
+
+struct SegmentInfo {
+    int64_t start = 0;  // offset of the first byte
+    int64_t done = 0;   // bytes written, counted from start
+    int64_t end = -1;   // offset of the last byte, inclusive
+    uint8_t state = SEGMENT_IDLE;
+
+    bool Finished() const { return start + done > end; }
+    int64_t Length() const { return end - start + 1; }
+};
+
+// The side file's bytes for `segments`: 32-byte records, reserved bytes 0.
+std::string EncodeSegments(const std::vector<SegmentInfo>& segments);
+
+// Reads whole records (1 to 4 of them); state 1 is loaded as 0, since no
+// worker holds a segment of a plan just read. False when the size is not a
+// whole number of records between 1 and 4.
+bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments);
+
+// A fresh plan: 1 KiB blocks spread over 4 segments, one segment for a file
+// under 1 MiB; the last segment ends at the file's last byte.
+std::vector<SegmentInfo> PlanSegments(int64_t fileSize);
+
+// True when the segments cover [0, fileSize) exactly, in order and without
+// overlap, and every done count lies within its segment. Anything else
+// (another version of the file, a damaged record) must not be trusted.
+bool SegmentsCoverFile(const std::vector<SegmentInfo>& segments, int64_t fileSize);

@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "net/DownloadNotify.h"
+#include "tools/DownloadSupervisor.h"
+
+using Action = DownloadSupervisor::Action;
+
+TEST(DownloadSupervisor, GivesUpAfterThreeRestartsWithoutProgress)
+{
+    DownloadSupervisor s(0);
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 1), Action::Restart);
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 2), Action::Restart);
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 3), Action::Restart);
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 4), Action::GiveUp);
+}
+
+TEST(DownloadSupervisor, ProgressBetweenFailuresStartsTheCountAgain)
+{
+    DownloadSupervisor s(0);
+    int64_t bytes = 0;
+    for (int i = 0; i < 10; ++i) {
+        bytes += 1000;
+        EXPECT_EQ(s.OnTick(bytes, i), Action::Wait);
+        EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, bytes, i), Action::Restart);
+    }
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FINISHED, bytes, 11), Action::Done);
+}
+
+TEST(DownloadSupervisor, RestartsADownloadStalledForMoreThanTenSeconds)
+{
+    DownloadSupervisor s(100);
+    EXPECT_EQ(s.OnTick(5000, 100), Action::Wait);
+    EXPECT_EQ(s.OnTick(5000, 110), Action::Wait);
+    EXPECT_EQ(s.OnTick(5000, 111), Action::Restart);
+    EXPECT_EQ(s.OnTick(5000, 121), Action::Wait) << "the restart counts as a change";
+    EXPECT_EQ(s.OnTick(6000, 125), Action::Wait);
+}

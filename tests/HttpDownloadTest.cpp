@@ -1,0 +1,311 @@
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <set>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "net/SideFile.h"
+#include "tests/support/DownloadHarness.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void WriteFile(const std::string& path, const std::string& bytes)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+}
+
+// Waits until `condition` holds, at most 30 s.
+template <typename Condition>
+bool Eventually(Condition condition)
+{
+    for (int i = 0; i < 3000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+class HttpDownloadTest : public ::testing::Test {
+protected:
+    void ExpectComplete(const std::string& dest, const std::string& name, int64_t size)
+    {
+        EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(name, size)) << "bytes differ";
+        EXPECT_FALSE(FileExists(dest + ".tmp!"));
+        EXPECT_FALSE(FileExists(dest + ".info"));
+    }
+
+    // Starts a slow download and stops it once every segment has written
+    // at least one block.
+    void StopMidway(const std::string& url, const std::string& dest)
+    {
+        h.engine.Start(url.c_str(), dest.c_str());
+        ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 4 * 262144; }));
+        h.engine.Stop();
+    }
+
+    DownloadHarness h;
+};
+
+class FaultTest : public HttpDownloadTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FaultTest, EndsByteExactAtTheDestination)
+{
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "file.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "f.bin", GetParam()), dest));
+    ExpectComplete(dest, "f.bin", size);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
+                         ::testing::Values("", "drop=200000", "drop=123457", "norange=1", "redirect=1",
+                                           "stall=500000&stall_ms=300", "redirect=1&drop=300000",
+                                           "norange=1&redirect=1", "drop=400000&stall=300000&stall_ms=200"));
+
+TEST_F(HttpDownloadTest, AnEmptyFileIsFinishedAndMovedAtOnce)
+{
+    std::string dest = h.dir / "empty.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(0, "empty.bin"), dest, 0));
+    EXPECT_TRUE(FileExists(dest));
+    ExpectComplete(dest, "empty.bin", 0);
+}
+
+TEST_F(HttpDownloadTest, FinishedIsPostedOnceAfterTheDestinationExists)
+{
+    std::string dest = h.dir / "once.bin";
+    h.engine.Start(h.Url(2000000, "once.bin").c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+    EXPECT_TRUE(FileExists(dest));
+    EXPECT_EQ(h.NextState(1500), 0) << "a second message for one start";
+}
+
+TEST_F(HttpDownloadTest, AFileFoundCompleteIsMovedAndReportedOnce)
+{
+    const int64_t size = 600000;
+    std::string dest = h.dir / "ready.bin";
+    WriteFile(dest + ".tmp!", DownloadHarness::Expected("ready.bin", size));
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}));
+    h.engine.Start(h.Url(size, "ready.bin").c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+    ExpectComplete(dest, "ready.bin", size);
+    EXPECT_EQ(h.NextState(1500), 0);
+    for (const SeenRequest& r : h.server.Requests())
+        EXPECT_EQ(r.range, "") << "only the size query was needed";
+}
+
+TEST_F(HttpDownloadTest, StopLeavesAResumablePairAndResumeAsksOnlyForMissingBytes)
+{
+    const int64_t size = 8000000;
+    std::string dest = h.dir / "resume.bin";
+    StopMidway(h.Url(size, "resume.bin", "rate=1500000"), dest);
+    int64_t downloaded = h.engine.m_nDownloaded;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(h.engine.m_nDownloaded, downloaded) << "nothing runs after Stop returned";
+
+    std::string raw = ReadWholeFile(dest + ".info");
+    ASSERT_EQ(raw.size(), 128u);
+    std::vector<SegmentInfo> saved;
+    ASSERT_TRUE(LoadSideFile(dest + ".info", size, saved));
+    int64_t claimed = 0;
+    for (size_t k = 0; k < saved.size(); ++k) {
+        EXPECT_EQ(raw[k * 32 + 24], 1) << "a segment handed to a worker is stored as 1";
+        EXPECT_EQ(saved[k].state, SEGMENT_IDLE) << "and loaded as 0";
+        claimed += saved[k].done;
+    }
+    EXPECT_EQ(claimed, downloaded);
+    EXPECT_EQ(ReadWholeFile(dest + ".tmp!").size(), static_cast<size_t>(size));
+
+    size_t before = h.server.RequestCount();
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "resume.bin"), dest, 0));
+    std::set<std::string> asked;
+    std::vector<SeenRequest> seen = h.server.Requests();
+    for (size_t i = before; i < seen.size(); ++i)
+        if (!seen[i].range.empty())
+            asked.insert(seen[i].range);
+    std::set<std::string> expected;
+    for (const SegmentInfo& s : saved)
+        if (!s.Finished())
+            expected.insert("bytes=" + std::to_string(s.start + s.done) + "-" + std::to_string(s.end));
+    EXPECT_EQ(asked, expected);
+    ExpectComplete(dest, "resume.bin", size);
+}
+
+TEST_F(HttpDownloadTest, ASegmentWithOneByteLeftStillGetsAWorker)
+{
+    const int64_t size = 500000;
+    std::string dest = h.dir / "last.bin";
+    std::string bytes = DownloadHarness::Expected("last.bin", size);
+    bytes.back() = '\0';
+    WriteFile(dest + ".tmp!", bytes);
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size - 1, size - 1, SEGMENT_IDLE}}));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "last.bin"), dest, 0));
+    ASSERT_FALSE(h.server.Requests().empty());
+    EXPECT_EQ(h.server.Requests().back().range, "bytes=499999-499999");
+    ExpectComplete(dest, "last.bin", size);
+}
+
+TEST_F(HttpDownloadTest, ASideFileOfAnotherVersionIsNotTrusted)
+{
+    const int64_t size = 2000000;
+    std::string dest = h.dir / "changed.bin";
+    WriteFile(dest + ".tmp!", std::string(size, 'x'));
+    // Claims every byte of a shorter, older version.
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, 1500000, 1499999, SEGMENT_IDLE}}));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "changed.bin"), dest, 0));
+    ExpectComplete(dest, "changed.bin", size);
+}
+
+TEST_F(HttpDownloadTest, ALargerTemporaryFileIsKeptAndCutToSizeAtTheEnd)
+{
+    const int64_t size = 700000;
+    std::string dest = h.dir / "larger.bin";
+    WriteFile(dest + ".tmp!", std::string(size + 5000, 'x'));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "larger.bin"), dest, 0));
+    ExpectComplete(dest, "larger.bin", size);
+}
+
+TEST_F(HttpDownloadTest, AFailedSizeQueryIsTriedFiveTimesThenRepeatedAfterAWait)
+{
+    std::string dest = h.dir / "missing.bin";
+    h.engine.Start(h.Url(1000, "missing.bin", "status=404").c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    auto first = std::chrono::steady_clock::now();
+    EXPECT_EQ(h.server.RequestCount(), 5u);
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    EXPECT_GE(std::chrono::steady_clock::now() - first, 900ms) << "no pause between rounds";
+    EXPECT_EQ(h.server.RequestCount(), 10u);
+    h.engine.Stop();
+    size_t atStop = h.server.RequestCount();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(h.server.RequestCount(), atStop);
+    EXPECT_FALSE(FileExists(dest + ".tmp!"));
+}
+
+TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)
+{
+    h.engine.m_freeSpace = [](const std::string&) { return int64_t(100) * 1048576; };
+    std::string dest = h.dir / "big.bin";
+    h.engine.Start(h.Url(1048576, "big.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_FALSE(FileExists(dest + ".tmp!"));
+    EXPECT_FALSE(FileExists(dest + ".info"));
+    EXPECT_FALSE(FileExists(dest));
+}
+
+TEST_F(HttpDownloadTest, DataReachesTheFileInBlocksOf256KiB)
+{
+    std::string dest = h.dir / "blocks.bin";
+    h.engine.Start(h.Url(300000, "blocks.bin", "rate=200000").c_str(), dest.c_str());
+    std::set<int64_t> seen;
+    while (h.engine.m_nDownloaded < 300000 && seen.size() < 10) {
+        seen.insert(h.engine.m_nDownloaded);
+        std::this_thread::sleep_for(2ms);
+    }
+    seen.insert(h.engine.m_nDownloaded);
+    EXPECT_EQ(seen, (std::set<int64_t>{0, 262144, 300000}));
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+}
+
+TEST_F(HttpDownloadTest, ARefusedRangeEndsTheAttemptAndTheOwnerHearsAtOnce)
+{
+    std::string dest = h.dir / "refused.bin";
+    h.engine.Start(h.Url(3000000, "refused.bin", "rangestatus=416").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    EXPECT_TRUE(FileExists(dest + ".tmp!"));
+    EXPECT_EQ(h.engine.m_nDownloaded, 0);
+}
+
+TEST_F(HttpDownloadTest, AfterARedirectRangesGoToTheTargetWithItsOwnHost)
+{
+    LoopbackServer origin;
+    std::string target = "http://localhost:" + std::to_string(h.server.Port()) + "/content/2000000/moved.bin";
+    origin.Routes().Get("/moved", [target](const httplib::Request&, httplib::Response& res) {
+        res.set_redirect(target);
+    });
+    origin.Start();
+    std::string dest = h.dir / "moved.bin";
+    ASSERT_TRUE(h.DownloadToEnd(origin.Url("/moved"), dest, 0));
+    ASSERT_EQ(origin.RequestCount(), 1u);
+    EXPECT_EQ(origin.Requests()[0].host, "127.0.0.1");
+    int ranges = 0;
+    for (const SeenRequest& r : h.server.Requests()) {
+        EXPECT_EQ(r.host, "localhost");
+        ranges += r.range.empty() ? 0 : 1;
+    }
+    EXPECT_EQ(ranges, 4);
+    ExpectComplete(dest, "moved.bin", 2000000);
+}
+
+// Range requests carry the design's header lines, as the server sees them.
+TEST_F(HttpDownloadTest, SendsTheEngineHeaders)
+{
+    std::string dest = h.dir / "h.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(100000, "h.bin"), dest, 0));
+    std::vector<SeenRequest> seen = h.server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].agent, "http Download");
+    EXPECT_EQ(seen[0].host, "127.0.0.1");
+    EXPECT_EQ(seen[1].range, "bytes=0-99999");
+}
+
+pid_t StartDownloader(const std::string& url, const std::string& dest)
+{
+    pid_t pid = 0;
+    int devnull = open("/dev/null", O_WRONLY);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, devnull, STDOUT_FILENO);
+    const char* argv[] = {QV_DOWNLOAD_PATH, url.c_str(), dest.c_str(), nullptr};
+    int rc = posix_spawn(&pid, QV_DOWNLOAD_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(devnull);
+    return rc == 0 ? pid : -1;
+}
+
+int ExitStatus(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
+{
+    const int64_t size = 12000000;
+    std::string dest = h.dir / "killed.bin";
+    pid_t first = StartDownloader(h.Url(size, "killed.bin", "rate=2000000"), dest);
+    ASSERT_GT(first, 0);
+    std::vector<SegmentInfo> saved;
+    ASSERT_TRUE(Eventually([&] {
+        if (!LoadSideFile(dest + ".info", size, saved))
+            return false;
+        int64_t done = 0;
+        for (const SegmentInfo& s : saved)
+            done += s.done;
+        return done >= 2 * 1048576;
+    }));
+    kill(first, SIGKILL);
+    ExitStatus(first);
+    int64_t firstRun = h.sent;
+
+    pid_t second = StartDownloader(h.Url(size, "killed.bin"), dest);
+    ASSERT_EQ(ExitStatus(second), 0);
+    ExpectComplete(dest, "killed.bin", size);
+    int64_t fetchedTwice = firstRun + (h.sent - firstRun) - size;
+    // A block not yet written at the kill, plus what was in flight.
+    EXPECT_LE(fetchedTwice, 4 * (262144 + 65536));
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "net/ContentRange.h"
+#include "net/InternetErrorText.h"
+#include "net/SegmentInfo.h"
+#include "net/SideFile.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+void ExpectSegment(const SegmentInfo& s, int64_t start, int64_t end)
+{
+    EXPECT_EQ(s.start, start);
+    EXPECT_EQ(s.end, end);
+    EXPECT_EQ(s.done, 0);
+}
+
+}  // namespace
+
+TEST(PlanSegments, SplitsIntoFourSegmentsOfWholeKilobytes)
+{
+    auto plan = PlanSegments(10000000);
+    ASSERT_EQ(plan.size(), 4u);
+    ExpectSegment(plan[0], 0, 2500607);
+    ExpectSegment(plan[1], 2500608, 5001215);
+    ExpectSegment(plan[2], 5001216, 7501823);
+    ExpectSegment(plan[3], 7501824, 9999999);
+
+    plan = PlanSegments(1048576);
+    ASSERT_EQ(plan.size(), 4u);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(plan[k].Length(), 263168);
+    EXPECT_EQ(plan[3].end, 1048575);
+}
+
+TEST(PlanSegments, SmallAndEmptyFilesTakeOneSegment)
+{
+    auto plan = PlanSegments(1048575);
+    ASSERT_EQ(plan.size(), 1u);
+    ExpectSegment(plan[0], 0, 1048574);
+
+    plan = PlanSegments(0);
+    ASSERT_EQ(plan.size(), 1u);
+    ExpectSegment(plan[0], 0, -1);
+    EXPECT_TRUE(plan[0].Finished());
+}
+
+TEST(PlanSegments, FilesOf2GiBAndMoreKeepTheirTrueOffsets)
+{
+    int64_t size = 5LL << 30;
+    auto plan = PlanSegments(size);
+    ASSERT_EQ(plan.size(), 4u);
+    EXPECT_EQ(plan[3].end, size - 1);
+    EXPECT_GT(plan[3].start, 3LL << 30);
+    EXPECT_TRUE(SegmentsCoverFile(plan, size));
+}
+
+TEST(SegmentRecords, AreLittleEndian32ByteRecordsAndLoadIdle)
+{
+    std::vector<SegmentInfo> segments = {{0x0102030405060708LL, 9, 0x1122334455667788LL, SEGMENT_TAKEN}};
+    std::string bytes = EncodeSegments(segments);
+    ASSERT_EQ(bytes.size(), 32u);
+    EXPECT_EQ(bytes.substr(0, 8), std::string("\x08\x07\x06\x05\x04\x03\x02\x01", 8));
+    EXPECT_EQ(bytes.substr(8, 8), std::string("\x09\0\0\0\0\0\0\0", 8));
+    EXPECT_EQ(bytes.substr(16, 8), std::string("\x88\x77\x66\x55\x44\x33\x22\x11", 8));
+    EXPECT_EQ(bytes.substr(24, 8), std::string("\x01\0\0\0\0\0\0\0", 8));
+
+    std::vector<SegmentInfo> loaded;
+    ASSERT_TRUE(DecodeSegments(bytes, loaded));
+    EXPECT_EQ(loaded[0].start, segments[0].start);
+    EXPECT_EQ(loaded[0].done, 9);
+    EXPECT_EQ(loaded[0].state, SEGMENT_IDLE);
+    EXPECT_FALSE(DecodeSegments(bytes.substr(0, 31), loaded));
+    EXPECT_FALSE(DecodeSegments(std::string(160, '\0'), loaded));
+}
+
+TEST(SideFile, IsTrustedOnlyWhenItCoversThisFileExactly)
+{
+    TempDir dir;
+    std::string path = dir / "a.info";
+    std::vector<SegmentInfo> plan = PlanSegments(10000000);
+    plan[1].done = 1000;
+    ASSERT_TRUE(SaveSideFile(path, plan));
+    EXPECT_FALSE(FileExists(path + ".new"));
+
+    std::vector<SegmentInfo> loaded;
+    ASSERT_TRUE(LoadSideFile(path, 10000000, loaded));
+    EXPECT_EQ(loaded[1].done, 1000);
+    EXPECT_FALSE(LoadSideFile(path, 10000001, loaded)) << "another version of the file";
+
+    auto broken = plan;
+    broken[2].start += 1;  // a gap
+    EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
+    broken = plan;
+    broken[0].done = broken[0].Length() + 1;  // claims more than the segment holds
+    EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
+    broken = plan;
+    broken[3].done = -1;
+    EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
+    broken.pop_back();  // a short side file must not pass as complete
+    EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
+
+    ASSERT_TRUE(SaveSideFile(path, {}));
+    EXPECT_FALSE(LoadSideFile(path, 0, loaded));
+}
+
+TEST(ContentRange, AcceptsOnlyAWellFormedSingleRange)
+{
+    ContentRange range;
+    ASSERT_TRUE(ParseContentRange(" bytes 100-199/5368709120\r\n", range));
+    EXPECT_EQ(range.start, 100);
+    EXPECT_EQ(range.end, 199);
+    EXPECT_EQ(range.total, 5368709120LL);
+    ASSERT_TRUE(ParseContentRange("bytes 0-0/*", range));
+    EXPECT_EQ(range.total, -1);
+    for (const char* bad : {"bytes 5-4/10", "bytes 0-10/10", "bytes */10", "items 0-1/2", "bytes 0-1/2x", ""})
+        EXPECT_FALSE(ParseContentRange(bad, range)) << bad;
+}
+
+TEST(InternetErrorText, NamesTheWindowsCodes)
+{
+    EXPECT_STREQ(GetInternetErrorText(12002), "Timeout");
+    EXPECT_STREQ(GetInternetErrorText(12031), "Connection Reset");
+    EXPECT_STREQ(GetInternetErrorText(99999), "Error");
+    EXPECT_EQ(CurlToInternetError(CURLE_COULDNT_CONNECT), 12029);
+    EXPECT_EQ(CurlToInternetError(CURLE_COULDNT_RESOLVE_HOST), 12007);
+    EXPECT_EQ(CurlToInternetError(CURLE_OPERATION_TIMEDOUT), 12002);
+}

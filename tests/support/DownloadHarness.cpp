@@ -1,0 +1,46 @@
+#include "tests/support/DownloadHarness.h"
+
+#include "demo/DemoContent.h"
+
+DownloadHarness::DownloadHarness()
+{
+    MountDemoContent(server.Routes(), &sent);
+    server.Start();
+    engine.m_hOwnerWnd = owner.GetSafeHwnd();
+}
+
+std::string DownloadHarness::Url(int64_t size, const std::string& name, const std::string& query) const
+{
+    return server.Url("/content/" + std::to_string(size) + "/" + name + (query.empty() ? "" : "?" + query));
+}
+
+std::string DownloadHarness::Expected(const std::string& name, int64_t size)
+{
+    std::string bytes(size, '\0');
+    FillContent(name, 0, bytes.data(), bytes.size());
+    return bytes;
+}
+
+uint8_t DownloadHarness::NextState(unsigned long milliseconds)
+{
+    CHeadlessOwner::Message message;
+    while (owner.WaitMessage(message, milliseconds)) {
+        if (message.msg == WM_DOWNLOAD_NOTIFY && message.lParam == reinterpret_cast<LPARAM>(&engine))
+            return static_cast<uint8_t>(message.wParam);
+    }
+    return 0;
+}
+
+bool DownloadHarness::DownloadToEnd(const std::string& url, const std::string& dest, int restarts)
+{
+    engine.Start(url.c_str(), dest.c_str());
+    for (int attempt = 0; attempt <= restarts; ++attempt) {
+        uint8_t state = NextState();
+        if (state == DOWNLOAD_FINISHED)
+            return true;
+        if (state == 0)
+            return false;
+        engine.Start(url.c_str(), dest.c_str());
+    }
+    return false;
+}

@@ -1,0 +1,34 @@
+// An engine, its headless owner and a content server on 127.0.0.1, for the
+// engine's tests: URLs of demo files, their expected bytes, and the owner's
+// side of the conversation (waiting for posted states, restarting after a
+// failure as the caching job does).
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "framework/HeadlessOwner.h"
+#include "net/HttpDownload.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
+
+class DownloadHarness {
+public:
+    DownloadHarness();
+
+    // URL of a demo file of `size` bytes with the given fault query.
+    std::string Url(int64_t size, const std::string& name, const std::string& query = "") const;
+    static std::string Expected(const std::string& name, int64_t size);
+
+    // The next posted engine state, or 0 after `milliseconds`.
+    uint8_t NextState(unsigned long milliseconds = 20000);
+    // Starts and restarts after each failure until the file is in place or
+    // `restarts` ran out; true when DOWNLOAD_FINISHED came.
+    bool DownloadToEnd(const std::string& url, const std::string& dest, int restarts = 50);
+
+    LoopbackServer server;
+    std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests
+    TempDir dir;
+    CHeadlessOwner owner;
+    CHttpDownload engine;
+};

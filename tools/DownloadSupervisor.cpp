@@ -1,0 +1,34 @@
+#include "tools/DownloadSupervisor.h"
+
+#include "net/DownloadNotify.h"
+
+void DownloadSupervisor::See(int64_t downloaded, int64_t nowSeconds)
+{
+    if (downloaded == m_nLastSeen)
+        return;
+    if (m_nLastSeen >= 0 && downloaded > m_nLastSeen)
+        m_nFailures = 0;  // progress: failures before it no longer count
+    m_nLastSeen = downloaded;
+    m_tLastChange = nowSeconds;
+}
+
+DownloadSupervisor::Action DownloadSupervisor::Failed(int64_t nowSeconds)
+{
+    m_tLastChange = nowSeconds;
+    return ++m_nFailures > kMaxRestarts ? Action::GiveUp : Action::Restart;
+}
+
+DownloadSupervisor::Action DownloadSupervisor::OnTick(int64_t downloaded, int64_t nowSeconds)
+{
+    See(downloaded, nowSeconds);
+    return nowSeconds - m_tLastChange > kStallSeconds ? Failed(nowSeconds) : Action::Wait;
+}
+
+DownloadSupervisor::Action DownloadSupervisor::OnEngineState(uint8_t state, int64_t downloaded,
+                                                              int64_t nowSeconds)
+{
+    See(downloaded, nowSeconds);
+    if (state == DOWNLOAD_FINISHED)
+        return Action::Done;
+    return state == DOWNLOAD_FAILED ? Failed(nowSeconds) : Action::Wait;
+}

@@ -1,0 +1,32 @@
+// The decisions a front end takes for one download, the way the caching job
+// takes them for one row: after a failure start again at once, but give up
+// after kMaxRestarts failures with no progress in between; restart a
+// download that made no progress for more than kStallSeconds.
+#pragma once
+
+#include <cstdint>
+
+class DownloadSupervisor {
+public:
+    static constexpr int kMaxRestarts = 3;
+    static constexpr int64_t kStallSeconds = 10;
+
+    enum class Action { Wait, Restart, GiveUp, Done };
+
+    explicit DownloadSupervisor(int64_t nowSeconds) : m_tLastChange(nowSeconds) {}
+
+    // Once a second, with the engine's byte count.
+    Action OnTick(int64_t downloaded, int64_t nowSeconds);
+    // For each posted engine state.
+    Action OnEngineState(uint8_t state, int64_t downloaded, int64_t nowSeconds);
+
+    int FailuresWithoutProgress() const { return m_nFailures; }
+
+private:
+    Action Failed(int64_t nowSeconds);
+    void See(int64_t downloaded, int64_t nowSeconds);
+
+    int64_t m_nLastSeen = -1;   // byte count at the last change
+    int64_t m_tLastChange;      // when it last changed (or the last restart)
+    int m_nFailures = 0;        // failures and stalls since the last progress
+};
