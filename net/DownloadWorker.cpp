@@ -7,18 +7,13 @@
 #include <cstring>
 #include <curl/curl.h>
 
+#include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "net/ContentRange.h"
 #include "net/CurlGlobal.h"
 #include "net/HttpDownload.h"
 
 namespace {
-
-int64_t SteadySeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 bool StartsWithNoCase(const char* text, size_t length, const char* prefix)
 {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "framework/PostMessage.h"
 #include "net/CurlGlobal.h"
@@ -19,12 +20,6 @@
 namespace {
 
 constexpr int kMaxRedirects = 10;
-
-int64_t SteadySeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // A scheme of two or more characters and a colon: what the Windows shell
 // takes for a URL (one letter would be a drive).

@@ -10,6 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/SteadyClock.h"
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
 #include "tools/DownloadSupervisor.h"
@@ -17,12 +18,6 @@
 namespace {
 
 constexpr UINT WM_STOP_REQUEST = WM_USER + 1;
-
-int64_t NowSeconds()
-{
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 double Elapsed(std::chrono::steady_clock::time_point since)
 {
@@ -91,7 +86,7 @@ int main(int argc, char** argv)
     engine.m_hOwnerWnd = owner.GetSafeHwnd();
     bool terminal = isatty(STDOUT_FILENO);
     auto started = std::chrono::steady_clock::now();
-    DownloadSupervisor supervisor(NowSeconds());
+    DownloadSupervisor supervisor(SteadySeconds());
     engine.Start(url, dest);
 
     for (;;) {
@@ -99,7 +94,7 @@ int main(int argc, char** argv)
         DownloadSupervisor::Action action;
         if (!owner.WaitMessage(message, 1000)) {
             ShowProgress(engine, Elapsed(started), terminal);
-            action = supervisor.OnTick(engine.m_nDownloaded, NowSeconds());
+            action = supervisor.OnTick(engine.m_nDownloaded, SteadySeconds());
         } else if (message.msg == WM_STOP_REQUEST) {
             engine.Stop();
             std::printf("%sqv-download: stopped; run it again to resume\n", terminal ? "\n" : "");
@@ -107,7 +102,7 @@ int main(int argc, char** argv)
         } else if (message.msg == WM_DOWNLOAD_NOTIFY &&
                    message.lParam == reinterpret_cast<LPARAM>(&engine)) {
             action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
-                                              engine.m_nDownloaded, NowSeconds());
+                                              engine.m_nDownloaded, SteadySeconds());
         } else {
             continue;
         }
