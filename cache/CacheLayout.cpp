@@ -1,0 +1,125 @@
+#include "cache/CacheLayout.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include "common/UrlDecode.h"
+#include "common/Utf8ToLocal.h"
+
+namespace {
+
+// No empty levels: an empty type or module must not double a separator,
+// or the walk's paths would never match.
+std::string JoinLevels(std::initializer_list<const std::string*> levels)
+{
+    std::string path;
+    for (const std::string* level : levels) {
+        if (level->empty())
+            continue;
+        if (!path.empty() && path.back() != '/')
+            path += '/';
+        path += *level;
+    }
+    return path;
+}
+
+bool HasDotDotLevel(const std::string& text)
+{
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t slash = text.find('/', start);
+        size_t end = slash == std::string::npos ? text.size() : slash;
+        if (text.compare(start, end - start, "..") == 0)
+            return true;
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return false;
+}
+
+bool SafeLevel(const std::string& level)
+{
+    return (level.empty() || level[0] != '/') && !HasDotDotLevel(level) &&
+           level.find('\0') == std::string::npos;
+}
+
+bool SafeFileName(const std::string& name)
+{
+    return name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+void CCacheLayout::SetupPaths(const std::string& modulePath)
+{
+    m_szModulePath = modulePath;
+    size_t slash = modulePath.rfind('/');
+    m_szExeDir = slash == std::string::npos ? std::string() : modulePath.substr(0, slash);
+    m_szAssetsDir = m_szExeDir + "/assets";
+}
+
+bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
+{
+    size_t slash = item.url.rfind('/');
+    std::string segment = slash == std::string::npos ? item.url : item.url.substr(slash + 1);
+    std::string fileName = Utf8ToLocal(UrlDecode(segment));
+    if (!SafeLevel(item.type) || !SafeLevel(item.module) || !SafeFileName(fileName))
+        return false;
+    std::string directory = JoinLevels({&m_szAssetsDir, &item.type, &item.module}) + "/";
+    path = directory + fileName;
+    if (m_createdDirs.find(directory) == m_createdDirs.end()) {
+        MakeDirs(directory);  // a failure shows as a failed download
+        m_createdDirs[directory] = directory;
+    }
+    return true;
+}
+
+bool CCacheLayout::MakeDirs(const std::string& directory)
+{
+    for (size_t slash = directory.find('/', 1); slash != std::string::npos;
+         slash = directory.find('/', slash + 1)) {
+        std::string level = directory.substr(0, slash);
+        struct stat st;
+        if (stat(level.c_str(), &st) != 0 && mkdir(level.c_str(), 0755) != 0)
+            return false;
+    }
+    return true;
+}
+
+void CCacheLayout::ScanCache()
+{
+    ClearScanList();
+    ScanDir(m_szAssetsDir);
+}
+
+// Lists by full paths; the process's current directory is left alone.
+void CCacheLayout::ScanDir(const std::string& directory)
+{
+    DIR* listing = opendir(directory.c_str());
+    if (!listing)
+        return;
+    while (dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string path = directory + "/" + name;
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            ScanDir(path);
+        else if (S_ISREG(st.st_mode))
+            m_cachedFiles.push_back({path, static_cast<int64_t>(st.st_size)});
+    }
+    closedir(listing);
+}
+
+bool CCacheLayout::IsCached(const std::string& path, int64_t expectedSize) const
+{
+    for (const CachedFile& file : m_cachedFiles)
+        if (file.path == path && (file.size == expectedSize || file.size > 0 || expectedSize == 0))
+            return true;
+    return false;
+}

@@ -1,0 +1,58 @@
+// Where each resource lies on disk and what the cache holds: the program's
+// paths, the path of a resource's file (its directories made on the way),
+// the walk over the cache root and the presence rule.
+//
+// A resource lies at <program dir>/assets/<type>/[<module>/]<file name>,
+// the file name being the decoded last segment of its URL. Names that would
+// lead outside the cache root get no path at all.
+//
+// Not thread-safe: the caching job keeps its users apart (no download runs
+// while the caching thread walks and checks).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "services/ResourceItem.h"
+
+struct CachedFile {
+    std::string path;  // full path, single "/" separators
+    int64_t size;
+};
+
+class CCacheLayout {
+public:
+    // Paths from the program's own path ("/opt/qv/quorvel-client" gives
+    // the program dir "/opt/qv" and the cache root "/opt/qv/assets").
+    void SetupPaths(const std::string& modulePath);
+
+    // The file path of `item`, its directory made on first use; false (and
+    // no directory made) when its type, module or file name is unsafe: an
+    // absolute or ".." type or module, a file name that is "." or ".." or
+    // holds "/" or NUL after decoding.
+    bool GetCachePath(const ResourceItem& item, std::string& path);
+    // Makes every missing level of `directory` (ending in "/"); false when
+    // one cannot be made.
+    static bool MakeDirs(const std::string& directory);
+
+    void ScanCache();
+    void ClearScanList() { m_cachedFiles.clear(); }
+    // Present when the last walk saw a file at `path` that is not empty, or
+    // is empty and `expectedSize` is 0 (unknown) or 0 is the expected size.
+    bool IsCached(const std::string& path, int64_t expectedSize) const;
+
+    const std::string& ExeDir() const { return m_szExeDir; }
+    const std::string& AssetsDir() const { return m_szAssetsDir; }
+    const std::vector<CachedFile>& CachedFiles() const { return m_cachedFiles; }
+
+private:
+    void ScanDir(const std::string& directory);
+
+    std::vector<CachedFile> m_cachedFiles;            // the last walk
+    std::map<std::string, std::string> m_createdDirs;  // directories prepared since the window opened
+    std::string m_szExeDir;
+    std::string m_szModulePath;
+    std::string m_szAssetsDir;
+};

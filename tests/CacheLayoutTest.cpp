@@ -1,0 +1,122 @@
+#include <clocale>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "cache/CacheLayout.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+class CacheLayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override { m_layout.SetupPaths(m_dir / "quorvel-client"); }
+
+    std::string PathOf(const std::string& type, const std::string& module, const std::string& url)
+    {
+        ResourceItem item;
+        item.type = type;
+        item.module = module;
+        item.url = url;
+        std::string path;
+        return m_layout.GetCachePath(item, path) ? path : "<refused>";
+    }
+
+    void Touch(const std::string& path, size_t size)
+    {
+        std::ofstream(path, std::ios::binary) << std::string(size, 'x');
+    }
+
+    TempDir m_dir;
+    CCacheLayout m_layout;
+};
+
+TEST_F(CacheLayoutTest, PlacesResourcesByTypeModuleAndDecodedName)
+{
+    EXPECT_EQ(m_layout.ExeDir(), m_dir.Path());
+    EXPECT_EQ(m_layout.AssetsDir(), m_dir / "assets");
+    EXPECT_EQ(PathOf("video", "", "http://h/a/intro%20clip.mp4"), m_dir / "assets/video/intro clip.mp4");
+    EXPECT_EQ(PathOf("video", "m1", "http://h/a/intro%20clip.mp4"), m_dir / "assets/video/m1/intro clip.mp4");
+    EXPECT_EQ(PathOf("doc", "", "http://h/list?x=1/b+c.pdf"), m_dir / "assets/doc/b c.pdf");
+    EXPECT_EQ(PathOf("doc", "", "http://h/dir/"), m_dir / "assets/doc/");
+    struct stat st;
+    EXPECT_EQ(stat((m_dir / "assets/video/m1").c_str(), &st), 0) << "directories made on the way";
+}
+
+TEST_F(CacheLayoutTest, DecodesChineseNamesToTheLocalCodePage)
+{
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "zh_CN.GBK"));
+    std::string path = PathOf("video", "", "http://h/%E4%BC%9A%E8%AE%AE.mp4");
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(path, m_dir / "assets/video/\xBB\xE1\xD2\xE9.mp4");
+}
+
+TEST_F(CacheLayoutTest, RefusesNamesThatLeadOutOfTheCache)
+{
+    for (const char* url : {"http://h/..", "http://h/.", "http://h/%2E%2E", "http://h/a%2Fb", "http://h/a%00b",
+                            "http://h/..%2F..%2Fetc"})
+        EXPECT_EQ(PathOf("video", "", url), "<refused>") << url;
+    EXPECT_EQ(PathOf("/etc", "", "http://h/f"), "<refused>");
+    EXPECT_EQ(PathOf("video", "../../x", "http://h/f"), "<refused>");
+    EXPECT_EQ(PathOf("a/../..", "", "http://h/f"), "<refused>");
+    EXPECT_EQ(PathOf("video", "/m", "http://h/f"), "<refused>");
+    EXPECT_EQ(PathOf("video/hd", "..x", "http://h/f"), m_dir / "assets/video/hd/..x/f");
+    struct stat st;
+    EXPECT_NE(stat((m_dir / "x").c_str(), &st), 0);
+}
+
+TEST_F(CacheLayoutTest, MakeDirsCreatesOnlyMissingLevels)
+{
+    ASSERT_TRUE(CCacheLayout::MakeDirs(m_dir / "a/b/c/"));
+    Touch(m_dir / "a/b/keep", 3);
+    ASSERT_TRUE(CCacheLayout::MakeDirs(m_dir / "a/b/c/d/"));
+    EXPECT_EQ(ReadWholeFile(m_dir / "a/b/keep"), "xxx");
+    struct stat st;
+    EXPECT_EQ(stat((m_dir / "a/b/c/d").c_str(), &st), 0);
+    EXPECT_NE(stat((m_dir / "a/b/c/d/e").c_str(), &st), 0);
+    Touch(m_dir / "file", 1);
+    EXPECT_FALSE(CCacheLayout::MakeDirs(m_dir / "file/sub/"));
+}
+
+TEST_F(CacheLayoutTest, TheWalkListsEveryFileWithItsSize)
+{
+    m_layout.ScanCache();
+    EXPECT_TRUE(m_layout.CachedFiles().empty()) << "no cache root yet";
+    std::string a = PathOf("video", "m1", "http://h/a.mp4");
+    std::string b = PathOf("doc", "", "http://h/b.pdf");
+    Touch(a, 10);
+    Touch(b, 0);
+    m_layout.ScanCache();
+    ASSERT_EQ(m_layout.CachedFiles().size(), 2u);
+    for (const CachedFile& file : m_layout.CachedFiles())
+        EXPECT_EQ(file.size, file.path == a ? 10 : 0);
+    char cwd[4096];
+    ASSERT_TRUE(getcwd(cwd, sizeof cwd));
+    EXPECT_NE(std::string(cwd), m_dir / "assets") << "the walk leaves the current directory alone";
+}
+
+TEST_F(CacheLayoutTest, PresenceFollowsTheThreeRules)
+{
+    std::string full = PathOf("video", "", "http://h/full.mp4");
+    std::string empty = PathOf("video", "", "http://h/empty.mp4");
+    Touch(full, 10);
+    Touch(empty, 0);
+    m_layout.ScanCache();
+    EXPECT_TRUE(m_layout.IsCached(full, 10));
+    EXPECT_TRUE(m_layout.IsCached(full, 99)) << "any non-empty file counts";
+    EXPECT_TRUE(m_layout.IsCached(empty, 0));
+    EXPECT_FALSE(m_layout.IsCached(empty, 5));
+    EXPECT_FALSE(m_layout.IsCached(m_dir / "assets/video/absent.mp4", 0));
+}
+
+TEST_F(CacheLayoutTest, AnEmptyTypeOrModuleStillMatchesTheWalk)
+{
+    std::string path = PathOf("", "", "http://h/f.bin");
+    EXPECT_EQ(path, m_dir / "assets/f.bin");
+    Touch(path, 4);
+    m_layout.ScanCache();
+    EXPECT_TRUE(m_layout.IsCached(path, 4));
+}
+
+}  // namespace
