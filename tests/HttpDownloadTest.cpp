@@ -308,4 +308,22 @@ TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
     EXPECT_LE(fetchedTwice, 4 * (262144 + 65536));
 }
 
+TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
+{
+    const int64_t size = 12000000;
+    std::string dest = h.dir / "interrupted.bin";
+    pid_t first = StartDownloader(h.Url(size, "interrupted.bin", "rate=2000000"), dest);
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(Eventually([&] { return FileExists(dest + ".info"); }));
+    kill(first, SIGINT);
+    EXPECT_EQ(ExitStatus(first), 130);
+    EXPECT_TRUE(FileExists(dest + ".tmp!"));
+    std::vector<SegmentInfo> saved;
+    EXPECT_TRUE(LoadSideFile(dest + ".info", size, saved));
+    EXPECT_FALSE(FileExists(dest));
+
+    EXPECT_EQ(ExitStatus(StartDownloader(h.Url(size, "interrupted.bin"), dest)), 0);
+    ExpectComplete(dest, "interrupted.bin", size);
+}
+
 }  // namespace
