@@ -106,8 +106,8 @@ void CDialog::BuildWindow()
     DialogUnits du = DialogUnits::ForFont(m_pWindow, font);
     m_pWindow->SetClientSize(du.X(m_template.cx), du.Y(m_template.cy));
     for (const ControlTemplate& c : m_template.controls) {
-        wxWindow* control = CreateNativeControl(m_pWindow, c, wxPoint(du.X(c.x), du.Y(c.y)),
-                                                wxSize(du.X(c.cx), du.Y(c.cy)));
+        wxWindow* control = CreateControl(c, m_pWindow, wxPoint(du.X(c.x), du.Y(c.y)),
+                                          wxSize(du.X(c.cx), du.Y(c.cy)));
         if (c.style & CTL_HIDDEN)
             control->Hide();
         if (c.style & CTL_DISABLED)
@@ -131,6 +131,12 @@ void CDialog::BindControl(int id, wxWindow* control)
         if (!m_bEnding && it != m_killFocus.end())
             it->second();
     });
+}
+
+wxWindow* CDialog::CreateControl(const ControlTemplate& control, wxWindow* parent, const wxPoint& pos,
+                                 const wxSize& size)
+{
+    return CreateNativeControl(parent, control, pos, size);
 }
 
 bool CDialog::Create()

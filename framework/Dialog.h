@@ -15,6 +15,8 @@
 #include "framework/PostMessage.h"
 
 class wxDialog;
+class wxPoint;
+class wxSize;
 class wxWindow;
 
 class CDialog : public CMessageTarget {
@@ -61,6 +63,11 @@ protected:
     void MapKillFocus(int id, Handler handler);
 
     void HandleMessage(UINT, WPARAM, LPARAM) override {}
+
+    // Makes the window of one template control. A dialog class overrides
+    // it for its custom controls and leaves the others to this default.
+    virtual wxWindow* CreateControl(const ControlTemplate& control, wxWindow* parent,
+                                    const wxPoint& pos, const wxSize& size);
 
 private:
     void QueueMessage(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) override;

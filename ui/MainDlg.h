@@ -8,6 +8,8 @@
 #include "app/ClientContext.h"
 #include "framework/Dialog.h"
 
+class CPercentBar;
+
 class CMainDlg : public CDialog {
 public:
     CMainDlg();
@@ -17,6 +19,13 @@ public:
     const ClientContext& GetContext() const { return m_context; }
 
     bool OnInitDialog() override;
+
+    // Control 1032; null while the window does not exist.
+    CPercentBar* GetProgressBar() const;
+
+protected:
+    wxWindow* CreateControl(const ControlTemplate& control, wxWindow* parent, const wxPoint& pos,
+                            const wxSize& size) override;
 
 private:
     ClientContext m_context;
