@@ -10,6 +10,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/timer.h>
 
 #include "framework/DialogUnits.h"
 #include "framework/Icons.h"
@@ -85,6 +86,7 @@ public:
                 event.Skip();
         });
         Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { m_owner.SendCommand(event.GetId()); });
+        Bind(wxEVT_TIMER, [this](wxTimerEvent& event) { m_owner.OnTimer(event.GetId()); });
     }
 
 private:
@@ -166,6 +168,7 @@ void CDialog::DestroyWindow()
     if (!m_pWindow)
         return;
     m_bEnding = true;
+    m_timers.clear();
     UnregisterMessageTarget(m_hWnd);
     m_hWnd = 0;
     // Destroyed now, not at the next idle time as Destroy() would: a closed
@@ -227,7 +230,9 @@ void CDialog::OnKey(int keyCode, bool& handled)
         // it is enabled, as a Windows dialog does.
         handled = true;
         wxWindow* focus = wxWindow::FindFocus();
-        if (focus && focus->GetParent() == m_pWindow && dynamic_cast<wxButton*>(focus))
+        const ControlTemplate* focused = focus && focus->GetParent() == m_pWindow
+                                             ? m_template.Find(focus->GetId()) : nullptr;
+        if (focused && focused->kind == ControlKind::Button)
             SendCommand(focus->GetId());
         else if (wxWindow* ok = GetDlgItem(IDOK); !ok || ok->IsEnabled())
             SendCommand(IDOK);
@@ -273,9 +278,28 @@ std::string CDialog::GetDlgItemText(int id) const
 void CDialog::EnableDlgItem(int id, bool enable)
 {
     if (wxWindow* control = GetDlgItem(id)) {
+        // A control disabled while it has the focus would take the window's
+        // keyboard input with it: the focus moves to the window first.
+        wxWindow* focus = wxWindow::FindFocus();
+        if (!enable && focus && (focus == control || control->IsDescendant(focus)))
+            MoveFocusFrom(control);
         control->Enable(enable);
         control->Refresh();
     }
+}
+
+// To the first other control, in template order, that can take the focus.
+void CDialog::MoveFocusFrom(wxWindow* control)
+{
+    for (const ControlTemplate& c : m_template.controls) {
+        wxWindow* other = GetDlgItem(c.id);
+        if (other && other != control && other->IsEnabled() && other->IsShown() &&
+            other->CanAcceptFocus()) {
+            other->SetFocus();
+            return;
+        }
+    }
+    m_pWindow->SetFocus();
 }
 
 void CDialog::ShowDlgItem(int id, bool show)
@@ -298,6 +322,31 @@ int CDialog::MessageBox(const std::string& localText, const std::string& localCa
 void CDialog::QueueMessage(HWND self, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     wxTheApp->CallAfter([=] { DispatchPostedMessage(self, msg, wParam, lParam); });
+}
+
+void CDialog::SetTimer(unsigned id, unsigned milliseconds)
+{
+    if (!m_pWindow)
+        return;
+    auto& timer = m_timers[id];
+    if (!timer)
+        timer = std::make_unique<wxTimer>(m_pWindow, static_cast<int>(id));
+    timer->Start(static_cast<int>(milliseconds));
+}
+
+void CDialog::KillTimer(unsigned id)
+{
+    auto it = m_timers.find(id);
+    if (it != m_timers.end())
+        it->second->Stop();
+}
+
+void PostToWindow(HWND hwnd, std::function<void()> update)
+{
+    wxTheApp->CallAfter([hwnd, update = std::move(update)] {
+        if (IsWindow(hwnd))
+            update();
+    });
 }
 
 CDialog* GetActiveModalDialog()

@@ -9,12 +9,14 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "framework/DialogTemplate.h"
 #include "framework/PostMessage.h"
 
 class wxDialog;
+class wxTimer;
 class wxPoint;
 class wxSize;
 class wxWindow;
@@ -56,6 +58,11 @@ public:
     // Runs the command of a control as a click or key would (BN_CLICKED).
     void SendCommand(int id);
 
+    // The window timer `id`; starting it again replaces the running one.
+    void SetTimer(unsigned id, unsigned milliseconds);
+    void KillTimer(unsigned id);
+    virtual void OnTimer(unsigned /*id*/) {}
+
 protected:
     using Handler = std::function<void()>;
     // The message map: handlers for a button click and an edit losing focus.
@@ -74,6 +81,7 @@ private:
     void BuildWindow();
     void BindControl(int id, wxWindow* control);
     void OnKey(int keyCode, bool& handled);
+    void MoveFocusFrom(wxWindow* control);
 
     const DialogTemplate& m_template;
     wxDialog* m_pWindow = nullptr;  // owned by wx; null when no window exists
@@ -83,9 +91,15 @@ private:
     std::map<int, wxWindow*> m_controls;
     std::map<int, Handler> m_commands;
     std::map<int, Handler> m_killFocus;
+    std::map<unsigned, std::unique_ptr<wxTimer>> m_timers;
 
     friend class CDialogWindow;
 };
+
+// From any thread: runs `update` on the UI thread soon, in the order posted,
+// unless the window `hwnd` is gone by then. Never waits, so a worker may post
+// while the UI thread waits for it.
+void PostToWindow(HWND hwnd, std::function<void()> update);
 
 // The innermost dialog currently running modally, or null.
 CDialog* GetActiveModalDialog();

@@ -1,26 +1,292 @@
 #include "ui/MainDlg.h"
 
+#include <wx/clipbrd.h>
+#include <wx/dialog.h>
+#include <wx/listctrl.h>
+
+#include "cache/Figures.h"
+#include "common/ModulePath.h"
+#include "common/Utf8ToLocal.h"
+#include "framework/LocalText.h"
 #include "res/resource.h"
+#include "services/ServiceEndpoint.h"
+#include "services/ServiceLists.h"
+#include "ui/IconButton.h"
 #include "ui/PercentBar.h"
 
-CMainDlg::CMainDlg() : CDialog(IDD_MAIN_DIALOG) {}
+namespace {
 
-bool CMainDlg::OnInitDialog()
+constexpr const char* kWaitingText = ">>>>>>正在获取缓存列表请稍候>>>>>>";
+// The waiting text slides two spaces a tick and starts over after 40 ticks.
+constexpr int kWaitingRun = 80;
+
+struct Column {
+    const char* heading;
+    int format;
+    int width;
+};
+
+const Column kMeetingColumns[] = {{"会议名称", wxLIST_FORMAT_LEFT, 100}, {"状态", wxLIST_FORMAT_CENTRE, 60}};
+const Column kContentColumns[] = {{"内容名称", wxLIST_FORMAT_CENTRE, 340},
+                                  {"缓存进度", wxLIST_FORMAT_CENTRE, 100},
+                                  {"缓存状态", wxLIST_FORMAT_CENTRE, 100}};
+
+std::string ServiceUrl(const ServiceEndpoint& service, const std::string& pathAndQuery)
 {
-    SetIcon(IDI_APP);
-    ShowDlgItem(IDC_WAITING, false);
-    return true;
+    return "http://" + service.host + ":" + std::to_string(service.port) + pathAndQuery;
+}
+
+// The list's window of rows (below its header), which gets the clicks.
+wxWindow* ListRowsWindow(wxListCtrl* list)
+{
+    for (wxWindow* child : list->GetChildren())
+        if (wxString(child->GetClassInfo()->GetClassName()) == "wxListMainWindow")
+            return child;
+    return list;
+}
+
+int FirstSelected(wxListCtrl* list)
+{
+    return list ? static_cast<int>(list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) : -1;
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg() : CDialog(IDD_MAIN_DIALOG)
+{
+    MapCommand(IDC_REFRESH, [this] { OnRefresh(); });
+}
+
+CMainDlg::~CMainDlg()
+{
+    m_nStopFlag = 1;
+    m_stopEvent.SetEvent();
+    if (m_worker.joinable())
+        m_worker.join();
 }
 
 wxWindow* CMainDlg::CreateControl(const ControlTemplate& control, wxWindow* parent, const wxPoint& pos,
                                   const wxSize& size)
 {
-    if (control.id != IDC_PROGRESS)
-        return CDialog::CreateControl(control, parent, pos, size);
-    return new CPercentBar(parent, control.id, pos, size);
+    if (control.id == IDC_PROGRESS)
+        return new CPercentBar(parent, control.id, pos, size);
+    if (control.kind == ControlKind::Button && (control.style & CTL_OWNERDRAW))
+        return new CIconButton(parent, control.id, Utf8ToWx(control.text), pos, size);
+    return CDialog::CreateControl(control, parent, pos, size);
+}
+
+wxListCtrl* CMainDlg::GetList(int id) const
+{
+    return dynamic_cast<wxListCtrl*>(GetDlgItem(id));
+}
+
+CIconButton* CMainDlg::GetButton(int id) const
+{
+    return dynamic_cast<CIconButton*>(GetDlgItem(id));
 }
 
 CPercentBar* CMainDlg::GetProgressBar() const
 {
     return dynamic_cast<CPercentBar*>(GetDlgItem(IDC_PROGRESS));
+}
+
+bool CMainDlg::OnInitDialog()
+{
+    SetIcon(IDI_APP);
+    ShowDlgItem(IDC_WAITING, false);
+    GetButton(IDC_REFRESH)->m_nIconId = IDI_REFRESH;
+    GetButton(IDOK)->m_nIconId = IDI_START_CACHING;
+    GetButton(IDC_ACCELERATE)->m_nIconId = IDI_ACCEL_STOPPED;
+    SetupLists();
+    FetchMeetingList();
+    m_download.m_hOwnerWnd = GetSafeHwnd();
+    m_cache.SetupPaths(GetModuleFileNameA());
+    ShowDiskSpace();
+    return true;
+}
+
+void CMainDlg::SetupLists()
+{
+    auto addColumns = [](wxListCtrl* list, const auto& columns) {
+        int index = 0;
+        for (const Column& c : columns)
+            list->InsertColumn(index++, Utf8ToWx(c.heading), c.format, c.width);
+    };
+    addColumns(GetList(IDC_MEETING_LIST), kMeetingColumns);
+    addColumns(GetList(IDC_CONTENT_LIST), kContentColumns);
+    BindListNotifications();
+}
+
+// A click notification for every left click on the meeting list, once the
+// button is released and the list updated its selection (also on the row
+// already chosen); a click on empty space leaves no row selected. Acting on
+// the press instead would disable the list while it holds the pointer grab,
+// which leaves the window without keyboard input. A double-click on a content row
+// copies its URL; one on a meeting row does nothing.
+void CMainDlg::BindListNotifications()
+{
+    wxListCtrl* meetings = GetList(IDC_MEETING_LIST);
+    wxWindow* rows = ListRowsWindow(meetings);
+    rows->Bind(wxEVT_LEFT_UP, [this, meetings, rows](wxMouseEvent& event) {
+        event.Skip();
+        wxPoint at = meetings->ScreenToClient(rows->ClientToScreen(event.GetPosition()));
+        int flags = 0;
+        if (meetings->HitTest(at, flags) == wxNOT_FOUND)
+            for (int row = FirstSelected(meetings); row != -1; row = FirstSelected(meetings))
+                meetings->SetItemState(row, 0, wxLIST_STATE_SELECTED);
+        HWND hwnd = GetSafeHwnd();
+        PostToWindow(hwnd, [this] { OnMeetingClick(); });
+    });
+    GetList(IDC_CONTENT_LIST)->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OnContentDblClk(); });
+}
+
+void CMainDlg::ShowDiskSpace()
+{
+    int64_t available = AvailableDiskBytes(m_cache.ExeDir());
+    if (available >= 0)
+        SetDlgItemText(IDC_DISK_SPACE, Utf8ToLocal(DiskSpaceText(available)));
+}
+
+void CMainDlg::ClearMeetingList()
+{
+    GetList(IDC_MEETING_LIST)->DeleteAllItems();
+    m_meetingIds.clear();
+}
+
+void CMainDlg::FetchMeetingList()
+{
+    ClearMeetingList();
+    std::string url = ServiceUrl(MeetingServiceEndpoint(), "/get_meet_list?comp_id=" + m_context.comp_id);
+    std::vector<char> answer(kListAnswerSize, '\0');
+    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) != HTTP_RESULT_OK)
+        return;
+    wxListCtrl* list = GetList(IDC_MEETING_LIST);
+    for (const MeetingRow& meeting : ParseMeetingList(answer.data())) {
+        long row = list->InsertItem(list->GetItemCount(), LocalToWx(meeting.name));
+        list->SetItem(row, 1, Utf8ToWx(meeting.status.c_str()));
+        m_meetingIds.push_back(meeting.meet_id);
+    }
+}
+
+void CMainDlg::OnRefresh()
+{
+    FetchMeetingList();
+}
+
+void CMainDlg::OnMeetingClick()
+{
+    int row = FirstSelected(GetList(IDC_MEETING_LIST));
+    if (row < 0 || row >= static_cast<int>(m_meetingIds.size()) || m_nFetching)
+        return;
+    GetProgressBar()->SetPos(0);
+    m_context.meet_id = m_meetingIds[row];
+    ShowDlgItem(IDC_DISK_SPACE, false);
+    ShowDlgItem(IDC_ELAPSED, false);
+    ShowDlgItem(IDC_ELAPSED_LABEL, false);
+    ShowDlgItem(IDC_WAITING, true);
+    EnableDlgItem(IDOK, false);
+    m_stopEvent.ResetEvent();
+    m_nStopFlag = 0;
+    if (m_worker.joinable())
+        m_worker.join();  // the last fetch, already at its end
+    BeginFetch();
+    m_worker = std::thread(&CMainDlg::ResourceListThread, this, GetSafeHwnd(), m_context.meet_id);
+}
+
+// The fetch's first steps, on the UI thread before the worker starts.
+void CMainDlg::BeginFetch()
+{
+    m_nFetching = 1;
+    m_nWaitTicks = 0;
+    SetTimer(kTimerId, 1000);
+    EnableDlgItem(IDC_REFRESH, false);
+    EnableDlgItem(IDC_MEETING_LIST, false);
+    SetDlgItemText(IDC_WAITING, Utf8ToLocal(kWaitingText));
+    ClearResourceList();
+}
+
+void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
+{
+    std::string url = ServiceUrl(ResourceServiceEndpoint(), "/resource/get_list?meet_id=" + meetId + "&client=qv");
+    std::vector<char> answer(kListAnswerSize, '\0');
+    std::vector<ResourceItem> items;
+    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) == HTTP_RESULT_OK)
+        items = ParseResourceList(answer.data());
+    if (m_nStopFlag)
+        return;
+    PostToWindow(hwnd, [this, items = std::move(items)]() mutable {
+        if (!m_nStopFlag)
+            EndFetch(std::move(items));
+    });
+}
+
+// The fetch's rows and last steps, on the UI thread.
+void CMainDlg::EndFetch(std::vector<ResourceItem> items)
+{
+    wxListCtrl* list = GetList(IDC_CONTENT_LIST);
+    for (ResourceItem& item : items) {
+        long row = list->InsertItem(list->GetItemCount(), LocalToWx(item.name));
+        list->SetItem(row, 1, wxString());
+        list->SetItem(row, 2, Utf8ToWx(StatusText(STATUS_NOT_STARTED)));
+        m_items.push_back(std::make_unique<ResourceItem>(std::move(item)));
+    }
+    ShowDlgItem(IDC_DISK_SPACE, true);
+    ShowDlgItem(IDC_ELAPSED, true);
+    ShowDlgItem(IDC_ELAPSED_LABEL, true);
+    ShowDlgItem(IDC_WAITING, false);
+    if (!m_items.empty()) {
+        SetDlgItemText(IDOK, Utf8ToLocal("开始缓存"));
+        GetButton(IDOK)->m_nIconId = IDI_START_CACHING;
+        EnableDlgItem(IDOK, true);
+    } else {
+        EnableDlgItem(IDOK, false);
+    }
+    SetDlgItemText(IDC_ELAPSED, std::string());
+    EnableDlgItem(IDC_ACCELERATE, false);
+    EnableDlgItem(IDC_REFRESH, true);
+    EnableDlgItem(IDC_MEETING_LIST, true);
+    KillTimer(kTimerId);
+    m_nFetching = 0;
+    m_nWaitTicks = 0;
+}
+
+void CMainDlg::ClearResourceList()
+{
+    m_items.clear();
+    GetList(IDC_CONTENT_LIST)->DeleteAllItems();
+}
+
+void CMainDlg::OnTimer(unsigned)
+{
+    if (!m_nFetching)
+        return;
+    ++m_nWaitTicks;
+    std::string text(2 * m_nWaitTicks % kWaitingRun, ' ');
+    SetDlgItemText(IDC_WAITING, Utf8ToLocal(text + kWaitingText));
+    GetWindow()->Refresh();
+    GetWindow()->Update();
+}
+
+void CMainDlg::OnContentDblClk()
+{
+    int row = FirstSelected(GetList(IDC_CONTENT_LIST));
+    if (row < 0 || row >= static_cast<int>(m_items.size()) || !wxTheClipboard->Open())
+        return;
+    wxTheClipboard->Clear();
+    wxTheClipboard->SetData(new wxTextDataObject(wxString::FromUTF8(m_items[row]->url)));
+    wxTheClipboard->Close();
+}
+
+void CMainDlg::OnCancel()
+{
+    m_nStopFlag = 1;
+    m_stopEvent.SetEvent();
+    if (m_worker.joinable())
+        m_worker.join();
+    KillTimer(kTimerId);
+    m_nFetching = 0;
+    ClearResourceList();
+    ClearMeetingList();
+    m_cache.ClearScanList();
+    EndDialog(IDCANCEL);
 }
