@@ -1,13 +1,18 @@
 #include "ui/MainDlg.h"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <wx/clipbrd.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
 
+#include "accel/ProcessControl.h"
 #include "cache/Figures.h"
 #include "common/ModulePath.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
+#include "framework/MessageBox.h"
 #include "res/resource.h"
 #include "services/ServiceEndpoint.h"
 #include "services/ServiceLists.h"
@@ -52,9 +57,12 @@ int FirstSelected(wxListCtrl* list)
 
 }  // namespace
 
-CMainDlg::CMainDlg() : CDialog(IDD_MAIN_DIALOG)
+CMainDlg::CMainDlg()
+    : CDialog(IDD_MAIN_DIALOG),
+      m_job(m_items, m_cache, m_download, *this, [] { return static_cast<int64_t>(std::time(nullptr)); })
 {
     MapCommand(IDC_REFRESH, [this] { OnRefresh(); });
+    MapCommand(IDC_ACCELERATE, [this] { OnAccelerate(); });
 }
 
 CMainDlg::~CMainDlg()
@@ -100,7 +108,7 @@ bool CMainDlg::OnInitDialog()
     SetupLists();
     FetchMeetingList();
     m_download.m_hOwnerWnd = GetSafeHwnd();
-    m_cache.SetupPaths(GetModuleFileNameA());
+    m_cache.SetupPaths(m_strProgramPath.empty() ? GetModuleFileNameA() : m_strProgramPath);
     ShowDiskSpace();
     return true;
 }
@@ -142,9 +150,11 @@ void CMainDlg::BindListNotifications()
 
 void CMainDlg::ShowDiskSpace()
 {
-    int64_t available = AvailableDiskBytes(m_cache.ExeDir());
-    if (available >= 0)
-        SetDlgItemText(IDC_DISK_SPACE, Utf8ToLocal(DiskSpaceText(available)));
+    OnUiThread([this] {
+        int64_t available = AvailableDiskBytes(m_cache.ExeDir());
+        if (available >= 0)
+            SetDlgItemText(IDC_DISK_SPACE, Utf8ToLocal(DiskSpaceText(available)));
+    });
 }
 
 void CMainDlg::ClearMeetingList()
@@ -185,6 +195,7 @@ void CMainDlg::OnMeetingClick()
     ShowDlgItem(IDC_ELAPSED_LABEL, false);
     ShowDlgItem(IDC_WAITING, true);
     EnableDlgItem(IDOK, false);
+    m_job.Reset();
     m_stopEvent.ResetEvent();
     m_nStopFlag = 0;
     if (m_worker.joinable())
@@ -235,8 +246,7 @@ void CMainDlg::EndFetch(std::vector<ResourceItem> items)
     ShowDlgItem(IDC_ELAPSED_LABEL, true);
     ShowDlgItem(IDC_WAITING, false);
     if (!m_items.empty()) {
-        SetDlgItemText(IDOK, Utf8ToLocal("开始缓存"));
-        GetButton(IDOK)->m_nIconId = IDI_START_CACHING;
+        SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
         EnableDlgItem(IDOK, true);
     } else {
         EnableDlgItem(IDOK, false);
@@ -258,13 +268,109 @@ void CMainDlg::ClearResourceList()
 
 void CMainDlg::OnTimer(unsigned)
 {
-    if (!m_nFetching)
+    if (!m_nFetching) {
+        if (!m_nAccelerating)
+            m_job.ProgressTick();
         return;
+    }
     ++m_nWaitTicks;
     std::string text(2 * m_nWaitTicks % kWaitingRun, ' ');
     SetDlgItemText(IDC_WAITING, Utf8ToLocal(text + kWaitingText));
+    RepaintNow();
+}
+
+void CMainDlg::RepaintNow()
+{
     GetWindow()->Refresh();
     GetWindow()->Update();
+}
+
+void CMainDlg::OnOK()
+{
+    if (m_job.IsRunning())
+        m_job.Stop();
+    else
+        m_job.Start();
+    RepaintNow();
+}
+
+void CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM)
+{
+    if (msg == WM_DOWNLOAD_NOTIFY)
+        m_job.OnDownloadEvent(static_cast<uint8_t>(wParam & 0xFF));
+}
+
+void CMainDlg::SetCommandButton(int id, const char* caption, unsigned iconId)
+{
+    GetButton(id)->m_nIconId = iconId;
+    SetDlgItemText(id, Utf8ToLocal(caption));
+}
+
+void CMainDlg::OnUiThread(std::function<void()> update)
+{
+    if (wxIsMainThread())
+        update();
+    else
+        PostToWindow(GetSafeHwnd(), std::move(update));
+}
+
+void CMainDlg::ShowRowPercent(size_t row, const std::string& text)
+{
+    OnUiThread([this, row, text] {
+        if (static_cast<int>(row) < GetList(IDC_CONTENT_LIST)->GetItemCount())
+            GetList(IDC_CONTENT_LIST)->SetItem(row, 1, Utf8ToWx(text.c_str()));
+    });
+}
+
+void CMainDlg::ShowRowStatus(size_t row, uint8_t status)
+{
+    OnUiThread([this, row, status] {
+        if (static_cast<int>(row) < GetList(IDC_CONTENT_LIST)->GetItemCount())
+            GetList(IDC_CONTENT_LIST)->SetItem(row, 2, Utf8ToWx(StatusText(status)));
+    });
+}
+
+void CMainDlg::ShowBar(int position)
+{
+    OnUiThread([this, position] { GetProgressBar()->SetPos(position); });
+}
+
+void CMainDlg::ShowElapsed(const std::string& text)
+{
+    OnUiThread([this, text] { SetDlgItemText(IDC_ELAPSED, Utf8ToLocal(text)); });
+}
+
+void CMainDlg::StartProgressTimer()
+{
+    OnUiThread([this] { SetTimer(kTimerId, 1000); });
+}
+
+void CMainDlg::StopProgressTimer()
+{
+    OnUiThread([this] { KillTimer(kTimerId); });
+}
+
+void CMainDlg::ShowPhase(Phase phase)
+{
+    OnUiThread([this, phase] {
+        bool listsOn = phase != Phase::Checking && phase != Phase::Complete;
+        EnableDlgItem(IDC_REFRESH, listsOn);
+        EnableDlgItem(IDC_MEETING_LIST, listsOn);
+        switch (phase) {
+        case Phase::Checking:
+            SetCommandButton(IDOK, "停止缓存", IDI_STOP_CACHING);
+            break;
+        case Phase::CompleteAtOnce:
+        case Phase::Complete:
+            EnableDlgItem(IDOK, false);
+            EnableDlgItem(IDC_ACCELERATE, true);
+            break;
+        case Phase::GivenUp:
+        case Phase::Stopped:
+            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
+            break;
+        }
+    });
 }
 
 void CMainDlg::OnContentDblClk()
@@ -283,10 +389,63 @@ void CMainDlg::OnCancel()
     m_stopEvent.SetEvent();
     if (m_worker.joinable())
         m_worker.join();
+    m_job.Stop();  // waits for the check; the engine leaves its files for a resume
+    int error = 0;
+    if (m_nAccelerating)
+        StopAccelerationService(error);
+    m_nAccelerating = 0;
     KillTimer(kTimerId);
     m_nFetching = 0;
     ClearResourceList();
     ClearMeetingList();
     m_cache.ClearScanList();
     EndDialog(IDCANCEL);
+}
+
+// The server takes a moment to listen: the check waits for an answer for a
+// few seconds; any answer (or none in time) then decides.
+int CMainDlg::ProbeServer()
+{
+    constexpr int kProbeSize = 1024, kAttempts = 50;
+    char answer[kProbeSize];
+    int result = HTTP_RESULT_NOT_SENT;
+    for (int attempt = 0; attempt < kAttempts && result == HTTP_RESULT_NOT_SENT; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        result = m_probe.Get("http://127.0.0.1:3000/", answer, kProbeSize);
+    }
+    return result;
+}
+
+void CMainDlg::ShowStopFailure(int error)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, "stop process: %s failed with error: %d\n", AccelerationServerName(), error);
+    AfxMessageBox(text, MB_OK);
+    AfxMessageBox(Utf8ToLocal("无法终止加速服务进程！"), MB_OKCANCEL);
+}
+
+void CMainDlg::OnAccelerate()
+{
+    int error = 0;
+    if (!m_nAccelerating) {
+        WinExec(m_cache.ExeDir() + "/" + AccelerationServerName(), m_cache.ExeDir());
+        if (ProbeServer() == HTTP_RESULT_BAD_STATUS && m_probe.m_nStatusCode == 404) {
+            SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
+            m_nAccelerating = 1;
+            SetTimer(kTimerId, 20000);
+        } else if (!StopAccelerationService(error)) {
+            ShowStopFailure(error);
+        }
+    } else {
+        if (!StopAccelerationService(error))
+            ShowStopFailure(error);
+        EnableDlgItem(IDC_REFRESH, true);
+        EnableDlgItem(IDC_MEETING_LIST, true);
+        SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
+        SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
+        m_nAccelerating = 0;
+        KillTimer(kTimerId);
+    }
+    RepaintNow();
 }

@@ -16,6 +16,8 @@
 
 #include "app/ClientContext.h"
 #include "cache/CacheLayout.h"
+#include "cache/CachingJob.h"
+#include "cache/CachingView.h"
 #include "framework/Dialog.h"
 #include "framework/Event.h"
 #include "net/HttpDownload.h"
@@ -26,7 +28,7 @@ class CIconButton;
 class CPercentBar;
 class wxListCtrl;
 
-class CMainDlg : public CDialog {
+class CMainDlg : public CDialog, private CachingView {
 public:
     static constexpr unsigned kTimerId = 1;
     static constexpr int kListAnswerSize = 0x80000;
@@ -34,11 +36,16 @@ public:
     CMainDlg();
     ~CMainDlg() override;
 
+    // Where the program lies (its directory holds assets/ and the web
+    // server); the running executable unless set before the window opens.
+    void SetProgramPath(std::string path) { m_strProgramPath = std::move(path); }
     // Called once before the window runs: the company of the login.
     void SetCompany(std::string compId) { m_context.comp_id = std::move(compId); }
     const ClientContext& GetContext() const { return m_context; }
 
     bool OnInitDialog() override;
+    // The caching command: starts the caching job, or stops it.
+    void OnOK() override;
     // Escape, the hidden cancel button and the close box all end the
     // window through the same steps: the worker is waited for, every row
     // released.
@@ -49,18 +56,23 @@ public:
     void OnMeetingClick();
     void OnRefresh();
     void OnContentDblClk();
-    void ShowDiskSpace();
+    // Starts the local web server and confirms it, or stops it.
+    void OnAccelerate();
+    bool IsAccelerating() const { return m_nAccelerating != 0; }
+    void ShowDiskSpace() override;
     void ClearResourceList();
 
     bool IsFetching() const { return m_nFetching != 0; }
     const std::vector<std::string>& MeetingIds() const { return m_meetingIds; }
     const std::vector<std::unique_ptr<ResourceItem>>& Items() const { return m_items; }
+    const CCachingJob& Job() const { return m_job; }
     wxListCtrl* GetList(int id) const;
     CIconButton* GetButton(int id) const;
     // Control 1032; null while the window does not exist.
     CPercentBar* GetProgressBar() const;
 
 protected:
+    void HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     wxWindow* CreateControl(const ControlTemplate& control, wxWindow* parent, const wxPoint& pos,
                             const wxSize& size) override;
 
@@ -71,6 +83,21 @@ private:
     void ResourceListThread(HWND hwnd, std::string meetId);
     void EndFetch(std::vector<ResourceItem> items);
     void ClearMeetingList();
+    int ProbeServer();
+    void ShowStopFailure(int error);
+    void SetCommandButton(int id, const char* caption, unsigned iconId);
+    void RepaintNow();
+    // Runs `update` now on the UI thread, or hands it to the UI thread.
+    void OnUiThread(std::function<void()> update);
+
+    // CachingView
+    void ShowRowPercent(size_t row, const std::string& text) override;
+    void ShowRowStatus(size_t row, uint8_t status) override;
+    void ShowBar(int position) override;
+    void ShowElapsed(const std::string& text) override;
+    void ShowPhase(Phase phase) override;
+    void StartProgressTimer() override;
+    void StopProgressTimer() override;
 
     std::thread m_worker;           // the resource-list fetch while it runs
     CEvent m_stopEvent;             // asks the worker to stop
@@ -78,9 +105,13 @@ private:
     ClientContext m_context;
     CHttpDownload m_download;       // the caching job's engine; its owner is this window
     CHttpRequest m_request;         // meeting list, resource list
+    CHttpRequest m_probe;           // the web server check: its status is its own
+    std::atomic<int> m_nAccelerating{0};  // the web server is considered running
     std::atomic<int> m_nFetching{0};     // the resource-list fetch runs
     int m_nWaitTicks = 0;                // timer ticks of the current fetch
     std::vector<std::string> m_meetingIds;              // row data of list 1005, by row
     std::vector<std::unique_ptr<ResourceItem>> m_items;  // row data of list 1001, by row
     CCacheLayout m_cache;
+    std::string m_strProgramPath;
+    CCachingJob m_job;              // uses the rows, the cache and the engine above
 };

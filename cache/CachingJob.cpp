@@ -1,0 +1,281 @@
+#include "cache/CachingJob.h"
+
+#include <sys/stat.h>
+
+#include "cache/Figures.h"
+
+CCachingJob::CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
+                         Clock now)
+    : m_items(items), m_cache(cache), m_engine(engine), m_view(view), m_now(std::move(now))
+{
+}
+
+CCachingJob::~CCachingJob()
+{
+    m_nStopFlag = 1;
+    m_stopEvent.SetEvent();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool CCachingJob::Start()
+{
+    m_view.ShowElapsed("完整性检查中");
+    m_nCaching = 1;
+    m_view.ShowPhase(CachingView::Phase::Checking);
+    m_tStart = m_now();
+    m_stopEvent.ResetEvent();
+    m_nStopFlag = 0;
+    if (m_thread.joinable())
+        m_thread.join();  // the last check, long over
+    m_bChecking = true;
+    try {
+        m_thread = std::thread(&CCachingJob::Run, this);
+    } catch (const std::system_error&) {
+        m_bChecking = false;
+        return false;
+    }
+    return true;
+}
+
+void CCachingJob::Stop()
+{
+    m_nCaching = 0;
+    m_view.ShowPhase(CachingView::Phase::Stopped);
+    m_stopEvent.SetEvent();
+    m_nStopFlag = 1;
+    if (m_thread.joinable())
+        m_thread.join();
+    m_engine.Stop();
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    if (m_bTimerRunning) {
+        m_view.StopProgressTimer();
+        m_view.ShowElapsed("");
+        m_bTimerRunning = false;
+    }
+}
+
+void CCachingJob::Reset()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    m_nCaching = 0;
+    m_nCurrentRow = 0;
+}
+
+// Events and ticks that arrive while this runs (left from a stopped job) are
+// dropped, so the walk and the check have the rows and the cache list alone.
+void CCachingJob::Run()
+{
+    m_cache.ScanCache();
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    GetFileSizeFunc();
+    DownloadCheck();
+    m_bChecking = false;
+}
+
+ResourceItem* CCachingJob::Row(size_t row) const
+{
+    return row < m_items.size() ? m_items[row].get() : nullptr;
+}
+
+// False for a resource whose names would lead out of the cache: it is
+// never downloaded.
+bool CCachingJob::PathOf(size_t row, std::string& path)
+{
+    ResourceItem* item = Row(row);
+    return item && m_cache.GetCachePath(*item, path);
+}
+
+void CCachingJob::MarkCached(size_t row)
+{
+    Row(row)->status = STATUS_CACHED;
+    m_view.ShowRowPercent(row, "100%");
+    m_view.ShowRowStatus(row, STATUS_CACHED);
+}
+
+void CCachingJob::GetFileSizeFunc()
+{
+    m_nTotalBytes = 0;
+    m_nFinishedBytes = 0;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        ResourceItem* item = Row(i);
+        std::string path;
+        if (!PathOf(i, path)) {
+            item->status = STATUS_FAILED;
+            m_view.ShowRowStatus(i, item->status);
+        } else if (item->size > 0) {
+            if (m_cache.IsCached(path, item->size)) {
+                m_nFinishedBytes += item->size;
+                MarkCached(i);
+            } else if (item->status == STATUS_CACHED) {
+                // Its file is gone since an earlier job: download it again.
+                item->status = STATUS_NOT_STARTED;
+            }
+            m_view.ShowRowStatus(i, item->status);
+            m_nTotalBytes += item->size;
+        } else {
+            struct stat st;
+            if (m_cache.IsCached(path, 0) && stat(path.c_str(), &st) == 0) {
+                item->size = st.st_size;
+                m_nFinishedBytes += item->size;
+                MarkCached(i);
+            } else {
+                item->size = 0;
+                item->status = STATUS_FAILED;
+                m_view.ShowRowStatus(i, item->status);
+            }
+        }
+    }
+}
+
+void CCachingJob::DownloadCheck()
+{
+    if (m_nStopFlag)
+        return;
+    for (size_t i = m_nCurrentRow; i < m_items.size(); ++i) {
+        if (m_stopEvent.IsSet())
+            return;
+        ResourceItem* item = Row(i);
+        std::string path;
+        if (item->size == 0 || !PathOf(i, path))
+            continue;
+        if (item->status != STATUS_CACHED) {
+            StartDownload(i);
+            m_nRetries = 0;
+            m_view.ShowElapsed("");
+            m_view.StartProgressTimer();
+            m_bTimerRunning = true;
+            break;
+        }
+        MarkCached(i);
+        m_view.ShowBar(m_nFinishedBytes < m_nTotalBytes ? Percent(m_nFinishedBytes, m_nTotalBytes) : 99);
+    }
+    if (m_nFinishedBytes >= m_nTotalBytes) {
+        m_view.ShowBar(100);
+        m_view.ShowPhase(CachingView::Phase::CompleteAtOnce);
+        m_tTick = m_now();
+        ShowElapsedNow();
+    } else {
+        m_view.ShowBar(RunningPercent(m_engine.m_nDownloaded));
+    }
+}
+
+// Starts (or starts again) the download of a row; its directory is made
+// again if it was deleted meanwhile.
+void CCachingJob::StartDownload(size_t row)
+{
+    std::string path;
+    PathOf(row, path);
+    CCacheLayout::MakeDirs(path.substr(0, path.rfind('/') + 1));
+    m_nCurrentRow = row;
+    m_engine.Start(Row(row)->url.c_str(), path.c_str(), 0);
+    Row(row)->status = STATUS_CACHING;
+    m_view.ShowRowStatus(row, STATUS_CACHING);
+    m_nLastSeen = m_engine.m_nDownloaded;
+    m_tLastChange = m_now();
+}
+
+void CCachingJob::StartNextDownload()
+{
+    for (size_t i = ++m_nCurrentRow; i < m_items.size(); ++i) {
+        ResourceItem* item = Row(i);
+        std::string path;
+        if (item->size == 0 || item->status == STATUS_CACHED || !PathOf(i, path))
+            continue;
+        if (!m_cache.IsCached(path, item->size)) {
+            StartDownload(i);
+            return;
+        }
+        m_nFinishedBytes += item->size;
+        MarkCached(i);
+    }
+}
+
+void CCachingJob::Finish()
+{
+    m_view.StopProgressTimer();
+    m_bTimerRunning = false;
+    m_view.ShowBar(100);
+    m_view.ShowPhase(CachingView::Phase::Complete);
+}
+
+// Events of a stopped job (still queued when it stopped) start nothing.
+void CCachingJob::OnDownloadEvent(uint8_t kind)
+{
+    if (m_bChecking || !m_nCaching)
+        return;
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    int64_t received = m_engine.m_nDownloaded;
+    ResourceItem* item = Row(m_nCurrentRow);
+    if (!item)
+        return;
+    if (kind == DOWNLOAD_FINISHED) {
+        item->downloaded = received;
+        MarkCached(m_nCurrentRow);
+        if (m_nCurrentRow + 1 == m_items.size())
+            Finish();
+        else
+            StartNextDownload();
+        m_nFinishedBytes += received;
+        if (m_nFinishedBytes >= m_nTotalBytes)
+            Finish();
+    } else if (kind == DOWNLOAD_FAILED) {
+        item->status = STATUS_FAILED;
+        if (m_nRetries < kMaxRetries) {
+            StartDownload(m_nCurrentRow);
+            ++m_nRetries;
+            return;
+        }
+        m_view.ShowRowStatus(m_nCurrentRow, STATUS_FAILED);
+        if (m_nCurrentRow + 1 == m_items.size()) {
+            // The last row failed for good: the job gives up.
+            if (m_bTimerRunning)
+                m_view.StopProgressTimer();
+            m_bTimerRunning = false;
+            m_nCaching = 0;
+            m_view.ShowPhase(CachingView::Phase::GivenUp);
+            m_engine.Stop();
+        }
+    }
+}
+
+void CCachingJob::ProgressTick()
+{
+    if (m_bChecking || !m_nCaching)
+        return;
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    int64_t received = m_engine.m_nDownloaded, length = m_engine.m_nFileSize;
+    if (received == 0 && length == 0)
+        return;
+    int64_t now = m_now();
+    if (received != m_nLastSeen) {
+        m_nLastSeen = received;
+        m_tLastChange = now;
+        m_nRetries = 0;
+    } else if (now - m_tLastChange > kStallSeconds && Row(m_nCurrentRow)) {
+        // Stalled: stop and start again; the engine resumes what it has.
+        StartDownload(m_nCurrentRow);
+    }
+    m_view.ShowBar(RunningPercent(received));
+    if (ResourceItem* item = Row(m_nCurrentRow)) {
+        item->downloaded = m_engine.m_nDownloaded;
+        m_view.ShowRowPercent(m_nCurrentRow, std::to_string(Percent(item->downloaded, item->size)) + "%");
+    }
+    m_tTick = now;
+    ShowElapsedNow();
+    m_view.ShowDiskSpace();
+}
+
+void CCachingJob::ShowElapsedNow()
+{
+    m_view.ShowElapsed(ElapsedText(m_tTick - m_tStart));
+}
+
+// A job whose sizes add up to nothing shows 0 while it runs, never a
+// division by zero.
+int CCachingJob::RunningPercent(int64_t downloaded) const
+{
+    return m_nTotalBytes > 0 ? Percent(m_nFinishedBytes + downloaded, m_nTotalBytes) : 0;
+}

@@ -1,0 +1,89 @@
+// CCachingJob: brings every resource of the chosen meeting into the cache,
+// one download after another in row order.
+//
+// The caching thread runs Run (walk, integrity check, first download); the
+// UI thread runs Start, Stop, OnDownloadEvent and ProgressTick. The progress
+// lock serialises the check and the first download with the event handling
+// and the ticks; nothing here waits for the UI thread (the view posts).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "cache/CacheLayout.h"
+#include "cache/CachingView.h"
+#include "framework/Event.h"
+#include "net/HttpDownload.h"
+#include "services/ResourceItem.h"
+
+class CCachingJob {
+public:
+    using Items = std::vector<std::unique_ptr<ResourceItem>>;
+    using Clock = std::function<int64_t()>;  // whole seconds
+
+    static constexpr int kMaxRetries = 3;
+    static constexpr int64_t kStallSeconds = 10;
+
+    CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
+                Clock now);
+    ~CCachingJob();
+
+    bool IsRunning() const { return m_nCaching != 0; }
+    // Starts the job: the check runs on the caching thread. False when the
+    // thread could not be made (the job then stays in its checking state).
+    bool Start();
+    // Stops the job: waits for the caching thread, stops the engine.
+    void Stop();
+    // A new resource list: the job forgets its row and its running state.
+    void Reset();
+
+    // Caching thread: the walk, the check and the first download.
+    void Run();
+    void GetFileSizeFunc();
+    void DownloadCheck();
+
+    // UI thread, on WM_DOWNLOAD_NOTIFY and on the timer.
+    void OnDownloadEvent(uint8_t kind);
+    void ProgressTick();
+
+    int64_t TotalBytes() const { return m_nTotalBytes; }
+    int64_t FinishedBytes() const { return m_nFinishedBytes; }
+    size_t CurrentRow() const { return m_nCurrentRow; }
+
+private:
+    ResourceItem* Row(size_t row) const;
+    bool PathOf(size_t row, std::string& path);
+    void StartDownload(size_t row);
+    void MarkCached(size_t row);
+    void StartNextDownload();
+    void Finish();
+    void ShowElapsedNow();
+    int RunningPercent(int64_t downloaded) const;
+
+    Items& m_items;
+    CCacheLayout& m_cache;
+    CHttpDownload& m_engine;
+    CachingView& m_view;
+    Clock m_now;
+
+    std::mutex m_progressLock;
+    std::thread m_thread;            // the caching thread while the check runs
+    CEvent m_stopEvent;
+    std::atomic<int> m_nStopFlag{0};
+    std::atomic<int> m_nCaching{0};  // a job is on (from Start until stopped or given up)
+    std::atomic<bool> m_bChecking{false};  // the caching thread walks and checks
+    int64_t m_tStart = 0;
+    int64_t m_tTick = 0;
+    bool m_bTimerRunning = false;
+    int64_t m_nTotalBytes = 0;       // sizes of the rows of known size
+    int64_t m_nFinishedBytes = 0;    // bytes of the rows in place
+    size_t m_nCurrentRow = 0;        // the row downloading or last downloaded
+    int64_t m_nLastSeen = 0;         // engine byte count when it last changed
+    int64_t m_tLastChange = 0;
+    int m_nRetries = 0;              // restarts after failure since the last progress
+};

@@ -1,0 +1,84 @@
+# Shared by scripts/run and scripts/tour: the demo services, a private X
+# server, and driving the client's windows with xdotool. Source it from the
+# repository's root after scripts/setup.
+
+bin=$PWD/build/bin
+shots=$PWD/build/screenshots
+demo_user=demo@quorvel.test
+demo_password=quorvel2026
+pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# The client speaks the local code page of a Chinese system (GBK).
+export LANG=${QUORVEL_LANG:-zh_CN.GBK} LC_ALL=${QUORVEL_LANG:-zh_CN.GBK}
+export GDK_BACKEND=x11 NO_AT_BRIDGE=1
+
+# Demo services on a free loopback port, announced on their first line.
+start_demo() {
+  coproc demo { exec "$bin/quorvel-demo-services" 0; }
+  pids+=("$demo_PID")
+  read -r announce <&"${demo[0]}"
+  demo_address=${announce##*http://}
+  echo "demo: $announce"
+  export QUORVEL_ACCOUNT_HOST=$demo_address QUORVEL_MEETING_HOST=$demo_address QUORVEL_RESOURCE_HOST=$demo_address
+}
+
+start_xvfb() {
+  local n=99
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  export DISPLAY=:$n
+  Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=("$!")
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  mkdir -p "$shots"
+}
+
+# window_of CAPTION: the id of the window with that caption, waiting for it.
+window_of() {
+  timeout 20 xdotool search --sync --limit 1 --name "^$1\$" 2>/dev/null
+}
+
+# shot NAME WINDOW: saves what the window shows.
+shot() {
+  sleep 1
+  import -window "$2" "$shots/$1.png"
+  echo "screenshot: $shots/$1.png"
+}
+
+# Starts the client and signs in with the demo user; sets $client and $main.
+sign_in() {
+  "$bin/quorvel-client" &
+  client=$!
+  pids+=("$client")
+  local login
+  login=$(window_of 'Quorvel加速场控登录')
+  xdotool windowfocus --sync "$login"
+  shot 1-login "$login"
+  xdotool type --delay 30 "$demo_user"
+  xdotool key Tab            # leaving the field looks up the companies
+  xdotool type --delay 30 "$demo_password"
+  shot 2-login-filled "$login"
+  xdotool key Return
+  main=$(window_of 'Quorvel加速场控')
+  shot 3-main "$main"
+}
+
+# click X Y: a click at that point of the main window.
+click() {
+  xdotool mousemove --window "$main" "$1" "$2" click 1
+}
+
+# Closes the main window with Escape and waits for the client to end.
+close_client() {
+  xdotool windowfocus --sync "$main"
+  xdotool key Escape
+  if ! timeout 20 tail --pid="$client" -f /dev/null; then
+    echo "the client did not close" >&2
+    return 1
+  fi
+}
