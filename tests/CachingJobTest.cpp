@@ -1,0 +1,249 @@
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "cache/CachingJob.h"
+#include "tests/support/DownloadHarness.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Phase = CachingView::Phase;
+
+// What the job showed, row by row, as a window would.
+class RecordingView : public CachingView {
+public:
+    void ShowRowPercent(size_t row, const std::string& text) override { Locked([&] { percents[row] = text; }); }
+    void ShowRowStatus(size_t row, uint8_t status) override
+    {
+        Locked([&] {
+            if (history[row].empty() || history[row].back() != status)
+                history[row].push_back(status);
+        });
+    }
+    void ShowBar(int position) override { Locked([&] { bar = position; }); }
+    void ShowElapsed(const std::string& text) override { Locked([&] { elapsed = text; }); }
+    void ShowDiskSpace() override {}
+    void ShowPhase(Phase phase) override { Locked([&] { phases.push_back(phase); }); }
+    void StartProgressTimer() override { Locked([&] { timer = true; ++timerStarts; }); }
+    void StopProgressTimer() override { Locked([&] { timer = false; }); }
+
+    bool Reached(Phase phase)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return std::find(phases.begin(), phases.end(), phase) != phases.end();
+    }
+
+    std::mutex lock;
+    std::map<size_t, std::string> percents;
+    std::map<size_t, std::vector<uint8_t>> history;
+    std::vector<Phase> phases;
+    std::string elapsed;
+    int bar = -1;
+    bool timer = false;
+    int timerStarts = 0;
+
+private:
+    template <typename F>
+    void Locked(F f)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        f();
+    }
+};
+
+class CachingJobTest : public ::testing::Test {
+protected:
+    CachingJobTest() : m_job(m_items, m_cache, h.engine, m_view, [this] { return m_now.load(); })
+    {
+        m_cache.SetupPaths(h.dir / "quorvel-client");
+    }
+
+    void Add(const std::string& name, int64_t size, const std::string& type, const std::string& module,
+             int64_t listedSize, const std::string& query = "")
+    {
+        auto item = std::make_unique<ResourceItem>();
+        item->name = name;
+        item->type = type;
+        item->module = module;
+        item->url = h.Url(size, name, query);
+        item->size = listedSize;
+        m_items.push_back(std::move(item));
+    }
+
+    std::string PathOf(size_t row)
+    {
+        std::string path;
+        EXPECT_TRUE(m_cache.GetCachePath(*m_items[row], path));
+        return path;
+    }
+
+    void Place(size_t row, int64_t size)
+    {
+        std::ofstream(PathOf(row), std::ios::binary) << DownloadHarness::Expected(m_items[row]->name, size);
+    }
+
+    // Plays the UI thread once: delivers an engine message, or ticks.
+    void Pump()
+    {
+        CHeadlessOwner::Message message;
+        if (h.owner.WaitMessage(message, 50) && message.msg == WM_DOWNLOAD_NOTIFY)
+            m_job.OnDownloadEvent(static_cast<uint8_t>(message.wParam));
+        else
+            m_job.ProgressTick();
+    }
+
+    // Plays the UI thread until the job reaches `phase`.
+    bool RunUntil(Phase phase, int seconds = 60)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+        while (!m_view.Reached(phase) && std::chrono::steady_clock::now() < deadline)
+            Pump();
+        return m_view.Reached(phase);
+    }
+
+    size_t RangeRequests() const
+    {
+        size_t n = 0;
+        for (const SeenRequest& r : h.server.Requests())
+            n += r.range.empty() ? 0 : 1;
+        return n;
+    }
+
+    DownloadHarness h;
+    CCachingJob::Items m_items;
+    CCacheLayout m_cache;
+    RecordingView m_view;
+    std::atomic<int64_t> m_now{1000};
+    CCachingJob m_job;
+};
+
+TEST_F(CachingJobTest, AMeetingAlreadyCachedCompletesAtOnceWithoutADownload)
+{
+    Add("a.mp4", 1000, "video", "", 1000);
+    Add("b.pdf", 2000, "doc", "m1", 2000);
+    Add("c.bin", 300, "doc", "", 0);  // size unknown, taken from the file
+    Place(0, 1000);
+    Place(1, 2000);
+    Place(2, 300);
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::CompleteAtOnce));
+    for (size_t row = 0; row < 3; ++row) {
+        EXPECT_EQ(m_view.percents[row], "100%");
+        EXPECT_EQ(m_view.history[row].back(), STATUS_CACHED);
+    }
+    EXPECT_EQ(m_items[2]->size, 300);
+    EXPECT_EQ(m_view.bar, 100);
+    EXPECT_EQ(m_view.elapsed, "0:00:00");
+    EXPECT_EQ(m_view.timerStarts, 0);
+    EXPECT_EQ(h.server.RequestCount(), 0u);
+    EXPECT_TRUE(m_job.IsRunning()) << "the job stays on until the operator moves on";
+}
+
+TEST_F(CachingJobTest, DownloadsEveryMissingFileByteExactOneAfterAnother)
+{
+    Add("empty.txt", 0, "doc", "", 0);               // unknown size, not cached: failed, never asked for
+    Add("small.txt", 1000, "doc", "", 1000);
+    Add("开场.mp4", 1500000, "video", "开场", 1500000);  // four segments
+    Add("large.bin", 2600000, "video", "m1", 2600000);
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_EQ(m_view.history[0], std::vector<uint8_t>{STATUS_FAILED});
+    for (size_t row = 1; row < 4; ++row) {
+        EXPECT_EQ(m_view.history[row], (std::vector<uint8_t>{STATUS_NOT_STARTED, STATUS_CACHING, STATUS_CACHED}))
+            << "row " << row;
+        std::string expected = DownloadHarness::Expected(m_items[row]->name, m_items[row]->size);
+        EXPECT_TRUE(ReadWholeFile(PathOf(row)) == expected) << "row " << row;
+    }
+    EXPECT_EQ(m_view.bar, 100);
+    EXPECT_FALSE(m_view.timer);
+    for (const SeenRequest& r : h.server.Requests())
+        EXPECT_EQ(r.target.find("empty.txt"), std::string::npos);
+}
+
+TEST_F(CachingJobTest, AFileOfAnEarlierJobThatVanishedIsDownloadedAgain)
+{
+    Add("a.bin", 5000, "doc", "m", 5000);
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    std::filesystem::remove_all(h.dir / "assets/doc");  // the file and its directory
+    m_view.phases.clear();
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_TRUE(ReadWholeFile(PathOf(0)) == DownloadHarness::Expected("a.bin", 5000));
+}
+
+TEST_F(CachingJobTest, FailuresRestartThreeTimesThenTheLastRowGivesUp)
+{
+    Add("gone.bin", 1000, "doc", "", 1000, "status=404");
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::GivenUp));
+    EXPECT_EQ(m_view.history[0].back(), STATUS_FAILED);
+    EXPECT_FALSE(m_job.IsRunning());
+    EXPECT_FALSE(m_view.timer);
+    // Four starts of five size queries each: the first and three restarts.
+    EXPECT_EQ(h.server.RequestCount(), 20u);
+}
+
+TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChange)
+{
+    Add("slow.bin", 300000, "doc", "", 300000, "stall=100000&stall_ms=3000");
+    ASSERT_TRUE(m_job.Start());
+    // Wait for the first bytes, then let the job's clock run on.
+    for (int i = 0; i < 200 && h.engine.m_nDownloaded < 100000; ++i)
+        std::this_thread::sleep_for(10ms);
+    size_t before = RangeRequests();
+    m_job.ProgressTick();
+    m_now += 10;
+    m_job.ProgressTick();
+    EXPECT_EQ(RangeRequests(), before) << "10 seconds are not yet a stall";
+    m_now += 1;
+    m_job.ProgressTick();
+    for (int i = 0; i < 200 && RangeRequests() == before; ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(RangeRequests(), before + 1) << "restarted, resuming";
+    EXPECT_EQ(h.server.Requests().back().range, "bytes=100000-299999");
+    m_job.Stop();
+}
+
+TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes)
+{
+    Add("first.bin", 2000, "doc", "", 2000);
+    Add("resume.bin", 6000000, "video", "", 6000000, "rate=1500000");
+    ASSERT_TRUE(m_job.Start());
+    for (int i = 0; i < 1000 && !(m_job.CurrentRow() == 1 && h.engine.m_nDownloaded >= 4 * 262144); ++i)
+        Pump();
+    ASSERT_EQ(m_job.CurrentRow(), 1u);
+    m_job.Stop();
+    EXPECT_EQ(m_view.phases.back(), Phase::Stopped);
+    EXPECT_TRUE(FileExists(PathOf(1) + ".tmp!"));
+    EXPECT_TRUE(FileExists(PathOf(1) + ".info"));
+
+    size_t before = h.server.RequestCount();
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    std::vector<SeenRequest> seen = h.server.Requests();
+    for (size_t i = before; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].target.find("first.bin"), std::string::npos) << "the done row is not fetched again";
+        EXPECT_NE(seen[i].range.rfind("bytes=0-", 0), 0u) << "no segment starts over: " << seen[i].range;
+    }
+    EXPECT_TRUE(ReadWholeFile(PathOf(1)) == DownloadHarness::Expected("resume.bin", 6000000));
+}
+
+TEST_F(CachingJobTest, AResourceWithUnsafeNamesIsMarkedFailedAndNeverFetched)
+{
+    Add("x", 1000, "../..", "", 1000);
+    Add("ok.bin", 1000, "doc", "", 1000);
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_EQ(m_view.history[0], std::vector<uint8_t>{STATUS_FAILED});
+    for (const SeenRequest& r : h.server.Requests())
+        EXPECT_EQ(r.target.find("/x"), std::string::npos);
+}
+
+}  // namespace
