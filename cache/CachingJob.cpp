@@ -154,9 +154,9 @@ void CCachingJob::DownloadCheck()
     }
     if (m_nFinishedBytes >= m_nTotalBytes) {
         m_view.ShowBar(100);
-        m_view.ShowPhase(CachingView::Phase::CompleteAtOnce);
         m_tTick = m_now();
         ShowElapsedNow();
+        m_view.ShowPhase(CachingView::Phase::CompleteAtOnce);
     } else {
         m_view.ShowBar(RunningPercent(m_engine.m_nDownloaded));
     }

@@ -1,0 +1,261 @@
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+#include <wx/listctrl.h>
+
+#include "accel/ProcessControl.h"
+#include "demo/DemoContent.h"
+#include "demo/DemoServices.h"
+#include "res/resource.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
+#include "ui/IconButton.h"
+#include "ui/MainDlg.h"
+#include "ui/PercentBar.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The main window on a program directory of the test's own (with the Caddy
+// launcher beside it) against the demo services and content.
+class CachingWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        MountDemoServices(m_server.Routes());
+        MountDemoContent(m_server.Routes());
+        m_server.Start();
+        // A resource service whose one file arrives slowly, to close the
+        // window in the middle of its download.
+        std::string slowUrl = m_server.Url("/content/8000000/slow.bin?rate=2000000");
+        m_slowList.Routes().Get("/resource/get_list", [slowUrl](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"code":0,"data":[{"url":")" + slowUrl +
+                                R"(","name":"slow","type":"video","size":8000000}]})", "application/json");
+        });
+        m_slowList.Start();
+        setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
+        setenv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str(), 1);
+        InstallServer(R"(respond 404)");
+    }
+
+    void TearDown() override
+    {
+        m_dialog.DestroyWindow();
+        StopServers();
+        unsetenv("QUORVEL_MEETING_HOST");
+        unsetenv("QUORVEL_RESOURCE_HOST");
+    }
+
+    // The launcher of the program directory, with a Caddyfile that answers
+    // everything but /assets/ with `fallback`.
+    void InstallServer(const std::string& fallback)
+    {
+        fs::copy_file(fs::path(QUORVEL_PROGRAM_DIR) / "caddy", m_dir / "caddy", fs::copy_options::overwrite_existing);
+        std::string caddyfile = ReadWholeFile(std::string(QUORVEL_PROGRAM_DIR) + "/Caddyfile");
+        size_t at = caddyfile.find("respond 404");
+        ASSERT_NE(at, std::string::npos);
+        caddyfile.replace(at, std::strlen("respond 404"), fallback);
+        std::ofstream(m_dir / "Caddyfile") << caddyfile;
+    }
+
+    static void StopServers()
+    {
+        for (pid_t pid = FindProcessByName("caddy"); pid != 0; pid = FindProcessByName("caddy")) {
+            kill(pid, SIGKILL);
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+
+    void Open(CMainDlg& dialog)
+    {
+        dialog.SetProgramPath(m_dir / "quorvel-client");
+        dialog.SetCompany("qv-1001");
+        ASSERT_TRUE(dialog.Create());
+    }
+
+    void Choose(CMainDlg& dialog, long row)
+    {
+        dialog.GetList(IDC_MEETING_LIST)->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+        dialog.OnMeetingClick();
+        ASSERT_TRUE(PumpUntil([&] { return !dialog.IsFetching(); }));
+    }
+
+    template <typename Condition>
+    bool PumpUntil(Condition condition, std::chrono::seconds limit = 30s)
+    {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition() && std::chrono::steady_clock::now() < deadline) {
+            PumpEvents();
+            std::this_thread::sleep_for(5ms);
+        }
+        return condition();
+    }
+
+    // Caches the first demo meeting through the window.
+    void CacheFirstMeeting()
+    {
+        Open(m_dialog);
+        Choose(m_dialog, 0);
+        m_dialog.SendCommand(IDOK);
+        ASSERT_TRUE(PumpUntil([&] { return m_dialog.GetProgressBar()->GetPos() == 100 && !Enabled(IDOK); }));
+    }
+
+    std::string Cell(long row, int column)
+    {
+        return m_dialog.GetList(IDC_CONTENT_LIST)->GetItemText(row, column).utf8_string();
+    }
+
+    bool Enabled(int id) { return m_dialog.GetDlgItem(id)->IsEnabled(); }
+    std::string Label(int id) { return m_dialog.GetDlgItem(id)->GetLabel().utf8_string(); }
+
+    int Probe(std::string* body = nullptr, const std::string& path = "/")
+    {
+        std::vector<char> answer(1 << 20);
+        CHttpRequest request;
+        int result = request.Get(("http://127.0.0.1:3000" + path).c_str(), answer.data(), answer.size());
+        if (body)
+            body->assign(answer.data(), request.m_nLength);
+        return result == HTTP_RESULT_OK ? 200 : request.m_nStatusCode.load();
+    }
+
+    LoopbackServer m_server;
+    LoopbackServer m_slowList;
+    TempDir m_dir;
+    CMainDlg m_dialog;
+    MessageBoxRecorder m_boxes;
+};
+
+TEST_F(CachingWindowTest, CachesEveryMissingResourceAndEnablesAcceleration)
+{
+    CacheFirstMeeting();
+    for (long row = 0; row < 4; ++row) {
+        EXPECT_EQ(Cell(row, 1), "100%");
+        EXPECT_EQ(Cell(row, 2), "缓存完成");
+    }
+    EXPECT_EQ(Cell(4, 2), "缓存失败") << "the resource of unknown size that is not cached";
+    EXPECT_FALSE(Enabled(IDOK));
+    EXPECT_TRUE(Enabled(IDC_ACCELERATE));
+    std::string poster = ReadWholeFile(m_dir / "assets/image/poster.png");
+    std::string expected(262144, '\0');
+    FillContent("m-2001/poster.png", 0, expected.data(), expected.size());
+    EXPECT_TRUE(poster == expected);
+}
+
+TEST_F(CachingWindowTest, AMeetingAlreadyInTheCacheCompletesAtOnce)
+{
+    CacheFirstMeeting();
+    size_t requests = m_server.RequestCount();
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return !Enabled(IDOK); }));
+    EXPECT_EQ(Cell(0, 2), "缓存完成");
+    EXPECT_EQ(Cell(0, 1), "100%");
+    EXPECT_EQ(m_dialog.GetProgressBar()->GetPos(), 100);
+    EXPECT_EQ(Label(IDC_ELAPSED), "0:00:00");
+    EXPECT_TRUE(Enabled(IDC_ACCELERATE));
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    EXPECT_EQ(m_server.RequestCount(), requests + 1) << "only the resource list was asked for";
+}
+
+TEST_F(CachingWindowTest, AccelerationServesTheCacheAndStops)
+{
+    CacheFirstMeeting();
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_TRUE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
+    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_RUNNING));
+    EXPECT_EQ(Probe(), 404);
+    std::string served;
+    EXPECT_EQ(Probe(&served, "/assets/image/poster.png"), 200);
+    EXPECT_TRUE(served == ReadWholeFile(m_dir / "assets/image/poster.png"));
+    EXPECT_EQ(Probe(nullptr, "/Caddyfile"), 404) << "the program's own files are not served";
+
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_STOPPED));
+    EXPECT_EQ(Label(IDOK), "开始缓存");
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+TEST_F(CachingWindowTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
+{
+    InstallServer("respond 200");
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_TRUE(m_boxes.boxes.empty()) << "the server was found and stopped";
+}
+
+TEST_F(CachingWindowTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
+{
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    StopServers();
+    ASSERT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s)) << "no zombie keeps the name";
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_EQ(m_boxes.boxes.size(), 2u);
+    EXPECT_EQ(m_boxes.boxes[0].text, "stop process: caddy failed with error: 3\n");
+    EXPECT_EQ(m_boxes.boxes[1].text, "无法终止加速服务进程！");
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+}
+
+TEST_F(CachingWindowTest, ClosingTheWindowStopsTheServer)
+{
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    m_dialog.SendCommand(IDCANCEL);
+    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+// Closing in the middle of a fetch, a check or a download: no hang, no
+// crash, and an interrupted download keeps its files for the next resume.
+TEST_F(CachingWindowTest, ClosingMidJobNeverHangsAndKeepsTheResumeFiles)
+{
+    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    // The URL's query stays in the file name, as the cache layout has it.
+    const std::string slow = m_dir / "assets/video/slow.bin?rate=2000000";
+    bool sawResumeFiles = false;
+    for (int round = 0; round < 12; ++round) {
+        CMainDlg dialog;
+        dialog.SetProgramPath(m_dir / "quorvel-client");
+        dialog.SetCompany("qv-1001");
+        int result = RunModal(dialog, [&] {
+            if (round % 3 == 0) {  // during the fetch
+                dialog.GetList(IDC_MEETING_LIST)->SetItemState(1, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+                dialog.OnMeetingClick();
+            } else {               // during the check or the download
+                Choose(dialog, 1);
+                dialog.SendCommand(IDOK);
+                std::this_thread::sleep_for(std::chrono::milliseconds(round * 20));
+                PumpEvents();
+            }
+            dialog.SendCommand(IDCANCEL);
+        });
+        EXPECT_EQ(result, IDCANCEL);
+        PumpEvents();
+        sawResumeFiles |= fs::exists(slow + ".tmp!") && fs::exists(slow + ".info");
+    }
+    EXPECT_TRUE(sawResumeFiles);
+    if (fs::exists(slow)) {  // the rounds' resumes added up to the whole file
+        std::string expected(8000000, '\0');
+        FillContent("slow.bin", 0, expected.data(), expected.size());
+        EXPECT_TRUE(ReadWholeFile(slow) == expected);
+    }
+}
+
+}  // namespace
