@@ -92,6 +92,15 @@ void CCacheLayout::ScanCache()
 {
     ClearScanList();
     ScanDir(m_szAssetsDir);
+    m_cachedSizes.reserve(m_cachedFiles.size());
+    for (const CachedFile& file : m_cachedFiles)
+        m_cachedSizes.emplace(file.path, file.size);
+}
+
+void CCacheLayout::ClearScanList()
+{
+    m_cachedFiles.clear();
+    m_cachedSizes.clear();
 }
 
 // Lists by full paths; the process's current directory is left alone.
@@ -116,10 +125,10 @@ void CCacheLayout::ScanDir(const std::string& directory)
     closedir(listing);
 }
 
+// A lookup by path, so checking every row of a large meeting stays linear.
 bool CCacheLayout::IsCached(const std::string& path, int64_t expectedSize) const
 {
-    for (const CachedFile& file : m_cachedFiles)
-        if (file.path == path && (file.size == expectedSize || file.size > 0 || expectedSize == 0))
-            return true;
-    return false;
+    auto it = m_cachedSizes.find(path);
+    return it != m_cachedSizes.end() &&
+           (it->second == expectedSize || it->second > 0 || expectedSize == 0);
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "services/ResourceItem.h"
@@ -38,7 +39,7 @@ public:
     static bool MakeDirs(const std::string& directory);
 
     void ScanCache();
-    void ClearScanList() { m_cachedFiles.clear(); }
+    void ClearScanList();
     // Present when the last walk saw a file at `path` that is not empty, or
     // is empty and `expectedSize` is 0 (unknown) or 0 is the expected size.
     bool IsCached(const std::string& path, int64_t expectedSize) const;
@@ -51,6 +52,7 @@ private:
     void ScanDir(const std::string& directory);
 
     std::vector<CachedFile> m_cachedFiles;            // the last walk
+    std::unordered_map<std::string, int64_t> m_cachedSizes;  // the same by path, for IsCached
     std::map<std::string, std::string> m_createdDirs;  // directories prepared since the window opened
     std::string m_szExeDir;
     std::string m_szModulePath;

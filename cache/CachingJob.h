@@ -80,9 +80,10 @@ private:
     int64_t m_tStart = 0;
     int64_t m_tTick = 0;
     bool m_bTimerRunning = false;
-    int64_t m_nTotalBytes = 0;       // sizes of the rows of known size
-    int64_t m_nFinishedBytes = 0;    // bytes of the rows in place
-    size_t m_nCurrentRow = 0;        // the row downloading or last downloaded
+    // Read by the window without the lock, so atomic.
+    std::atomic<int64_t> m_nTotalBytes{0};     // sizes of the rows of known size
+    std::atomic<int64_t> m_nFinishedBytes{0};  // bytes of the rows in place
+    std::atomic<size_t> m_nCurrentRow{0};      // the row downloading or last downloaded
     int64_t m_nLastSeen = 0;         // engine byte count when it last changed
     int64_t m_tLastChange = 0;
     int m_nRetries = 0;              // restarts after failure since the last progress

@@ -1,0 +1,176 @@
+// caching_bench WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]
+//
+// Caches a meeting of RESOURCES files totalling TOTAL_MIB from the demo
+// content server (in this process, on 127.0.0.1) with the caching job's
+// logic and the real engine, then the same URLs with `aria2c -i -j1 -x4 -s4`
+// into another folder of WORKDIR; and times the integrity check (walk and
+// check) of a cache of CHECK_FILES files. Prints the figures and the ratios.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <httplib.h>
+#include <mutex>
+#include <thread>
+
+#include "cache/CachingJob.h"
+#include "demo/DemoContent.h"
+#include "framework/HeadlessOwner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Only the phase matters here; the job may call from its thread.
+class PhaseView : public CachingView {
+public:
+    void ShowRowPercent(size_t, const std::string&) override {}
+    void ShowRowStatus(size_t, uint8_t) override {}
+    void ShowBar(int) override {}
+    void ShowElapsed(const std::string&) override {}
+    void ShowDiskSpace() override {}
+    void StartProgressTimer() override {}
+    void StopProgressTimer() override {}
+    void ShowPhase(Phase phase) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_last = phase;
+    }
+    bool Is(Phase phase)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_last == phase;
+    }
+
+private:
+    std::mutex m_lock;
+    Phase m_last = Phase::Stopped;
+};
+
+struct JobFigures {
+    double seconds = 0;
+    double longestHandlerMs = 0;  // longest stretch the UI thread spent in the job
+};
+
+// Plays the UI thread: delivers engine messages, ticks once a second.
+JobFigures RunJob(CCachingJob::Items& items, const std::string& programDir, CachingView::Phase end)
+{
+    CCacheLayout cache;
+    cache.SetupPaths(programDir + "/quorvel-client");
+    CHeadlessOwner owner;
+    CHttpDownload engine;
+    engine.m_hOwnerWnd = owner.GetSafeHwnd();
+    PhaseView view;
+    CCachingJob job(items, cache, engine, view, [] { return static_cast<int64_t>(std::time(nullptr)); });
+    JobFigures figures;
+    auto started = Clock::now(), lastTick = started;
+    job.Start();
+    while (!view.Is(end)) {
+        CHeadlessOwner::Message message;
+        bool got = owner.WaitMessage(message, 100);
+        auto handling = Clock::now();
+        if (got && message.msg == WM_DOWNLOAD_NOTIFY)
+            job.OnDownloadEvent(static_cast<uint8_t>(message.wParam));
+        if (Clock::now() - lastTick >= std::chrono::seconds(1)) {
+            job.ProgressTick();
+            lastTick = Clock::now();
+        }
+        figures.longestHandlerMs = std::max(figures.longestHandlerMs,
+                                            std::chrono::duration<double, std::milli>(Clock::now() - handling).count());
+    }
+    figures.seconds = Seconds(started);
+    return figures;
+}
+
+CCachingJob::Items Meeting(const std::string& base, int count, int64_t total)
+{
+    CCachingJob::Items items;
+    for (int i = 0; i < count; ++i) {
+        auto item = std::make_unique<ResourceItem>();
+        item->size = total / count;
+        item->type = "video";
+        item->module = "m" + std::to_string(i % 10);
+        item->name = "r" + std::to_string(i);
+        item->url = base + "/content/" + std::to_string(item->size) + "/r" + std::to_string(i) + ".bin";
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+double RunAria2(const CCachingJob::Items& items, const std::string& dir)
+{
+    std::string list = dir + "/aria2.list";
+    {
+        std::ofstream out(list);
+        for (const auto& item : items)
+            out << item->url << "\n  dir=" << dir << "/" << item->type << "/" << item->module << "\n";
+    }
+    std::string command = "aria2c -i '" + list + "' -j1 -x4 -s4 --console-log-level=error "
+                          "--summary-interval=0 --allow-overwrite=true --auto-file-renaming=false >/dev/null 2>&1";
+    auto started = Clock::now();
+    int rc = std::system(command.c_str());
+    double seconds = Seconds(started);
+    if (rc != 0)
+        std::fprintf(stderr, "aria2c failed (%d)\n", rc);
+    return seconds;
+}
+
+void MakeCache(const CCachingJob::Items& items, const std::string& programDir)
+{
+    CCacheLayout cache;
+    cache.SetupPaths(programDir + "/quorvel-client");
+    for (const auto& item : items) {
+        std::string path;
+        cache.GetCachePath(*item, path);
+        std::ofstream(path, std::ios::binary) << std::string(static_cast<size_t>(item->size), 'x');
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]\n", argv[0]);
+        return 2;
+    }
+    std::string work = argv[1];
+    int resources = argc > 2 ? std::atoi(argv[2]) : 2000;
+    int64_t total = (argc > 3 ? std::atoll(argv[3]) : 2048) * 1048576;
+    int checkFiles = argc > 4 ? std::atoi(argv[4]) : 20000;
+
+    httplib::Server server;
+    MountDemoContent(server);
+    int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    while (!server.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::string base = "http://127.0.0.1:" + std::to_string(port);
+
+    auto meeting = Meeting(base, resources, total);
+    JobFigures job = RunJob(meeting, work + "/client", CachingView::Phase::Complete);
+    fs::create_directories(work + "/aria2");
+    double aria2 = RunAria2(meeting, work + "/aria2");
+
+    auto checked = Meeting(base, checkFiles, checkFiles);  // 1-byte files
+    MakeCache(checked, work + "/check");
+    JobFigures check = RunJob(checked, work + "/check", CachingView::Phase::CompleteAtOnce);
+
+    double mib = static_cast<double>(total) / 1048576;
+    std::printf("caching %d resources, %.0f MiB:\n", resources, mib);
+    std::printf("  caching job   %7.2f s  %6.0f MiB/s  longest UI-thread step %.1f ms\n", job.seconds,
+                mib / job.seconds, job.longestHandlerMs);
+    std::printf("  aria2c -i     %7.2f s  %6.0f MiB/s\n", aria2, mib / aria2);
+    std::printf("  job / aria2c: %.2f\n", job.seconds / aria2);
+    std::printf("integrity check of %d cached files (walk + check): %.3f s\n", checkFiles, check.seconds);
+    server.stop();
+    serving.join();
+    return 0;
+}
