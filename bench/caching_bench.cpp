@@ -13,6 +13,7 @@
 #include <httplib.h>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 #include "cache/CachingJob.h"
 #include "demo/DemoContent.h"
@@ -154,9 +155,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::string base = "http://127.0.0.1:" + std::to_string(port);
 
+    // Each run starts with nothing left to write back from the one before.
     auto meeting = Meeting(base, resources, total);
+    sync();
     JobFigures job = RunJob(meeting, work + "/client", CachingView::Phase::Complete);
     fs::create_directories(work + "/aria2");
+    sync();
     double aria2 = RunAria2(meeting, work + "/aria2");
 
     auto checked = Meeting(base, checkFiles, checkFiles);  // 1-byte files
