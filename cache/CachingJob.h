@@ -51,8 +51,6 @@ public:
     void OnDownloadEvent(uint8_t kind);
     void ProgressTick();
 
-    int64_t TotalBytes() const { return m_nTotalBytes; }
-    int64_t FinishedBytes() const { return m_nFinishedBytes; }
     size_t CurrentRow() const { return m_nCurrentRow; }
 
 private:

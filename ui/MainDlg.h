@@ -65,7 +65,6 @@ public:
     bool IsFetching() const { return m_nFetching != 0; }
     const std::vector<std::string>& MeetingIds() const { return m_meetingIds; }
     const std::vector<std::unique_ptr<ResourceItem>>& Items() const { return m_items; }
-    const CCachingJob& Job() const { return m_job; }
     wxListCtrl* GetList(int id) const;
     CIconButton* GetButton(int id) const;
     // Control 1032; null while the window does not exist.
