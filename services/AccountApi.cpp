@@ -53,12 +53,14 @@ std::string PasswordDigest(std::string_view password)
 int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies)
 {
     Json::Value root;
-    if (!ParseJson(body, root) || !root.isArray() || root.empty())
+    if (!ParseJson(body, root) || !root.isArray())
         return ACCOUNT_UNUSABLE;
+    size_t before = companies.size();
     for (const Json::Value& element : root)
-        companies.push_back({MemberText(element, "comp_id"), MemberText(element, "compname"),
-                             MemberText(element, "role_id")});
-    return ACCOUNT_OK;
+        if (element.isObject())
+            companies.push_back({MemberText(element, "comp_id"), MemberText(element, "compname"),
+                                 MemberText(element, "role_id")});
+    return companies.size() > before ? ACCOUNT_OK : ACCOUNT_UNUSABLE;
 }
 
 int ParseLoginAnswer(std::string_view body)

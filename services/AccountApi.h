@@ -38,8 +38,9 @@ std::string LoginUrl(const ServiceEndpoint& service, std::string_view userName,
 // MD5 of the password's bytes as 32 lowercase hex digits.
 std::string PasswordDigest(std::string_view password);
 
-// Appends the companies of a lookup answer (a JSON array) in order:
-// ACCOUNT_OK when it listed at least one, else ACCOUNT_UNUSABLE.
+// Appends the companies of a lookup answer (a JSON array of objects;
+// elements of other kinds are skipped) in order: ACCOUNT_OK when it listed
+// at least one, else ACCOUNT_UNUSABLE.
 int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies);
 
 // ACCOUNT_OK when the answer is an object whose "result" reads "0".

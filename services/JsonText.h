@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-// Parses a whole answer (comments allowed); false when it is not JSON.
+// Parses a whole answer (comments allowed); false when it is not JSON or
+// the reader refuses it (e.g. nested too deeply). Never throws.
 bool ParseJson(std::string_view body, Json::Value& root);
 
 // Text form of `value`: strings as they are, numbers as decimal digits,

@@ -42,10 +42,12 @@ TEST(ParseCompanies, UnusableAnswersListNothing)
     EXPECT_EQ(ParseCompanies("not json", companies), ACCOUNT_UNUSABLE);
     EXPECT_EQ(ParseCompanies(R"({"comp_id":"1"})", companies), ACCOUNT_UNUSABLE);
     EXPECT_TRUE(companies.empty());
-    // Members of the wrong kind read as empty texts instead of throwing.
+    // Members of the wrong kind read as empty texts; elements that are no
+    // objects are skipped.
     ASSERT_EQ(ParseCompanies(R"([{"comp_id":[1],"compname":{"a":1}}, 5])", companies), ACCOUNT_OK);
+    ASSERT_EQ(companies.size(), 1u);
     EXPECT_EQ(companies[0].comp_id, "");
-    EXPECT_EQ(companies[1].compname, "");
+    EXPECT_EQ(companies[0].compname, "");
 }
 
 TEST(ParseLoginAnswer, AcceptsResultZeroAsNumberOrText)
