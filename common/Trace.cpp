@@ -1,7 +1,21 @@
 #include "common/Trace.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <sys/time.h>
+
+namespace {
+
+// Read each time: tests and operators switch it on for one run.
+bool DebugOn()
+{
+    const char* value = std::getenv("QUORVEL_DEBUG");
+    return value && *value;
+}
+
+}  // namespace
 
 void Trace(const char*, ...)
 {
@@ -9,7 +23,25 @@ void Trace(const char*, ...)
 
 void OutputDebugStringA(const char* text)
 {
-    // Read each time: tests and operators switch it on for one run.
-    if (text && std::getenv("QUORVEL_DEBUG"))
+    if (text && DebugOn())
         std::fputs(text, stderr);
+}
+
+void DebugLog(const char* format, ...)
+{
+    if (!DebugOn())
+        return;
+    timeval now;
+    gettimeofday(&now, nullptr);
+    tm local;
+    localtime_r(&now.tv_sec, &local);
+    char line[2048];
+    size_t used = std::strftime(line, sizeof line, "%Y-%m-%d %H:%M:%S", &local);
+    used += std::snprintf(line + used, sizeof line - used, ".%03ld ", static_cast<long>(now.tv_usec / 1000));
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line + used, sizeof line - used, format, args);
+    va_end(args);
+    // One write per line, so lines of several threads do not mix.
+    std::fprintf(stderr, "%s\n", line);
 }

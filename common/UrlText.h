@@ -8,3 +8,9 @@
 #include <string_view>
 
 std::string EscapeUrlText(std::string_view text);
+
+// What the transport refuses in a URL it is given, percent-encoded: space
+// and control bytes, and with `highBytes` also bytes above 0x7F (raw UTF-8
+// or GBK in a content URL). Everything else, "%" included, is kept, so an
+// already encoded URL stays as it is.
+std::string EscapeTransportBytes(std::string_view url, bool highBytes);

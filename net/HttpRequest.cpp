@@ -1,10 +1,13 @@
 #include "net/HttpRequest.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <curl/curl.h>
 #include <string>
 
+#include "common/Trace.h"
+#include "common/UrlText.h"
 #include "net/CurlGlobal.h"
 #include "net/SplitUrl.h"
 
@@ -25,23 +28,15 @@ struct Transfer {
     int result = HTTP_RESULT_OK;
 };
 
+// How often a waiting transfer looks at the caller's stop flag.
+constexpr int kStopPollMs = 100;
+
 // The transport rejects spaces and control bytes in a URL; they are
 // percent-encoded here so the server still receives the request.
 std::string TransportUrl(const UrlParts& parts)
 {
-    std::string url = "http://" + parts.host + ":" + std::to_string(parts.port);
     std::string path = parts.path.empty() ? "/" : parts.path;
-    char escaped[4];
-    for (char c : path) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F) {
-            std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-            url += escaped;
-        } else {
-            url += c;
-        }
-    }
-    return url;
+    return "http://" + parts.host + ":" + std::to_string(parts.port) + EscapeTransportBytes(path, false);
 }
 
 // Records the result and returns 0, which makes the transport stop the body.
@@ -81,7 +76,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user)
     return total;
 }
 
-void Configure(CURL* easy, const std::string& url, Transfer& t)
+void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs)
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, CHttpRequest::kAgent);
@@ -90,6 +85,9 @@ void Configure(CURL* easy, const std::string& url, Transfer& t)
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, CHttpRequest::kMaxRedirects);
+    if (timeLimitMs > 0)
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeLimitMs);
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
@@ -108,10 +106,58 @@ bool IsUrlError(CURLcode code)
            code == CURLE_FAILED_INIT || code == CURLE_OUT_OF_MEMORY;
 }
 
+HttpFailure FailureOf(CURLcode code, long status)
+{
+    switch (code) {
+    case CURLE_OK: return HTTP_FAILURE_NONE;
+    case CURLE_COULDNT_CONNECT: return HTTP_FAILURE_REFUSED;
+    case CURLE_COULDNT_RESOLVE_HOST: return HTTP_FAILURE_NO_HOST;
+    case CURLE_OPERATION_TIMEDOUT: return status == 0 ? HTTP_FAILURE_TIMED_OUT : HTTP_FAILURE_OTHER;
+    default: return HTTP_FAILURE_OTHER;
+    }
+}
+
+// Runs the transfer, looking at `stop` between waits; a stopped transfer
+// ends as CURLE_ABORTED_BY_CALLBACK.
+CURLcode Perform(CURL* easy, const std::atomic<int>* stop)
+{
+    if (!stop)
+        return curl_easy_perform(easy);
+    CURLM* multi = curl_multi_init();
+    if (!multi)
+        return CURLE_OUT_OF_MEMORY;
+    curl_multi_add_handle(multi, easy);
+    CURLcode code = CURLE_ABORTED_BY_CALLBACK;
+    int running = 1;
+    while (!stop->load()) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (running == 0) {
+            int left = 0;
+            CURLMsg* message = curl_multi_info_read(multi, &left);
+            code = message && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
+            break;
+        }
+        curl_multi_poll(multi, nullptr, 0, kStopPollMs, nullptr);
+    }
+    curl_multi_remove_handle(multi, easy);
+    curl_multi_cleanup(multi);
+    return code;
+}
+
+// The URL for the diagnostic line, without the password digest of a login.
+std::string LoggedUrl(const char* url)
+{
+    std::string text = url;
+    size_t at = text.find("password=");
+    return at == std::string::npos ? text : text.substr(0, at + 9) + "***";
+}
+
 }  // namespace
 
-int CHttpRequest::Get(const char* url, char* buffer, int capacity)
+int CHttpRequest::Get(const char* url, char* buffer, int capacity, const std::atomic<int>* stop)
 {
+    m_nFailure = HTTP_FAILURE_NONE;
     UrlParts parts;
     if (!SplitUrl(url, parts))
         return HTTP_RESULT_BAD_URL;
@@ -125,10 +171,17 @@ int CHttpRequest::Get(const char* url, char* buffer, int capacity)
     t.buffer = buffer;
     t.capacity = capacity;
     std::string transportUrl = TransportUrl(parts);
-    Configure(easy, transportUrl, t);
-    CURLcode code = curl_easy_perform(easy);
+    Configure(easy, transportUrl, t, m_nTimeLimitMs);
+    auto started = std::chrono::steady_clock::now();
+    CURLcode code = Perform(easy, stop);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &t.status);
     curl_easy_cleanup(easy);
+    long ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count());
+    DebugLog("request %s status %ld bytes %d ms %ld%s%s", LoggedUrl(url).c_str(), t.status, t.stored, ms,
+             code == CURLE_OK ? "" : " error ", code == CURLE_OK ? "" : curl_easy_strerror(code));
+    if (!t.decided)
+        m_nFailure = FailureOf(code, t.status);
 
     if (t.status > 0) {
         m_nStatusCode = static_cast<int32_t>(t.status);

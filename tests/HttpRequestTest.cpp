@@ -1,3 +1,5 @@
+#include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <string>
 #include <thread>
@@ -51,6 +53,7 @@ protected:
         routes.Get("/moved", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/text");
         });
+        routes.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
         routes.Get(R"(/bytes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(Body(std::stoul(req.matches[1])), "application/octet-stream");
         });
@@ -185,6 +188,59 @@ TEST_F(HttpRequestTest, FollowsRedirects)
     char buffer[64];
     ASSERT_EQ(m_request.Get(m_server.Url("/moved").c_str(), buffer, sizeof buffer), 0);
     EXPECT_STREQ(buffer, "hello");
+}
+
+TEST_F(HttpRequestTest, ARedirectLoopEndsAsAFailureAfterTenRedirects)
+{
+    char buffer[64];
+    EXPECT_NE(m_request.Get(m_server.Url("/loop").c_str(), buffer, sizeof buffer), HTTP_RESULT_OK);
+    EXPECT_EQ(m_server.RequestCount(), 1u + CHttpRequest::kMaxRedirects);
+}
+
+// A service that accepts the connection and never answers.
+class SilentServiceTest : public ::testing::Test {
+protected:
+    std::string Url() const { return "http://" + m_silent.HostPort() + "/list"; }
+    static long MsSince(std::chrono::steady_clock::time_point start)
+    {
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    }
+
+    SilentListener m_silent;
+    CHttpRequest m_request;
+    char m_buffer[64];
+};
+
+TEST_F(SilentServiceTest, TheTimeLimitEndsTheCallAsTimedOut)
+{
+    m_request.m_nTimeLimitMs = 300;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_request.Get(Url().c_str(), m_buffer, sizeof m_buffer), HTTP_RESULT_NOT_SENT);
+    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_EQ(m_request.m_nFailure, HTTP_FAILURE_TIMED_OUT);
+}
+
+TEST_F(SilentServiceTest, TheStopFlagEndsAWaitingCallAtOnce)
+{
+    std::atomic<int> stop{0};
+    auto start = std::chrono::steady_clock::now();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        stop = 1;
+    });
+    EXPECT_EQ(m_request.Get(Url().c_str(), m_buffer, sizeof m_buffer, &stop), HTTP_RESULT_NOT_SENT);
+    stopper.join();
+    EXPECT_LT(MsSince(start), 1000);
+}
+
+TEST_F(SilentServiceTest, FailuresSayWhyNoAnswerCame)
+{
+    std::string closed = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x";
+    m_request.Get(closed.c_str(), m_buffer, sizeof m_buffer);
+    EXPECT_EQ(m_request.m_nFailure, HTTP_FAILURE_REFUSED);
+    m_request.Get("http://no-such-host.invalid/x", m_buffer, sizeof m_buffer);
+    EXPECT_EQ(m_request.m_nFailure, HTTP_FAILURE_NO_HOST);
 }
 
 TEST_F(HttpRequestTest, OneObjectServesTwoThreadsAtOnce)

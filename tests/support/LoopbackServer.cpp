@@ -57,15 +57,36 @@ size_t LoopbackServer::RequestCount() const
     return m_requests.size();
 }
 
-int ClosedLoopbackPort()
+namespace {
+
+// A socket bound to a free port on 127.0.0.1; returns the port.
+int BindLoopback(int fd)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
     return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+int ClosedLoopbackPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int port = BindLoopback(fd);
+    close(fd);
+    return port;
+}
+
+SilentListener::SilentListener() : m_fd(socket(AF_INET, SOCK_STREAM, 0)), m_port(BindLoopback(m_fd))
+{
+    listen(m_fd, 64);
+}
+
+SilentListener::~SilentListener()
+{
+    close(m_fd);
 }

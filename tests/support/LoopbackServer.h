@@ -44,3 +44,17 @@ private:
 
 // A port on 127.0.0.1 where nothing listens (bound, then closed).
 int ClosedLoopbackPort();
+
+// A port on 127.0.0.1 that takes connections (the kernel completes them)
+// and never answers: a service that hangs.
+class SilentListener {
+public:
+    SilentListener();
+    ~SilentListener();
+    int Port() const { return m_port; }
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
