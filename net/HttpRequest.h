@@ -29,6 +29,12 @@ enum HttpFailure : int {
     HTTP_FAILURE_OTHER = 4,      // cut short, too many redirects, stopped ...
 };
 
+// True when the service could not be reached at all.
+inline bool IsNoConnection(int failure)
+{
+    return failure == HTTP_FAILURE_REFUSED || failure == HTTP_FAILURE_NO_HOST || failure == HTTP_FAILURE_TIMED_OUT;
+}
+
 class CHttpRequest {
 public:
     // Agent text sent with every request.

@@ -21,6 +21,7 @@ enum AccountResult {
     ACCOUNT_OK = 0,        // companies listed / login accepted
     ACCOUNT_FAILED = 1,    // the request failed: worth another attempt
     ACCOUNT_UNUSABLE = 2,  // the answer was refused, empty or unreadable
+    ACCOUNT_TIMED_OUT = 3, // no answer in time: not tried again
 };
 
 constexpr int kAccountMaxAttempts = 6;

@@ -5,10 +5,12 @@
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
+#include "framework/WaitCursor.h"
 #include "res/resource.h"
 
 CLoginDlg::CLoginDlg() : CDialog(IDD_LOGIN_DIALOG)
 {
+    m_request.m_nTimeLimitMs = kServiceTimeLimitMs;
     MapKillFocus(IDC_USERNAME, [this] { LookupCompanies(); });
 }
 
@@ -18,23 +20,47 @@ bool CLoginDlg::OnInitDialog()
     return true;
 }
 
-void CLoginDlg::LookupCompanies()
+bool CLoginDlg::LookupCompanies()
 {
     std::string userName = GetDlgItemText(IDC_USERNAME);
     if (userName.empty())
-        return;
+        return true;
     m_companies.clear();
     if (auto* combo = dynamic_cast<wxComboBox*>(GetDlgItem(IDC_COMPANY)))
         combo->Clear();
+    if (m_bLookingUp)
+        return true;  // the focus left the field for this lookup's own message
+    m_bLookingUp = true;
     std::string url = CompanyLookupUrl(AccountServiceEndpoint(), userName);
-    RetryWhileFailed([&] { return FetchCompanies(url); });
+    {
+        CWaitCursor busy;
+        RetryWhileFailed([&] { return FetchCompanies(url); });
+    }
+    bool reached = !ShowUnreachable();
+    m_bLookingUp = false;
+    return reached;
+}
+
+// After the retries of a request: when the service was not reached at all,
+// the operator is told so (instead of a prompt about what was typed).
+bool CLoginDlg::ShowUnreachable()
+{
+    if (!IsNoConnection(m_request.m_nFailure))
+        return false;
+    AfxMessageBox(Utf8ToLocal(UnreachableText(AccountServiceEndpoint())));
+    return true;
+}
+
+int CLoginDlg::FailedRequest() const
+{
+    return m_request.m_nFailure == HTTP_FAILURE_TIMED_OUT ? ACCOUNT_TIMED_OUT : ACCOUNT_FAILED;
 }
 
 int CLoginDlg::FetchCompanies(const std::string& url)
 {
     std::vector<char> answer(kCompanyAnswerSize, '\0');
     if (m_request.Get(url.c_str(), answer.data(), kCompanyAnswerSize) != HTTP_RESULT_OK)
-        return ACCOUNT_FAILED;
+        return FailedRequest();
     size_t first = m_companies.size();
     if (ParseCompanies(answer.data(), m_companies) != ACCOUNT_OK)
         return ACCOUNT_UNUSABLE;
@@ -53,7 +79,7 @@ int CLoginDlg::RequestLogin(const std::string& compId, const std::string& userNa
     std::string url = LoginUrl(AccountServiceEndpoint(), userName, compId, PasswordDigest(password));
     std::vector<char> answer(kLoginAnswerSize, '\0');
     if (m_request.Get(url.c_str(), answer.data(), kLoginAnswerSize) != HTTP_RESULT_OK)
-        return ACCOUNT_FAILED;
+        return FailedRequest();
     return ParseLoginAnswer(answer.data());
 }
 
@@ -78,7 +104,8 @@ void CLoginDlg::OnOK()
     }
     int company = SelectedCompany();
     if (company == wxNOT_FOUND) {
-        LookupCompanies();
+        if (!LookupCompanies())
+            return;
         company = SelectedCompany();
     }
     if (company == wxNOT_FOUND) {
@@ -86,10 +113,16 @@ void CLoginDlg::OnOK()
         return;
     }
     m_strCompId = m_companies[company].comp_id;
-    int result = RetryWhileFailed([&] { return RequestLogin(m_strCompId, userName, password); });
+    int result;
+    {
+        CWaitCursor busy;
+        result = RetryWhileFailed([&] { return RequestLogin(m_strCompId, userName, password); });
+    }
     if (result == ACCOUNT_OK) {
         EndDialog(IDOK);
         return;
     }
+    if (ShowUnreachable())
+        return;
     MessageBox(Utf8ToLocal("用户密码出错请检查用户名称和密码"), Utf8ToLocal("用户登录提示"), MB_OK);
 }

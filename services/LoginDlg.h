@@ -10,6 +10,7 @@
 #include "framework/Dialog.h"
 #include "net/HttpRequest.h"
 #include "services/AccountApi.h"
+#include "services/ServiceEndpoint.h"
 
 class CLoginDlg : public CDialog {
 public:
@@ -22,11 +23,12 @@ public:
     void OnOK() override;
 
     // Company lookup for the typed user name, with retries; nothing when the
-    // field is empty. Replaces the companies of an earlier lookup.
-    void LookupCompanies();
-    // One lookup request: ACCOUNT_OK, ACCOUNT_FAILED or ACCOUNT_UNUSABLE.
+    // field is empty. Replaces the companies of an earlier lookup. False
+    // when the service could not be reached (the operator was told).
+    bool LookupCompanies();
+    // One lookup request: an AccountResult.
     int FetchCompanies(const std::string& url);
-    // One login request: ACCOUNT_OK, ACCOUNT_FAILED or ACCOUNT_UNUSABLE.
+    // One login request: an AccountResult.
     int RequestLogin(const std::string& compId, const std::string& userName,
                      const std::string& password);
 
@@ -36,4 +38,8 @@ public:
 
 private:
     int SelectedCompany() const;
+    int FailedRequest() const;
+    bool ShowUnreachable();
+
+    bool m_bLookingUp = false;  // a lookup (or its message box) is on
 };

@@ -39,3 +39,8 @@ ServiceEndpoint ResourceServiceEndpoint()
 {
     return Endpoint("QUORVEL_RESOURCE_HOST", QUORVEL_RESOURCE_HOST_BUILTIN);
 }
+
+std::string UnreachableText(const ServiceEndpoint& service)
+{
+    return "无法连接服务器 " + service.host + ":" + std::to_string(service.port);
+}

@@ -10,6 +10,15 @@ struct ServiceEndpoint {
     int port = 80;
 };
 
+// A service request ends after this long in all, and one that timed out is
+// not tried again: a service that takes the connection and never answers
+// costs the operator seconds, not minutes.
+constexpr long kServiceTimeLimitMs = 20000;
+
+// What the operator is told when a service cannot be reached at all
+// (UTF-8): "无法连接服务器 host:port".
+std::string UnreachableText(const ServiceEndpoint& service);
+
 ServiceEndpoint AccountServiceEndpoint();
 ServiceEndpoint MeetingServiceEndpoint();
 ServiceEndpoint ResourceServiceEndpoint();

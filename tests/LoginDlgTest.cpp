@@ -164,21 +164,35 @@ TEST_F(LoginDlgTest, AFailingLoginRequestIsTriedSixTimes)
     EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
 }
 
-TEST_F(LoginDlgTest, AnUnreachableServiceShowsTheMessageAfterSixAttempts)
+TEST_F(LoginDlgTest, ALoginServiceGoneAfterTheLookupSaysItCannotConnect)
 {
     UseScript(200, R"({"result":0})");
+    std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
     int result = RunModal(m_dialog, [&] {
         TypeInto(m_dialog, IDC_USERNAME, "op");
         TypeInto(m_dialog, IDC_PASSWORD, "pw");
         LeaveControl(m_dialog, IDC_USERNAME);
-        std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
         setenv("QUORVEL_ACCOUNT_HOST", closed.c_str(), 1);
         m_dialog.SendCommand(IDOK);
     });
     EXPECT_EQ(result, IDCANCEL);
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
-    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+    EXPECT_EQ(m_boxes.boxes[0].text, "无法连接服务器 " + closed);
     EXPECT_EQ(Count(IsLogin), 0u);
+}
+
+// A lookup on leaving the field, then "登录" (which looks up again): each
+// against an account service that takes the connection and never answers.
+TEST_F(LoginDlgTest, ASilentServiceIsAskedOncePerActionAndSaysItCannotConnect)
+{
+    SilentListener silent;
+    setenv("QUORVEL_ACCOUNT_HOST", silent.HostPort().c_str(), 1);
+    m_dialog.m_request.m_nTimeLimitMs = 300;  // stands in for the 20 s limit
+    SignIn("op", "pw");
+    EXPECT_EQ(silent.Connections(), 2) << "a request that timed out is not tried again";
+    ASSERT_EQ(m_boxes.boxes.size(), 2u);
+    for (const auto& box : m_boxes.boxes)
+        EXPECT_EQ(box.text, "无法连接服务器 " + silent.HostPort());
 }
 
 TEST_F(LoginDlgTest, EmptyFieldsNeverReachTheService)

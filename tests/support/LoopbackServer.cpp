@@ -84,9 +84,19 @@ int ClosedLoopbackPort()
 SilentListener::SilentListener() : m_fd(socket(AF_INET, SOCK_STREAM, 0)), m_port(BindLoopback(m_fd))
 {
     listen(m_fd, 64);
+    m_thread = std::thread([this] {
+        for (int client; (client = accept(m_fd, nullptr, nullptr)) >= 0;) {
+            m_accepted.push_back(client);
+            ++m_nConnections;
+        }
+    });
 }
 
 SilentListener::~SilentListener()
 {
+    shutdown(m_fd, SHUT_RDWR);  // ends the accept loop
+    m_thread.join();
     close(m_fd);
+    for (int client : m_accepted)
+        close(client);
 }

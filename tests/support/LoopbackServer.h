@@ -2,6 +2,7 @@
 // the length of a test, remembering every request it saw.
 #pragma once
 
+#include <atomic>
 #include <httplib.h>
 #include <mutex>
 #include <string>
@@ -45,16 +46,21 @@ private:
 // A port on 127.0.0.1 where nothing listens (bound, then closed).
 int ClosedLoopbackPort();
 
-// A port on 127.0.0.1 that takes connections (the kernel completes them)
-// and never answers: a service that hangs.
+// A port on 127.0.0.1 that accepts connections, reads nothing and never
+// answers: a service that hangs. Counts the connections it took.
 class SilentListener {
 public:
     SilentListener();
     ~SilentListener();
     int Port() const { return m_port; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+    std::string Url(const std::string& path) const { return "http://" + HostPort() + path; }
+    int Connections() const { return m_nConnections; }
 
 private:
     int m_fd = -1;
     int m_port = 0;
+    std::atomic<int> m_nConnections{0};
+    std::vector<int> m_accepted;  // open until the end, so clients keep waiting
+    std::thread m_thread;
 };
