@@ -10,13 +10,13 @@
 namespace {
 
 // The `data` array of a successful answer; null for every kind of failure.
-Json::Value SuccessfulData(std::string_view body)
+Json::Value SuccessfulData(std::string_view body, bool* answered)
 {
     Json::Value root;
-    if (!ParseJson(body, root) || MemberText(root, "code") != "0")
-        return Json::Value();
-    const Json::Value& data = root["data"];
-    return data.isArray() ? data : Json::Value();
+    bool ok = ParseJson(body, root) && MemberText(root, "code") == "0" && root["data"].isArray();
+    if (answered)
+        *answered = ok;
+    return ok ? root["data"] : Json::Value();
 }
 
 }  // namespace
@@ -46,20 +46,20 @@ const char* meetingStatusText(const std::string& status)
     return "未知";
 }
 
-std::vector<MeetingRow> ParseMeetingList(std::string_view body)
+std::vector<MeetingRow> ParseMeetingList(std::string_view body, bool* answered)
 {
     std::vector<MeetingRow> rows;
-    for (const Json::Value& element : SuccessfulData(body))
+    for (const Json::Value& element : SuccessfulData(body, answered))
         if (element.isObject())
             rows.push_back({MemberText(element, "meet_id"), Utf8ToLocal(MemberText(element, "meet_name")),
                         meetingStatusText(MemberText(element, "status"))});
     return rows;
 }
 
-std::vector<ResourceItem> ParseResourceList(std::string_view body)
+std::vector<ResourceItem> ParseResourceList(std::string_view body, bool* answered)
 {
     std::vector<ResourceItem> items;
-    for (const Json::Value& element : SuccessfulData(body)) {
+    for (const Json::Value& element : SuccessfulData(body, answered)) {
         ResourceItem item;
         item.url = MemberText(element, "url");  // empty for an element that is no object
         if (item.url.empty())

@@ -18,10 +18,12 @@ struct MeetingRow {
 // "未设置", "开启", "关闭", "删除" for "0" to "3", else "未知" (UTF-8).
 const char* meetingStatusText(const std::string& status);
 
-std::vector<MeetingRow> ParseMeetingList(std::string_view body);
+// `answered`, when given, tells whether the answer was a successful one
+// (a list that is really empty) or a failure of any kind.
+std::vector<MeetingRow> ParseMeetingList(std::string_view body, bool* answered = nullptr);
 
 // Elements with an empty `url` are skipped; order is kept.
-std::vector<ResourceItem> ParseResourceList(std::string_view body);
+std::vector<ResourceItem> ParseResourceList(std::string_view body, bool* answered = nullptr);
 
 // Optional sign and leading digits as a signed 64-bit number, 0 without
 // digits; values beyond the range stop at its ends.

@@ -40,8 +40,11 @@ TEST_P(HostileAnswerTest, EveryParserReadsItAsUnusable)
     std::vector<CompanyInfo> companies;
     EXPECT_EQ(ParseCompanies(body, companies), ACCOUNT_UNUSABLE);
     EXPECT_EQ(ParseLoginAnswer(body), ACCOUNT_UNUSABLE);
-    EXPECT_TRUE(ParseMeetingList(body).empty());
-    EXPECT_TRUE(ParseResourceList(body).empty());
+    bool meetingsAnswered = true, resourcesAnswered = true;
+    EXPECT_TRUE(ParseMeetingList(body, &meetingsAnswered).empty());
+    EXPECT_TRUE(ParseResourceList(body, &resourcesAnswered).empty());
+    EXPECT_FALSE(meetingsAnswered);
+    EXPECT_FALSE(resourcesAnswered);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, HostileAnswerTest, ::testing::ValuesIn(kHostileAnswers),

@@ -189,8 +189,65 @@ TEST_F(MainDlgTest, AFailedFetchLeavesStartDisabledAndTheControlsEnabled)
     EXPECT_EQ(Contents()->GetItemCount(), 0);
     EXPECT_TRUE(m_dialog.Items().empty());
     EXPECT_FALSE(m_dialog.GetDlgItem(IDOK)->IsEnabled());
-    EXPECT_FALSE(m_dialog.GetDlgItem(IDC_WAITING)->IsShown());
     EXPECT_TRUE(Meetings()->IsEnabled());
+    EXPECT_EQ(Label(m_dialog, IDC_WAITING), "无法连接服务器 " + closed);
+    EXPECT_TRUE(m_dialog.GetDlgItem(IDC_WAITING)->IsShown());
+    EXPECT_FALSE(m_dialog.GetDlgItem(IDC_DISK_SPACE)->IsShown());
+}
+
+// Answers the JSON reader refuses by throwing (nesting too deep) reach both
+// lists: on opening, on a refresh and through the resource-list worker.
+TEST_F(MainDlgTest, HostileAnswersLeaveTheListsEmptyWithAStatusLine)
+{
+    LoopbackServer hostile;
+    for (const char* path : {"/get_meet_list", "/resource/get_list"})
+        hostile.Routes().Get(path, [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(std::string(100000, '['), "application/json");
+        });
+    hostile.Start();
+    setenv("QUORVEL_MEETING_HOST", hostile.HostPort().c_str(), 1);
+    Open();
+    EXPECT_EQ(Meetings()->GetItemCount(), 0);
+    EXPECT_EQ(Label(m_dialog, IDC_WAITING), "会议列表获取失败");
+    EXPECT_TRUE(m_dialog.GetDlgItem(IDC_WAITING)->IsShown());
+    m_dialog.SendCommand(IDC_REFRESH);
+    EXPECT_EQ(Meetings()->GetItemCount(), 0);
+
+    setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
+    m_dialog.SendCommand(IDC_REFRESH);
+    ASSERT_EQ(Meetings()->GetItemCount(), 4);
+    EXPECT_FALSE(m_dialog.GetDlgItem(IDC_WAITING)->IsShown());
+    EXPECT_TRUE(m_dialog.GetDlgItem(IDC_DISK_SPACE)->IsShown());
+    setenv("QUORVEL_RESOURCE_HOST", hostile.HostPort().c_str(), 1);
+    Choose(0);
+    EXPECT_EQ(Contents()->GetItemCount(), 0);
+    EXPECT_EQ(Label(m_dialog, IDC_WAITING), "内容列表获取失败");
+    EXPECT_FALSE(m_dialog.GetDlgItem(IDOK)->IsEnabled());
+}
+
+// The release that ends a double-click is not a second click.
+TEST_F(MainDlgTest, ADoubleClickOnAMeetingFetchesOnce)
+{
+    Open();
+    wxWindow* rows = Meetings()->GetChildren().front();
+    for (wxWindow* child : Meetings()->GetChildren())
+        if (wxString(child->GetClassInfo()->GetClassName()) == "wxListMainWindow")
+            rows = child;
+    // A point of the rows' window on the first row, as the list sees it.
+    wxPoint at;
+    for (int flags = 0; at.y < 100 && Meetings()->HitTest(Meetings()->ScreenToClient(rows->ClientToScreen(at)), flags) != 0;)
+        at.y += 1;
+    Select(Meetings(), 0);
+    for (wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_LEFT_UP}) {
+        wxMouseEvent event(type);
+        event.SetPosition(at);
+        event.SetEventObject(rows);
+        rows->GetEventHandler()->ProcessEvent(event);
+        PumpEvents();
+        WaitForFetch();
+    }
+    EXPECT_EQ(ResourceRequests(), 1u);
+    EXPECT_EQ(Contents()->GetItemCount(), 5);
 }
 
 TEST_F(MainDlgTest, TwoRefreshesLeaveOneSetOfMeetings)
@@ -232,6 +289,29 @@ TEST_F(MainDlgTest, TheWaitingTextSlidesTwoSpacesATickAndWrapsAfterForty)
     m_dialog.OnTimer(CMainDlg::kTimerId);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), waiting);
     WaitForFetch();
+}
+
+// Escape while the resource service takes the connection and never
+// answers: the waiting request is stopped, the window closes at once.
+TEST_F(MainDlgTest, ClosingDuringASilentResourceRequestReturnsAtOnce)
+{
+    SilentListener silent;
+    setenv("QUORVEL_RESOURCE_HOST", silent.HostPort().c_str(), 1);
+    CMainDlg dialog;
+    dialog.SetCompany("qv-1001");
+    std::chrono::steady_clock::duration closing{};
+    int result = RunModal(dialog, [&] {
+        Select(dialog.GetList(IDC_MEETING_LIST), 0);
+        dialog.OnMeetingClick();
+        while (silent.Connections() == 0)
+            std::this_thread::sleep_for(5ms);
+        auto start = std::chrono::steady_clock::now();
+        dialog.SendCommand(IDCANCEL);
+        closing = std::chrono::steady_clock::now() - start;
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_LT(closing, 1s);
+    PumpEvents();
 }
 
 // Closing while the worker fetches: it is waited for, nothing hangs, and

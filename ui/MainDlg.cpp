@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
+#include <utility>
 #include <wx/clipbrd.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
@@ -13,6 +15,7 @@
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
+#include "framework/WaitCursor.h"
 #include "res/resource.h"
 #include "services/ServiceEndpoint.h"
 #include "services/ServiceLists.h"
@@ -41,6 +44,12 @@ std::string ServiceUrl(const ServiceEndpoint& service, const std::string& pathAn
     return "http://" + service.host + ":" + std::to_string(service.port) + pathAndQuery;
 }
 
+// The status line of a list that could not be fetched (UTF-8).
+std::string ListFailureText(int failure, const ServiceEndpoint& service, const char* list)
+{
+    return IsNoConnection(failure) ? UnreachableText(service) : std::string(list) + "获取失败";
+}
+
 // The list's window of rows (below its header), which gets the clicks.
 wxWindow* ListRowsWindow(wxListCtrl* list)
 {
@@ -61,6 +70,7 @@ CMainDlg::CMainDlg()
     : CDialog(IDD_MAIN_DIALOG),
       m_job(m_items, m_cache, m_download, *this, [] { return static_cast<int64_t>(std::time(nullptr)); })
 {
+    m_request.m_nTimeLimitMs = kServiceTimeLimitMs;
     MapCommand(IDC_REFRESH, [this] { OnRefresh(); });
     MapCommand(IDC_ACCELERATE, [this] { OnAccelerate(); });
 }
@@ -135,8 +145,15 @@ void CMainDlg::BindListNotifications()
 {
     wxListCtrl* meetings = GetList(IDC_MEETING_LIST);
     wxWindow* rows = ListRowsWindow(meetings);
+    // The release that ends a double-click is no click of its own.
+    rows->Bind(wxEVT_LEFT_DCLICK, [this](wxMouseEvent& event) {
+        event.Skip();
+        m_bDoubleClickUp = true;
+    });
     rows->Bind(wxEVT_LEFT_UP, [this, meetings, rows](wxMouseEvent& event) {
         event.Skip();
+        if (std::exchange(m_bDoubleClickUp, false))
+            return;
         wxPoint at = meetings->ScreenToClient(rows->ClientToScreen(event.GetPosition()));
         int flags = 0;
         if (meetings->HitTest(at, flags) == wxNOT_FOUND)
@@ -166,16 +183,36 @@ void CMainDlg::ClearMeetingList()
 void CMainDlg::FetchMeetingList()
 {
     ClearMeetingList();
-    std::string url = ServiceUrl(MeetingServiceEndpoint(), "/get_meet_list?comp_id=" + m_context.comp_id);
+    ServiceEndpoint service = MeetingServiceEndpoint();
+    std::string url = ServiceUrl(service, "/get_meet_list?comp_id=" + m_context.comp_id);
     std::vector<char> answer(kListAnswerSize, '\0');
-    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) != HTTP_RESULT_OK)
-        return;
+    bool answered = false;
+    std::vector<MeetingRow> meetings;
+    {
+        CWaitCursor busy;
+        if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) == HTTP_RESULT_OK)
+            meetings = ParseMeetingList(answer.data(), &answered);
+    }
+    ShowStatusLine(answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "会议列表"));
     wxListCtrl* list = GetList(IDC_MEETING_LIST);
-    for (const MeetingRow& meeting : ParseMeetingList(answer.data())) {
+    for (const MeetingRow& meeting : meetings) {
         long row = list->InsertItem(list->GetItemCount(), LocalToWx(meeting.name));
         list->SetItem(row, 1, Utf8ToWx(meeting.status.c_str()));
         m_meetingIds.push_back(meeting.meet_id);
     }
+}
+
+// A short line in place of the figures when a list could not be fetched;
+// an empty text brings the figures back.
+void CMainDlg::ShowStatusLine(const std::string& utf8)
+{
+    bool failed = !utf8.empty();
+    ShowDlgItem(IDC_DISK_SPACE, !failed);
+    ShowDlgItem(IDC_ELAPSED, !failed);
+    ShowDlgItem(IDC_ELAPSED_LABEL, !failed);
+    ShowDlgItem(IDC_WAITING, failed);
+    if (failed)
+        SetDlgItemText(IDC_WAITING, Utf8ToLocal(utf8));
 }
 
 void CMainDlg::OnRefresh()
@@ -201,7 +238,11 @@ void CMainDlg::OnMeetingClick()
     if (m_worker.joinable())
         m_worker.join();  // the last fetch, already at its end
     BeginFetch();
-    m_worker = std::thread(&CMainDlg::ResourceListThread, this, GetSafeHwnd(), m_context.meet_id);
+    try {
+        m_worker = std::thread(&CMainDlg::ResourceListThread, this, GetSafeHwnd(), m_context.meet_id);
+    } catch (const std::system_error&) {
+        EndFetch({}, "内容列表获取失败");
+    }
 }
 
 // The fetch's first steps, on the UI thread before the worker starts.
@@ -216,23 +257,29 @@ void CMainDlg::BeginFetch()
     ClearResourceList();
 }
 
+// Closing the window sets the stop flag, which also ends a request still
+// waiting for the service.
 void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
 {
-    std::string url = ServiceUrl(ResourceServiceEndpoint(), "/resource/get_list?meet_id=" + meetId + "&client=qv");
+    ServiceEndpoint service = ResourceServiceEndpoint();
+    std::string url = ServiceUrl(service, "/resource/get_list?meet_id=" + meetId + "&client=qv");
     std::vector<char> answer(kListAnswerSize, '\0');
     std::vector<ResourceItem> items;
-    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) == HTTP_RESULT_OK)
-        items = ParseResourceList(answer.data());
+    bool answered = false;
+    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize, &m_nStopFlag) == HTTP_RESULT_OK)
+        items = ParseResourceList(answer.data(), &answered);
+    std::string status = answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "内容列表");
     if (m_nStopFlag)
         return;
-    PostToWindow(hwnd, [this, items = std::move(items)]() mutable {
+    PostToWindow(hwnd, [this, items = std::move(items), status]() mutable {
         if (!m_nStopFlag)
-            EndFetch(std::move(items));
+            EndFetch(std::move(items), status);
     });
 }
 
-// The fetch's rows and last steps, on the UI thread.
-void CMainDlg::EndFetch(std::vector<ResourceItem> items)
+// The fetch's rows and last steps, on the UI thread; `status` says why the
+// list could not be fetched (empty when it was).
+void CMainDlg::EndFetch(std::vector<ResourceItem> items, const std::string& status)
 {
     wxListCtrl* list = GetList(IDC_CONTENT_LIST);
     for (ResourceItem& item : items) {
@@ -241,10 +288,7 @@ void CMainDlg::EndFetch(std::vector<ResourceItem> items)
         list->SetItem(row, 2, Utf8ToWx(StatusText(STATUS_NOT_STARTED)));
         m_items.push_back(std::make_unique<ResourceItem>(std::move(item)));
     }
-    ShowDlgItem(IDC_DISK_SPACE, true);
-    ShowDlgItem(IDC_ELAPSED, true);
-    ShowDlgItem(IDC_ELAPSED_LABEL, true);
-    ShowDlgItem(IDC_WAITING, false);
+    ShowStatusLine(status);
     if (!m_items.empty()) {
         SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
         EnableDlgItem(IDOK, true);

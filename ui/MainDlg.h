@@ -80,7 +80,8 @@ private:
     void BindListNotifications();
     void BeginFetch();
     void ResourceListThread(HWND hwnd, std::string meetId);
-    void EndFetch(std::vector<ResourceItem> items);
+    void EndFetch(std::vector<ResourceItem> items, const std::string& status);
+    void ShowStatusLine(const std::string& utf8);
     void ClearMeetingList();
     int ProbeServer();
     void ShowStopFailure(int error);
@@ -108,6 +109,7 @@ private:
     std::atomic<int> m_nAccelerating{0};  // the web server is considered running
     std::atomic<int> m_nFetching{0};     // the resource-list fetch runs
     int m_nWaitTicks = 0;                // timer ticks of the current fetch
+    bool m_bDoubleClickUp = false;       // the next release on the meetings ends a double-click
     std::vector<std::string> m_meetingIds;              // row data of list 1005, by row
     std::vector<std::unique_ptr<ResourceItem>> m_items;  // row data of list 1001, by row
     CCacheLayout m_cache;
