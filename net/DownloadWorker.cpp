@@ -201,7 +201,7 @@ void CDownloadWorker::Run()
         std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
         curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range);
         WorkerTransfer transfer{*this, easy, std::string(), false};
-        CHttpDownload::ConfigureTransfer(easy, m_strUrl, headers);
+        m_pOwner->ConfigureTransfer(easy, m_strUrl, headers);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, WorkerTransfer::OnHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WorkerTransfer::OnBody);

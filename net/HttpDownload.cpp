@@ -10,6 +10,7 @@
 
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
+#include "common/UrlText.h"
 #include "framework/PostMessage.h"
 #include "net/CurlGlobal.h"
 #include "net/DiskSpace.h"
@@ -20,18 +21,6 @@
 namespace {
 
 constexpr int kMaxRedirects = 10;
-
-// A scheme of two or more characters and a colon: what the Windows shell
-// takes for a URL (one letter would be a drive).
-bool PathIsURLA(const char* text)
-{
-    if (!text || !std::isalpha(static_cast<unsigned char>(text[0])))
-        return false;
-    const char* p = text + 1;
-    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.')
-        ++p;
-    return *p == ':' && p - text >= 2;
-}
 
 std::string HostOf(const std::string& url)
 {
@@ -72,6 +61,18 @@ CHttpDownload::~CHttpDownload()
     Stop();
 }
 
+// What the Windows shell takes for a URL (one letter before the colon would
+// be a drive).
+bool CHttpDownload::AcceptsUrl(const char* text)
+{
+    if (!text || !std::isalpha(static_cast<unsigned char>(text[0])))
+        return false;
+    const char* p = text + 1;
+    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.')
+        ++p;
+    return *p == ':' && p - text >= 2;
+}
+
 curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* rangeLine)
 {
     curl_slist* headers = nullptr;
@@ -85,12 +86,14 @@ curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* r
     return headers;
 }
 
-void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers)
+void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers) const
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, CDownloadWorker::kAgent);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_nStallSeconds);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
@@ -102,9 +105,10 @@ int CHttpDownload::Start(const char* url, const char* dest, int)
     Stop();
     m_stopEvent.ResetEvent();
     m_nStopFlag = 0;
-    if (!PathIsURLA(url) || !dest)
+    if (!AcceptsUrl(url) || !dest)
         return 0;
-    m_strUrl = url;
+    // Content URLs may carry spaces or raw UTF-8; the transport refuses them.
+    m_strUrl = EscapeTransportBytes(url, true);
     m_strHost = HostOf(m_strUrl);
     m_strDestPath = dest;
     m_strTempPath = m_strDestPath + ".tmp!";
@@ -114,6 +118,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int)
     m_nState = DOWNLOAD_RUNNING;
     m_bCompleted = false;
     m_bRangeIgnored = false;
+    DebugLog("download start %s -> %s", m_strUrl.c_str(), dest);
     m_thread = std::thread(&CHttpDownload::DownloadProc, this);
     return 0;
 }
@@ -162,11 +167,12 @@ int CHttpDownload::DownloadRound()
         if (Stopping())
             return 0;
     }
-    if (failures == kSizeQueryAttempts || PrepareFile() != 0) {
-        if (Stopping())
-            return 0;
+    int prepared = failures == kSizeQueryAttempts ? 0 : PrepareFile();
+    if (failures == kSizeQueryAttempts || prepared != 0) {
         m_nState = DOWNLOAD_FAILED;
-        NotifyOwner();
+        NotifyOwner(failures == kSizeQueryAttempts ? m_strQueryError.c_str()
+                    : prepared == -2                 ? "not enough free disk space"
+                                                     : "cannot create the temporary file");
         return -1;
     }
     if (Stopping())
@@ -178,7 +184,7 @@ int CHttpDownload::DownloadRound()
     if (Complete())
         return 0;
     m_nState = DOWNLOAD_FAILED;
-    NotifyOwner();
+    NotifyOwner("cannot move the file into place");
     return -1;
 }
 
@@ -209,6 +215,7 @@ int CHttpDownload::QueryFileSize()
         if (status == 0) {
             Trace("CHttpDownload::AsyncInternetCallback dwError=%ld  %s", CurlToInternetError(code),
                   GetInternetErrorText(CurlToInternetError(code)));
+            m_strQueryError = std::string("size query: ") + curl_easy_strerror(code);
             return code == CURLE_ABORTED_BY_CALLBACK ? -1 : -2;
         }
         if (status >= 300 && status < 400 && !target.empty()) {
@@ -217,11 +224,14 @@ int CHttpDownload::QueryFileSize()
             m_strHost = HostOf(m_strUrl);
             continue;
         }
-        if (status != 200 || length < 0)
+        if (status != 200 || length < 0) {
+            m_strQueryError = "size query: status " + std::to_string(status) + (length < 0 ? ", no length" : "");
             return -3;
+        }
         m_nFileSize = length;
         return 0;
     }
+    m_strQueryError = "size query: too many redirects";
     return -3;
 }
 
@@ -336,7 +346,7 @@ int CHttpDownload::RunSegments()
         return 0;
     // The last worker ended with bytes missing: say so now.
     m_nState = DOWNLOAD_FAILED;
-    NotifyOwner();
+    NotifyOwner("the transfers ended with bytes missing");
     return -1;
 }
 
@@ -405,8 +415,7 @@ bool CHttpDownload::Complete()
     unlink(m_strInfoPath.c_str());
     m_bCompleted = true;
     m_nState = DOWNLOAD_FINISHED;
-    if (!Stopping())
-        NotifyOwner();
+    NotifyOwner("complete");
     return true;
 }
 
@@ -416,7 +425,14 @@ void CHttpDownload::SaveInfoFile()
     SaveSideFile(m_strInfoPath, m_segments);
 }
 
-void CHttpDownload::NotifyOwner()
+// Nothing is posted once a stop began: the owner has moved on, and an event
+// of this start must not reach its next one.
+void CHttpDownload::NotifyOwner(const char* reason)
 {
+    if (Stopping())
+        return;
+    DebugLog("download %s %s -> %s (%s), %lld of %lld bytes", m_nState == DOWNLOAD_FINISHED ? "done" : "failed",
+             m_strUrl.c_str(), m_strDestPath.c_str(), reason, static_cast<long long>(m_nDownloaded.load()),
+             static_cast<long long>(m_nFileSize.load()));
     PostMessageA(m_hOwnerWnd, WM_DOWNLOAD_NOTIFY, m_nState, reinterpret_cast<LPARAM>(this));
 }

@@ -41,6 +41,12 @@ public:
     // Waits between rounds after a posted failure: 1 s, doubling, at most 30 s.
     static constexpr unsigned long kFirstRetryWaitMs = 1000;
     static constexpr unsigned long kLongestRetryWaitMs = 30000;
+    // A transfer that receives nothing for this long fails its attempt.
+    static constexpr long kTransferStallSeconds = 60;
+
+    // What Start accepts as a URL: a scheme of two or more characters and
+    // a colon. Anything else starts nothing.
+    static bool AcceptsUrl(const char* text);
 
     CHttpDownload() = default;
     ~CHttpDownload();
@@ -61,7 +67,7 @@ public:
     // The request headers of the size query and the range requests (the
     // range line, when given, comes last); the caller frees the list.
     static curl_slist* RequestHeaders(const std::string& host, const char* rangeLine);
-    static void ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers);
+    void ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers) const;
 
     HWND m_hOwnerWnd = 0;  // receives WM_DOWNLOAD_NOTIFY; set by the owner
     std::atomic<int64_t> m_nFileSize{0};
@@ -69,6 +75,8 @@ public:
     std::atomic<uint8_t> m_nState{0};
     // Free bytes for a path; replaceable so tests can play a full disk.
     std::function<int64_t(const std::string&)> m_freeSpace;
+    // kTransferStallSeconds; tests shorten it.
+    long m_nStallSeconds = kTransferStallSeconds;
 
 private:
     void DownloadProc();
@@ -82,7 +90,8 @@ private:
     bool ReplanAfterIgnoredRange();
     bool Complete();
     void SaveInfoFile();
-    void NotifyOwner();
+    // Posts m_nState; `reason` goes to the diagnostic line.
+    void NotifyOwner(const char* reason);
     bool Stopping() const { return m_nStopFlag != 0; }
 
     std::string m_strInfoPath;
@@ -90,6 +99,7 @@ private:
     std::string m_strUrl;    // replaced by a redirect target during the size query
     std::string m_strHost;   // Host header: host of m_strUrl without port
     std::string m_strDestPath;
+    std::string m_strQueryError;  // why the last size query failed (download thread)
     std::thread m_thread;    // runs DownloadProc
 
     std::mutex m_fileLock;     // temp file, written counts, completion

@@ -192,6 +192,26 @@ TEST_F(HttpDownloadTest, AFailedSizeQueryIsTriedFiveTimesThenRepeatedAfterAWait)
     EXPECT_FALSE(FileExists(dest + ".tmp!"));
 }
 
+TEST_F(HttpDownloadTest, ASizeQueryThatIsNeverAnsweredFailsAfterTheTransferLimit)
+{
+    SilentListener silent;
+    h.engine.m_nStallSeconds = 1;  // stands in for the 60 s limit
+    std::string dest = h.dir / "silent.bin";
+    h.engine.Start(silent.Url("/a.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    EXPECT_EQ(silent.Connections(), CHttpDownload::kSizeQueryAttempts);
+    h.engine.Stop();
+}
+
+// Content URLs as resource lists carry them: a space and raw UTF-8 in the path.
+TEST_F(HttpDownloadTest, AUrlWithASpaceAndUtf8IsSentEncoded)
+{
+    std::string dest = h.dir / "talk.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(300000, "主题 演讲.bin"), dest, 0));
+    ExpectComplete(dest, "主题 演讲.bin", 300000);
+    EXPECT_EQ(h.server.Requests()[0].target, "/content/300000/%E4%B8%BB%E9%A2%98%20%E6%BC%94%E8%AE%B2.bin");
+}
+
 TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)
 {
     h.engine.m_freeSpace = [](const std::string&) { return int64_t(100) * 1048576; };
