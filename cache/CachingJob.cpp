@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "cache/Figures.h"
+#include "common/Trace.h"
 
 CCachingJob::CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
                          Clock now)
@@ -70,6 +71,7 @@ void CCachingJob::Run()
 {
     m_cache.ScanCache();
     std::lock_guard<std::mutex> guard(m_progressLock);
+    m_bRowsFailed = false;
     GetFileSizeFunc();
     DownloadCheck();
     m_bChecking = false;
@@ -141,24 +143,27 @@ void CCachingJob::DownloadCheck()
         std::string path;
         if (item->size == 0 || !PathOf(i, path))
             continue;
-        if (item->status != STATUS_CACHED) {
-            StartDownload(i);
-            m_nRetries = 0;
+        if (item->status == STATUS_CACHED) {
+            MarkCached(i);
+            m_view.ShowBar(m_nFinishedBytes < m_nTotalBytes ? Percent(m_nFinishedBytes, m_nTotalBytes) : 99);
+        } else if (!CHttpDownload::AcceptsUrl(item->url.c_str())) {
+            FailRow(i);
+        } else {
+            StartRow(i);
             m_view.ShowElapsed("");
             m_view.StartProgressTimer();
             m_bTimerRunning = true;
-            break;
+            m_view.ShowBar(RunningPercent(m_engine.m_nDownloaded));
+            return;
         }
-        MarkCached(i);
-        m_view.ShowBar(m_nFinishedBytes < m_nTotalBytes ? Percent(m_nFinishedBytes, m_nTotalBytes) : 99);
     }
-    if (m_nFinishedBytes >= m_nTotalBytes) {
+    if (m_bRowsFailed) {
+        GiveUp();
+    } else {
         m_view.ShowBar(100);
         m_tTick = m_now();
         ShowElapsedNow();
         m_view.ShowPhase(CachingView::Phase::CompleteAtOnce);
-    } else {
-        m_view.ShowBar(RunningPercent(m_engine.m_nDownloaded));
     }
 }
 
@@ -177,20 +182,44 @@ void CCachingJob::StartDownload(size_t row)
     m_tLastChange = m_now();
 }
 
+// The first download of a row: its own count of failures.
+void CCachingJob::StartRow(size_t row)
+{
+    m_nRetries = 0;
+    StartDownload(row);
+}
+
+// A row that cannot be cached now: the job goes on without it.
+void CCachingJob::FailRow(size_t row)
+{
+    Row(row)->status = STATUS_FAILED;
+    m_view.ShowRowStatus(row, STATUS_FAILED);
+    m_bRowsFailed = true;
+}
+
+// The next row that is missing, after the current one; when none is left
+// the job ends, complete or with rows that failed.
 void CCachingJob::StartNextDownload()
 {
-    for (size_t i = ++m_nCurrentRow; i < m_items.size(); ++i) {
+    for (size_t i = m_nCurrentRow + 1; i < m_items.size(); ++i) {
         ResourceItem* item = Row(i);
         std::string path;
         if (item->size == 0 || item->status == STATUS_CACHED || !PathOf(i, path))
             continue;
-        if (!m_cache.IsCached(path, item->size)) {
-            StartDownload(i);
+        if (m_cache.IsCached(path, item->size)) {
+            m_nFinishedBytes += item->size;
+            MarkCached(i);
+        } else if (!CHttpDownload::AcceptsUrl(item->url.c_str())) {
+            FailRow(i);
+        } else {
+            StartRow(i);
             return;
         }
-        m_nFinishedBytes += item->size;
-        MarkCached(i);
     }
+    if (m_bRowsFailed)
+        GiveUp();
+    else
+        Finish();
 }
 
 void CCachingJob::Finish()
@@ -201,12 +230,42 @@ void CCachingJob::Finish()
     m_view.ShowPhase(CachingView::Phase::Complete);
 }
 
+// The end of a job with rows that failed: what is cached can be served, and
+// a new start checks again from the first row and fetches what is missing.
+void CCachingJob::GiveUp()
+{
+    if (m_bTimerRunning)
+        m_view.StopProgressTimer();
+    m_bTimerRunning = false;
+    m_nCaching = 0;
+    m_nCurrentRow = 0;
+    m_view.ShowPhase(CachingView::Phase::GivenUp);
+    m_engine.Stop();
+}
+
+// A failed or stalled attempt is made again up to kMaxRetries times in a
+// row without progress; then the row fails and the job goes on.
+void CCachingJob::RetryOrFail(const char* reason)
+{
+    DebugLog("caching row %zu: %s", m_nCurrentRow.load(), reason);
+    if (m_nRetries < kMaxRetries) {
+        ++m_nRetries;
+        StartDownload(m_nCurrentRow);
+        return;
+    }
+    m_engine.Stop();
+    FailRow(m_nCurrentRow);
+    StartNextDownload();
+}
+
 // Events of a stopped job (still queued when it stopped) start nothing.
+// The check is read under the lock: an event that arrives while the check
+// ends waits for it and is then handled, never lost.
 void CCachingJob::OnDownloadEvent(uint8_t kind)
 {
+    std::lock_guard<std::mutex> guard(m_progressLock);
     if (m_bChecking || !m_nCaching)
         return;
-    std::lock_guard<std::mutex> guard(m_progressLock);
     int64_t received = m_engine.m_nDownloaded;
     ResourceItem* item = Row(m_nCurrentRow);
     if (!item)
@@ -214,50 +273,41 @@ void CCachingJob::OnDownloadEvent(uint8_t kind)
     if (kind == DOWNLOAD_FINISHED) {
         item->downloaded = received;
         MarkCached(m_nCurrentRow);
-        if (m_nCurrentRow + 1 == m_items.size())
-            Finish();
-        else
-            StartNextDownload();
         m_nFinishedBytes += received;
-        if (m_nFinishedBytes >= m_nTotalBytes)
-            Finish();
+        StartNextDownload();
     } else if (kind == DOWNLOAD_FAILED) {
         item->status = STATUS_FAILED;
-        if (m_nRetries < kMaxRetries) {
-            StartDownload(m_nCurrentRow);
-            ++m_nRetries;
-            return;
-        }
-        m_view.ShowRowStatus(m_nCurrentRow, STATUS_FAILED);
-        if (m_nCurrentRow + 1 == m_items.size()) {
-            // The last row failed for good: the job gives up.
-            if (m_bTimerRunning)
-                m_view.StopProgressTimer();
-            m_bTimerRunning = false;
-            m_nCaching = 0;
-            m_view.ShowPhase(CachingView::Phase::GivenUp);
-            m_engine.Stop();
-        }
+        RetryOrFail("download failed");
     }
 }
 
+// Only while a download runs (its timer is on): a job complete at once
+// keeps running with nothing to watch.
 void CCachingJob::ProgressTick()
 {
-    if (m_bChecking || !m_nCaching)
-        return;
     std::lock_guard<std::mutex> guard(m_progressLock);
-    int64_t received = m_engine.m_nDownloaded, length = m_engine.m_nFileSize;
-    if (received == 0 && length == 0)
+    if (m_bChecking || !m_nCaching || !m_bTimerRunning)
         return;
+    int64_t received = m_engine.m_nDownloaded, length = m_engine.m_nFileSize;
     int64_t now = m_now();
+    bool answered = received != 0 || length != 0;
     if (received != m_nLastSeen) {
         m_nLastSeen = received;
         m_tLastChange = now;
         m_nRetries = 0;
     } else if (now - m_tLastChange > kStallSeconds && Row(m_nCurrentRow)) {
-        // Stalled: stop and start again; the engine resumes what it has.
-        StartDownload(m_nCurrentRow);
+        // Stalled: stop and start again; the engine resumes what it has. A
+        // download that never got a length nor a byte is a failed attempt.
+        if (answered) {
+            DebugLog("caching row %zu: no progress for %lld s, restarting", m_nCurrentRow.load(),
+                     static_cast<long long>(now - m_tLastChange));
+            StartDownload(m_nCurrentRow);
+        } else {
+            RetryOrFail("no answer, restarting");
+        }
     }
+    if (!answered || !m_nCaching)
+        return;
     m_view.ShowBar(RunningPercent(received));
     if (ResourceItem* item = Row(m_nCurrentRow)) {
         item->downloaded = m_engine.m_nDownloaded;

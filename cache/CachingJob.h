@@ -57,9 +57,13 @@ private:
     ResourceItem* Row(size_t row) const;
     bool PathOf(size_t row, std::string& path);
     void StartDownload(size_t row);
+    void StartRow(size_t row);
+    void FailRow(size_t row);
     void MarkCached(size_t row);
     void StartNextDownload();
+    void RetryOrFail(const char* reason);
     void Finish();
+    void GiveUp();
     void ShowElapsedNow();
     int RunningPercent(int64_t downloaded) const;
 
@@ -85,4 +89,5 @@ private:
     int64_t m_nLastSeen = 0;         // engine byte count when it last changed
     int64_t m_tLastChange = 0;
     int m_nRetries = 0;              // restarts after failure since the last progress
+    bool m_bRowsFailed = false;      // a row of this job failed for good
 };

@@ -16,7 +16,7 @@ public:
         Checking,        // refresh and meetings off; IDOK "停止缓存"; 1035 "完整性检查中"
         CompleteAtOnce,  // nothing to download: IDOK off; 1007, refresh, meetings on
         Complete,        // the last bytes arrived: IDOK off; 1007 on
-        GivenUp,         // the last row failed for good: IDOK "开始缓存" on; refresh, meetings on
+        GivenUp,         // ended with rows that failed: IDOK "开始缓存" on; refresh, meetings, 1007 on
         Stopped,         // the operator stopped: IDOK "开始缓存"; refresh, meetings on
     };
 

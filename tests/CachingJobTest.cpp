@@ -190,6 +190,60 @@ TEST_F(CachingJobTest, FailuresRestartThreeTimesThenTheLastRowGivesUp)
     EXPECT_EQ(h.server.RequestCount(), 20u);
 }
 
+// A first resource that cannot be had, then two good ones: the bad row
+// fails, the job goes on, and ends with what it could cache; once the bad
+// resource is fixed, a new start fetches only it.
+class BadFirstResourceTest : public CachingJobTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    std::string BadUrl()
+    {
+        std::string kind = GetParam();
+        if (kind == "silent")
+            return m_silent.Url("/a.bin");
+        if (kind == "404")
+            return h.Url(1000, "bad.bin", "status=404");
+        return "/files/bad.bin";  // no scheme
+    }
+
+    SilentListener m_silent;
+};
+
+TEST_P(BadFirstResourceTest, FailsAloneAndTheJobGoesOn)
+{
+    Add("bad.bin", 1000, "doc", "", 1000);
+    m_items[0]->url = BadUrl();
+    Add("good.bin", 1000, "doc", "", 1000);
+    Add("big.bin", 1500000, "video", "m", 1500000);
+    ASSERT_TRUE(m_job.Start());
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!m_view.Reached(Phase::GivenUp) && std::chrono::steady_clock::now() < deadline) {
+        Pump();
+        if (m_job.CurrentRow() == 0)
+            m_now += 11;  // a silent host stalls the row: let the watchdog see it
+    }
+    ASSERT_TRUE(m_view.Reached(Phase::GivenUp));
+    EXPECT_EQ(m_view.history[0].back(), STATUS_FAILED);
+    for (size_t row = 1; row < 3; ++row) {
+        EXPECT_EQ(m_view.history[row].back(), STATUS_CACHED) << "row " << row;
+        EXPECT_TRUE(ReadWholeFile(PathOf(row)) == DownloadHarness::Expected(m_items[row]->name, m_items[row]->size));
+    }
+    EXPECT_FALSE(m_job.IsRunning());
+    EXPECT_FALSE(m_view.timer);
+    EXPECT_LE(m_silent.Connections(), 1 + CCachingJob::kMaxRetries);
+
+    m_items[0]->url = h.Url(1000, "bad.bin");
+    size_t before = h.server.RequestCount();
+    m_view.phases.clear();
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_TRUE(ReadWholeFile(PathOf(0)) == DownloadHarness::Expected("bad.bin", 1000));
+    std::vector<SeenRequest> seen = h.server.Requests();
+    for (size_t i = before; i < seen.size(); ++i)
+        EXPECT_NE(seen[i].target.find("bad.bin"), std::string::npos) << "only the missing file: " << seen[i].target;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, BadFirstResourceTest, ::testing::Values("silent", "404", "noscheme"));
+
 TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChange)
 {
     Add("slow.bin", 300000, "doc", "", 300000, "stall=100000&stall_ms=3000");

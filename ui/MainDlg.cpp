@@ -410,6 +410,10 @@ void CMainDlg::ShowPhase(Phase phase)
             EnableDlgItem(IDC_ACCELERATE, true);
             break;
         case Phase::GivenUp:
+            // What is cached can be served while the failed rows wait.
+            EnableDlgItem(IDC_ACCELERATE, true);
+            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
+            break;
         case Phase::Stopped:
             SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
             break;
