@@ -341,6 +341,12 @@ void CDialog::KillTimer(unsigned id)
         it->second->Stop();
 }
 
+int CDialog::TimerInterval(unsigned id) const
+{
+    auto it = m_timers.find(id);
+    return it != m_timers.end() && it->second->IsRunning() ? it->second->GetInterval() : 0;
+}
+
 void PostToWindow(HWND hwnd, std::function<void()> update)
 {
     wxTheApp->CallAfter([hwnd, update = std::move(update)] {

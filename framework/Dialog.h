@@ -61,6 +61,8 @@ public:
     // The window timer `id`; starting it again replaces the running one.
     void SetTimer(unsigned id, unsigned milliseconds);
     void KillTimer(unsigned id);
+    // The interval of the running timer `id` in milliseconds, 0 when off.
+    int TimerInterval(unsigned id) const;
     virtual void OnTimer(unsigned /*id*/) {}
 
 protected:

@@ -147,6 +147,56 @@ TEST_F(CachingWindowTest, CachesEveryMissingResourceAndEnablesAcceleration)
     EXPECT_TRUE(poster == expected);
 }
 
+// A resource that is gone (404) before two good ones: the good ones are
+// cached, the job ends with the bad row failed, and what is cached can be
+// served.
+TEST_F(CachingWindowTest, AMissingFirstResourceFailsAloneAndTheRestCanBeServed)
+{
+    LoopbackServer list;
+    std::string gone = m_server.Url("/content/1000/gone.bin?status=404");
+    std::string good = m_server.Url("/content/5000/good.bin");
+    std::string big = m_server.Url("/content/1500000/big.bin");
+    list.Routes().Get("/resource/get_list", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"code":0,"data":[{"url":")" + gone + R"(","name":"gone.bin","type":"doc","size":1000},
+            {"url":")" + good + R"(","name":"good.bin","type":"doc","size":5000},
+            {"url":")" + big + R"(","name":"big.bin","type":"video","size":1500000}]})", "application/json");
+    });
+    list.Start();
+    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Label(IDOK) == "开始缓存" && Enabled(IDC_ACCELERATE); }));
+    EXPECT_EQ(Cell(0, 2), "缓存失败");
+    EXPECT_EQ(Cell(1, 2), "缓存完成");
+    EXPECT_EQ(Cell(2, 2), "缓存完成");
+    EXPECT_TRUE(Enabled(IDOK));
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    EXPECT_TRUE(Enabled(IDC_MEETING_LIST));
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0);
+    std::string expected(1500000, '\0');
+    FillContent("big.bin", 0, expected.data(), expected.size());
+    EXPECT_TRUE(ReadWholeFile(m_dir / "assets/video/big.bin") == expected);
+}
+
+// The check posts its updates from the caching thread; a stop made before
+// the window applied them must still leave the timer stopped.
+TEST_F(CachingWindowTest, StoppingAsTheCheckEndsLeavesTheTimerStopped)
+{
+    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    for (int round = 0; round < 5; ++round) {
+        m_dialog.SendCommand(IDOK);
+        std::this_thread::sleep_for(200ms);  // the check ends, its updates wait in the queue
+        m_dialog.SendCommand(IDOK);
+        PumpEvents();
+        EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0) << "round " << round;
+        EXPECT_EQ(Label(IDOK), "开始缓存");
+        EXPECT_TRUE(Enabled(IDC_REFRESH));
+    }
+}
+
 TEST_F(CachingWindowTest, AMeetingAlreadyInTheCacheCompletesAtOnce)
 {
     CacheFirstMeeting();

@@ -350,12 +350,35 @@ void CMainDlg::SetCommandButton(int id, const char* caption, unsigned iconId)
     SetDlgItemText(id, Utf8ToLocal(caption));
 }
 
+// Updates of the caching thread are posted; those of the UI thread run at
+// once. Both pass one queue, so an update made on the UI thread never
+// overtakes one the caching thread posted before it (a stop as the check
+// ends must leave the timer stopped).
 void CMainDlg::OnUiThread(std::function<void()> update)
 {
+    {
+        std::lock_guard<std::mutex> guard(m_updateLock);
+        m_updates.push_back(std::move(update));
+    }
     if (wxIsMainThread())
-        update();
+        ApplyUpdates();
     else
-        PostToWindow(GetSafeHwnd(), std::move(update));
+        PostToWindow(GetSafeHwnd(), [this] { ApplyUpdates(); });
+}
+
+void CMainDlg::ApplyUpdates()
+{
+    for (;;) {
+        std::function<void()> update;
+        {
+            std::lock_guard<std::mutex> guard(m_updateLock);
+            if (m_updates.empty())
+                return;
+            update = std::move(m_updates.front());
+            m_updates.pop_front();
+        }
+        update();
+    }
 }
 
 void CMainDlg::ShowRowPercent(size_t row, const std::string& text)

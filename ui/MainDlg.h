@@ -9,7 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,8 +90,10 @@ private:
     void ShowStopFailure(int error);
     void SetCommandButton(int id, const char* caption, unsigned iconId);
     void RepaintNow();
-    // Runs `update` now on the UI thread, or hands it to the UI thread.
+    // Runs `update` now on the UI thread, or hands it to the UI thread,
+    // after every update queued before it.
     void OnUiThread(std::function<void()> update);
+    void ApplyUpdates();
 
     // CachingView
     void ShowRowPercent(size_t row, const std::string& text) override;
@@ -114,5 +119,7 @@ private:
     std::vector<std::unique_ptr<ResourceItem>> m_items;  // row data of list 1001, by row
     CCacheLayout m_cache;
     std::string m_strProgramPath;
+    std::mutex m_updateLock;
+    std::deque<std::function<void()>> m_updates;  // view updates not yet applied, in order
     CCachingJob m_job;              // uses the rows, the cache and the engine above
 };
