@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -12,7 +13,10 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <system_error>
 #include <vector>
+
+#include "common/Trace.h"
 
 extern char** environ;
 
@@ -83,12 +87,24 @@ pid_t WinExec(const std::string& path, const std::string& directory)
     int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
+    if (rc != 0) {
+        DebugLog("acceleration start %s: %s", path.c_str(), std::strerror(rc));
         return 0;
-    std::thread([pid] {
-        int status = 0;
-        waitpid(pid, &status, 0);
-    }).detach();
+    }
+    try {
+        std::thread([pid] {
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without its reaper the server would linger as a zombie under its
+        // name once it ends: it is not started at all.
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        DebugLog("acceleration start %s: no thread to wait for it", path.c_str());
+        return 0;
+    }
+    DebugLog("acceleration start %s: pid %d", path.c_str(), static_cast<int>(pid));
     return pid;
 }
 
@@ -103,13 +119,7 @@ pid_t FindProcessByName(const std::string& name)
 bool StopAccelerationService(int& lastError)
 {
     pid_t pid = FindProcessByName(AccelerationServerName());
-    if (pid == 0) {
-        lastError = ESRCH;
-        return false;
-    }
-    if (kill(pid, SIGKILL) != 0) {
-        lastError = errno;
-        return false;
-    }
-    return true;
+    lastError = pid == 0 ? ESRCH : kill(pid, SIGKILL) != 0 ? errno : 0;
+    DebugLog("acceleration stop pid %d: %s", static_cast<int>(pid), lastError ? std::strerror(lastError) : "killed");
+    return lastError == 0;
 }

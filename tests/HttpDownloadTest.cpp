@@ -2,12 +2,14 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <regex>
 #include <set>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "net/HttpRequest.h"
 #include "net/SideFile.h"
 #include "tests/support/DownloadHarness.h"
 
@@ -210,6 +212,31 @@ TEST_F(HttpDownloadTest, AUrlWithASpaceAndUtf8IsSentEncoded)
     ASSERT_TRUE(h.DownloadToEnd(h.Url(300000, "主题 演讲.bin"), dest, 0));
     ExpectComplete(dest, "主题 演讲.bin", 300000);
     EXPECT_EQ(h.server.Requests()[0].target, "/content/300000/%E4%B8%BB%E9%A2%98%20%E6%BC%94%E8%AE%B2.bin");
+}
+
+// With QUORVEL_DEBUG set, each request and each download start, failure and
+// completion leaves one timestamped line naming the URL.
+TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
+{
+    setenv("QUORVEL_DEBUG", "1", 1);
+    ::testing::internal::CaptureStderr();
+    CHttpRequest request;
+    char answer[64];
+    request.Get(h.Url(10, "r.txt", "status=404").c_str(), answer, sizeof answer);
+    std::string dest = h.dir / "d.bin";
+    h.DownloadToEnd(h.Url(1000, "d.bin"), dest, 0);
+    h.engine.Start(h.Url(1000, "x.bin", "status=500").c_str(), (h.dir / "x.bin").c_str());
+    h.NextState();
+    h.engine.Stop();
+    std::string log = ::testing::internal::GetCapturedStderr();
+    unsetenv("QUORVEL_DEBUG");
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+    for (const char* line : {
+             R"(request http://\S+/content/10/r\.txt\?status=404 status 404 bytes 0 ms \d+)",
+             R"(download start http://\S+/content/1000/d\.bin -> \S+/d\.bin)",
+             R"(download done http://\S+/d\.bin -> \S+/d\.bin \(complete\), 1000 of 1000 bytes)",
+             R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(size query: status 500\), 0 of 0 bytes)"})
+        EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + stamp + line + "\n"))) << line << "\n" << log;
 }
 
 TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)

@@ -12,6 +12,7 @@
 #include "accel/ProcessControl.h"
 #include "cache/Figures.h"
 #include "common/ModulePath.h"
+#include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
@@ -501,7 +502,10 @@ void CMainDlg::OnAccelerate()
     int error = 0;
     if (!m_nAccelerating) {
         WinExec(m_cache.ExeDir() + "/" + AccelerationServerName(), m_cache.ExeDir());
-        if (ProbeServer() == HTTP_RESULT_BAD_STATUS && m_probe.m_nStatusCode == 404) {
+        bool confirmed = ProbeServer() == HTTP_RESULT_BAD_STATUS && m_probe.m_nStatusCode == 404;
+        DebugLog("acceleration %s (probe status %d)", confirmed ? "running" : "not confirmed",
+                 m_probe.m_nStatusCode.load());
+        if (confirmed) {
             SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
             m_nAccelerating = 1;
             SetTimer(kTimerId, 20000);
