@@ -11,9 +11,7 @@
 #include <spawn.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <system_error>
 #include <vector>
 
 #include "common/Trace.h"
@@ -22,20 +20,46 @@ extern char** environ;
 
 namespace {
 
-// The executable's file name: the base name of /proc/<pid>/exe, or the
-// command name when the link cannot be read (another user's process).
+std::string ProcFile(pid_t pid, const char* name)
+{
+    return "/proc/" + std::to_string(pid) + "/" + name;
+}
+
+// The executable's file name: the base name of /proc/<pid>/exe (without the
+// mark of a file replaced since it started), or the command name when the
+// link cannot be read (another user's process).
 std::string ExecutableName(pid_t pid)
 {
-    std::string proc = "/proc/" + std::to_string(pid);
+    static const std::string kDeleted = " (deleted)";
     char target[4096];
-    ssize_t n = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
+    ssize_t n = readlink(ProcFile(pid, "exe").c_str(), target, sizeof target - 1);
     if (n > 0) {
         std::string path(target, n);
+        if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
+            path.resize(path.size() - kDeleted.size());
         return path.substr(path.rfind('/') + 1);
     }
     std::string comm;
-    std::getline(std::ifstream(proc + "/comm"), comm);
+    std::getline(std::ifstream(ProcFile(pid, "comm")), comm);
     return comm;
+}
+
+// A zombie has ended: only its parent has not collected it yet.
+bool IsZombie(pid_t pid)
+{
+    std::string stat;
+    std::getline(std::ifstream(ProcFile(pid, "stat")), stat);
+    size_t close = stat.rfind(')');
+    return close == std::string::npos || stat.compare(close, 3, ") Z") == 0;
+}
+
+bool CommandLineHolds(pid_t pid, const std::string& argument)
+{
+    std::ifstream file(ProcFile(pid, "cmdline"), std::ios::binary);
+    for (std::string word; std::getline(file, word, '\0');)
+        if (word == argument)
+            return true;
+    return false;
 }
 
 std::vector<pid_t> ProcessIds()
@@ -72,8 +96,15 @@ const char* AccelerationServerName()
     return IsWow64() ? "caddy_64" : "caddy";
 }
 
-pid_t WinExec(const std::string& path, const std::string& directory)
+pid_t WinExec(const std::string& path, const std::string& directory, const std::vector<std::string>& environment)
 {
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        env.push_back(*e);
+    for (const std::string& entry : environment)
+        env.push_back(const_cast<char*>(entry.c_str()));
+    env.push_back(nullptr);
+
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
@@ -84,42 +115,17 @@ pid_t WinExec(const std::string& path, const std::string& directory)
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, environ);
+    int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, env.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        DebugLog("acceleration start %s: %s", path.c_str(), std::strerror(rc));
-        return 0;
-    }
-    try {
-        std::thread([pid] {
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }).detach();
-    } catch (const std::system_error&) {
-        // Without its reaper the server would linger as a zombie under its
-        // name once it ends: it is not started at all.
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        DebugLog("acceleration start %s: no thread to wait for it", path.c_str());
-        return 0;
-    }
-    DebugLog("acceleration start %s: pid %d", path.c_str(), static_cast<int>(pid));
-    return pid;
+    DebugLog("acceleration start %s: %s", path.c_str(), rc == 0 ? ("pid " + std::to_string(pid)).c_str() : std::strerror(rc));
+    return rc == 0 ? pid : 0;
 }
 
-pid_t FindProcessByName(const std::string& name)
+pid_t FindProcessByName(const std::string& name, const std::string& argument)
 {
     for (pid_t pid : ProcessIds())
-        if (ExecutableName(pid) == name)
+        if (ExecutableName(pid) == name && !IsZombie(pid) && (argument.empty() || CommandLineHolds(pid, argument)))
             return pid;
     return 0;
-}
-
-bool StopAccelerationService(int& lastError)
-{
-    pid_t pid = FindProcessByName(AccelerationServerName());
-    lastError = pid == 0 ? ESRCH : kill(pid, SIGKILL) != 0 ? errno : 0;
-    DebugLog("acceleration stop pid %d: %s", static_cast<int>(pid), lastError ? std::strerror(lastError) : "killed");
-    return lastError == 0;
 }

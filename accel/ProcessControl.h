@@ -1,9 +1,10 @@
 // The processes of the acceleration service: launching the web server from
-// the program directory, finding it by its executable name, terminating it.
+// the program directory and finding a server process by name.
 #pragma once
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // True when a 32-bit build of the client runs on a 64-bit kernel.
 bool IsWow64();
@@ -12,14 +13,14 @@ bool IsWow64();
 const char* AccelerationServerName();
 
 // Starts `path` with no arguments in `directory`, in a session of its own,
-// with its standard streams on /dev/null; it is reaped when it exits, so no
-// zombie keeps its name in the process list. 0 when it could not start.
-pid_t WinExec(const std::string& path, const std::string& directory);
+// with its standard streams on /dev/null and `environment` ("NAME=value")
+// added to the client's. The child stays the caller's to reap (so its pid
+// cannot be reused while the caller holds it). 0 when it could not start.
+pid_t WinExec(const std::string& path, const std::string& directory,
+              const std::vector<std::string>& environment = {});
 
-// The first process, in ascending pid order, whose executable's file name
-// is exactly `name`; 0 when there is none.
-pid_t FindProcessByName(const std::string& name);
-
-// Terminates the first process of the service's name. False when none was
-// found or it could not be killed; `lastError` then holds the errno.
-bool StopAccelerationService(int& lastError);
+// The first live process (zombies do not count), in ascending pid order,
+// whose executable's file name is exactly `name` (also while it shows as
+// deleted after an upgrade) and, when `argument` is given, whose command
+// line holds it as one of its words; 0 when there is none.
+pid_t FindProcessByName(const std::string& name, const std::string& argument = std::string());

@@ -56,6 +56,12 @@ void CCachingJob::Stop()
     }
 }
 
+bool CCachingJob::IsDownloading()
+{
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    return m_bTimerRunning;
+}
+
 void CCachingJob::Reset()
 {
     if (m_thread.joinable())

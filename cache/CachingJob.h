@@ -34,6 +34,10 @@ public:
     ~CCachingJob();
 
     bool IsRunning() const { return m_nCaching != 0; }
+    // A download runs and its progress timer is on.
+    bool IsDownloading();
+    // The check or a download runs: the job's command is "停止缓存".
+    bool IsWorking() { return m_nCaching != 0 && (m_bChecking || IsDownloading()); }
     // Starts the job: the check runs on the caching thread. False when the
     // thread could not be made (the job then stays in its checking state).
     bool Start();

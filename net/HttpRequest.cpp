@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <curl/curl.h>
 #include <string>
 
@@ -20,6 +21,7 @@ constexpr long kStallSeconds = 60;
 // What one call keeps while its transfer runs.
 struct Transfer {
     CURL* easy = nullptr;
+    HttpCallOptions* options = nullptr;
     char* buffer = nullptr;
     int capacity = 0;
     int stored = 0;
@@ -76,6 +78,25 @@ size_t OnBody(char* data, size_t size, size_t count, void* user)
     return total;
 }
 
+// Keeps the value of the header the caller asked for; a new answer (after
+// a redirect) starts over.
+size_t OnHeader(char* data, size_t size, size_t count, void* user)
+{
+    HttpCallOptions& options = *static_cast<HttpCallOptions*>(user);
+    size_t length = size * count;
+    std::string line(data, length);
+    size_t colon = line.find(':');
+    if (line.rfind("HTTP/", 0) == 0) {
+        options.headerValue.clear();
+    } else if (colon != std::string::npos && strncasecmp(line.c_str(), options.header, colon) == 0 &&
+               std::strlen(options.header) == colon) {
+        size_t begin = line.find_first_not_of(" \t", colon + 1);
+        size_t end = line.find_last_not_of(" \t\r\n");
+        options.headerValue = begin == std::string::npos || end < begin ? "" : line.substr(begin, end - begin + 1);
+    }
+    return length;
+}
+
 void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs)
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -98,6 +119,11 @@ void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(CHttpRequest::kChunkSize));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    if (t.options && t.options->header) {
+        t.options->headerValue.clear();
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, t.options);
+    }
 }
 
 bool IsUrlError(CURLcode code)
@@ -155,7 +181,7 @@ std::string LoggedUrl(const char* url)
 
 }  // namespace
 
-int CHttpRequest::Get(const char* url, char* buffer, int capacity, const std::atomic<int>* stop)
+int CHttpRequest::Get(const char* url, char* buffer, int capacity, HttpCallOptions* options)
 {
     m_nFailure = HTTP_FAILURE_NONE;
     UrlParts parts;
@@ -170,10 +196,11 @@ int CHttpRequest::Get(const char* url, char* buffer, int capacity, const std::at
     t.easy = easy;
     t.buffer = buffer;
     t.capacity = capacity;
+    t.options = options;
     std::string transportUrl = TransportUrl(parts);
     Configure(easy, transportUrl, t, m_nTimeLimitMs);
     auto started = std::chrono::steady_clock::now();
-    CURLcode code = Perform(easy, stop);
+    CURLcode code = Perform(easy, options ? options->stop : nullptr);
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &t.status);
     curl_easy_cleanup(easy);
     long ms = static_cast<long>(

@@ -35,6 +35,17 @@ inline bool IsNoConnection(int failure)
     return failure == HTTP_FAILURE_REFUSED || failure == HTTP_FAILURE_NO_HOST || failure == HTTP_FAILURE_TIMED_OUT;
 }
 
+// Optional parts of one call.
+struct HttpCallOptions {
+    // When given, the call ends within about 100 ms of it becoming non-zero
+    // (HTTP_RESULT_NOT_SENT), so a window can close during a request.
+    const std::atomic<int>* stop = nullptr;
+    // When given, the value of this response header of the last answer is
+    // kept in headerValue (empty when the answer had none).
+    const char* header = nullptr;
+    std::string headerValue;
+};
+
 class CHttpRequest {
 public:
     // Agent text sent with every request.
@@ -47,10 +58,8 @@ public:
     // Returns one of HttpResult. With a buffer of capacity > 0 the body is
     // stored NUL-terminated; a chunk that would leave no room for the NUL
     // ends the read with HTTP_RESULT_TOO_LARGE, keeping the chunks before
-    // it. Without a buffer only the status is looked at. When `stop` is
-    // given, the call ends within about 100 ms of it becoming non-zero
-    // (HTTP_RESULT_NOT_SENT), so a window can close during a request.
-    int Get(const char* url, char* buffer, int capacity, const std::atomic<int>* stop = nullptr);
+    // it. Without a buffer only the status is looked at.
+    int Get(const char* url, char* buffer, int capacity, HttpCallOptions* options = nullptr);
 
     // Status of the last response whose status line was read; calls that
     // fail before that leave it alone.

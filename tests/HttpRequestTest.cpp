@@ -54,6 +54,10 @@ protected:
             res.set_redirect("/text");
         });
         routes.Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+        routes.Get("/marked", [](const httplib::Request&, httplib::Response& res) {
+            res.status = 404;
+            res.set_header("X-Mark", "  token-1 ");
+        });
         routes.Get(R"(/bytes/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
             res.set_content(Body(std::stoul(req.matches[1])), "application/octet-stream");
         });
@@ -197,6 +201,16 @@ TEST_F(HttpRequestTest, ARedirectLoopEndsAsAFailureAfterTenRedirects)
     EXPECT_EQ(m_server.RequestCount(), 1u + CHttpRequest::kMaxRedirects);
 }
 
+TEST_F(HttpRequestTest, KeepsTheValueOfTheHeaderAskedFor)
+{
+    HttpCallOptions options;
+    options.header = "x-mark";
+    EXPECT_EQ(m_request.Get(m_server.Url("/marked").c_str(), nullptr, 0, &options), HTTP_RESULT_BAD_STATUS);
+    EXPECT_EQ(options.headerValue, "token-1");
+    EXPECT_EQ(m_request.Get(m_server.Url("/text").c_str(), nullptr, 0, &options), HTTP_RESULT_OK);
+    EXPECT_EQ(options.headerValue, "");
+}
+
 // A service that accepts the connection and never answers.
 class SilentServiceTest : public ::testing::Test {
 protected:
@@ -224,12 +238,14 @@ TEST_F(SilentServiceTest, TheTimeLimitEndsTheCallAsTimedOut)
 TEST_F(SilentServiceTest, TheStopFlagEndsAWaitingCallAtOnce)
 {
     std::atomic<int> stop{0};
+    HttpCallOptions options;
+    options.stop = &stop;
     auto start = std::chrono::steady_clock::now();
     std::thread stopper([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         stop = 1;
     });
-    EXPECT_EQ(m_request.Get(Url().c_str(), m_buffer, sizeof m_buffer, &stop), HTTP_RESULT_NOT_SENT);
+    EXPECT_EQ(m_request.Get(Url().c_str(), m_buffer, sizeof m_buffer, &options), HTTP_RESULT_NOT_SENT);
     stopper.join();
     EXPECT_LT(MsSince(start), 1000);
 }

@@ -120,6 +120,7 @@ bool CMainDlg::OnInitDialog()
     FetchMeetingList();
     m_download.m_hOwnerWnd = GetSafeHwnd();
     m_cache.SetupPaths(m_strProgramPath.empty() ? GetModuleFileNameA() : m_strProgramPath);
+    m_server.SetProgramDir(m_cache.ExeDir());
     ShowDiskSpace();
     return true;
 }
@@ -267,7 +268,9 @@ void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
     std::vector<char> answer(kListAnswerSize, '\0');
     std::vector<ResourceItem> items;
     bool answered = false;
-    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize, &m_nStopFlag) == HTTP_RESULT_OK)
+    HttpCallOptions stoppable;
+    stoppable.stop = &m_nStopFlag;
+    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize, &stoppable) == HTTP_RESULT_OK)
         items = ParseResourceList(answer.data(), &answered);
     std::string status = answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "内容列表");
     if (m_nStopFlag)
@@ -297,7 +300,7 @@ void CMainDlg::EndFetch(std::vector<ResourceItem> items, const std::string& stat
         EnableDlgItem(IDOK, false);
     }
     SetDlgItemText(IDC_ELAPSED, std::string());
-    EnableDlgItem(IDC_ACCELERATE, false);
+    EnableDlgItem(IDC_ACCELERATE, m_nAccelerating != 0);  // a running server stays stoppable
     EnableDlgItem(IDC_REFRESH, true);
     EnableDlgItem(IDC_MEETING_LIST, true);
     KillTimer(kTimerId);
@@ -314,8 +317,7 @@ void CMainDlg::ClearResourceList()
 void CMainDlg::OnTimer(unsigned)
 {
     if (!m_nFetching) {
-        if (!m_nAccelerating)
-            m_job.ProgressTick();
+        m_job.ProgressTick();  // does nothing unless a download runs
         return;
     }
     ++m_nWaitTicks;
@@ -464,7 +466,7 @@ void CMainDlg::OnCancel()
     m_job.Stop();  // waits for the check; the engine leaves its files for a resume
     int error = 0;
     if (m_nAccelerating)
-        StopAccelerationService(error);
+        m_server.StopAccelerationService(error);
     m_nAccelerating = 0;
     KillTimer(kTimerId);
     m_nFetching = 0;
@@ -472,21 +474,6 @@ void CMainDlg::OnCancel()
     ClearMeetingList();
     m_cache.ClearScanList();
     EndDialog(IDCANCEL);
-}
-
-// The server takes a moment to listen: the check waits for an answer for a
-// few seconds; any answer (or none in time) then decides.
-int CMainDlg::ProbeServer()
-{
-    constexpr int kProbeSize = 1024, kAttempts = 50;
-    char answer[kProbeSize];
-    int result = HTTP_RESULT_NOT_SENT;
-    for (int attempt = 0; attempt < kAttempts && result == HTTP_RESULT_NOT_SENT; ++attempt) {
-        if (attempt > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        result = m_probe.Get("http://127.0.0.1:3000/", answer, kProbeSize);
-    }
-    return result;
 }
 
 void CMainDlg::ShowStopFailure(int error)
@@ -497,30 +484,36 @@ void CMainDlg::ShowStopFailure(int error)
     AfxMessageBox(Utf8ToLocal("无法终止加速服务进程！"), MB_OKCANCEL);
 }
 
+// While a caching job downloads, timer 1 is its progress timer and stays
+// so; the server's 20 s ticks do no work.
 void CMainDlg::OnAccelerate()
 {
     int error = 0;
     if (!m_nAccelerating) {
-        WinExec(m_cache.ExeDir() + "/" + AccelerationServerName(), m_cache.ExeDir());
-        bool confirmed = ProbeServer() == HTTP_RESULT_BAD_STATUS && m_probe.m_nStatusCode == 404;
-        DebugLog("acceleration %s (probe status %d)", confirmed ? "running" : "not confirmed",
-                 m_probe.m_nStatusCode.load());
-        if (confirmed) {
+        CAccelerationServer::ProbeResult result = m_server.Start();
+        if (result == CAccelerationServer::PROBE_RUNNING) {
             SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
             m_nAccelerating = 1;
-            SetTimer(kTimerId, 20000);
-        } else if (!StopAccelerationService(error)) {
-            ShowStopFailure(error);
+            if (!m_job.IsDownloading())
+                SetTimer(kTimerId, 20000);
+        } else {
+            bool stopped = m_server.StopAccelerationService(error);
+            if (result == CAccelerationServer::PROBE_PORT_TAKEN)
+                AfxMessageBox(Utf8ToLocal("端口3000已被其他程序占用，无法启动加速服务！"));
+            else if (!stopped)
+                ShowStopFailure(error);
         }
     } else {
-        if (!StopAccelerationService(error))
+        if (!m_server.StopAccelerationService(error))
             ShowStopFailure(error);
         EnableDlgItem(IDC_REFRESH, true);
         EnableDlgItem(IDC_MEETING_LIST, true);
-        SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
+        if (!m_job.IsWorking())
+            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
         SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
         m_nAccelerating = 0;
-        KillTimer(kTimerId);
+        if (!m_job.IsDownloading())
+            KillTimer(kTimerId);
     }
     RepaintNow();
 }

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "accel/AccelerationServer.h"
 #include "app/ClientContext.h"
 #include "cache/CacheLayout.h"
 #include "cache/CachingJob.h"
@@ -86,7 +87,6 @@ private:
     void EndFetch(std::vector<ResourceItem> items, const std::string& status);
     void ShowStatusLine(const std::string& utf8);
     void ClearMeetingList();
-    int ProbeServer();
     void ShowStopFailure(int error);
     void SetCommandButton(int id, const char* caption, unsigned iconId);
     void RepaintNow();
@@ -110,7 +110,7 @@ private:
     ClientContext m_context;
     CHttpDownload m_download;       // the caching job's engine; its owner is this window
     CHttpRequest m_request;         // meeting list, resource list
-    CHttpRequest m_probe;           // the web server check: its status is its own
+    CAccelerationServer m_server;   // the local web server this window launched
     std::atomic<int> m_nAccelerating{0};  // the web server is considered running
     std::atomic<int> m_nFetching{0};     // the resource-list fetch runs
     int m_nWaitTicks = 0;                // timer ticks of the current fetch
