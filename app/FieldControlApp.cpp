@@ -24,7 +24,7 @@ bool CFieldControlApp::InitInstance()
         return false;
 
     auto login = std::make_unique<CLoginDlg>();
-    if (login->DoModal() != IDOK)
+    if (login->DoModal() != IDOK || AfxExitSignal())
         return false;
 
     auto main = std::make_unique<CMainDlg>();

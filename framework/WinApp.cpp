@@ -1,12 +1,26 @@
 #include "framework/WinApp.h"
 
+#include <atomic>
 #include <clocale>
+#include <csignal>
 #include <wx/app.h>
 #include <wx/uilocale.h>
+
+#include "framework/Dialog.h"
 
 namespace {
 
 CWinApp* g_pApp = nullptr;
+std::atomic<int> g_nExitSignal{0};
+
+// Runs on the UI thread from the event loop (wx turns the signal into an
+// event), so the window's cancel steps run as for Escape.
+void OnExitSignal(int signal)
+{
+    g_nExitSignal = signal;
+    if (CDialog* dialog = GetActiveModalDialog())
+        dialog->OnCancel();
+}
 
 // The wx side of the application object: runs InitInstance instead of a
 // message loop (modal windows run their own loops inside it).
@@ -15,14 +29,14 @@ public:
     bool OnInit() override
     {
         wxUILocale::UseDefault();
+        InstallExitSignalHandlers();
         return true;
     }
 
     int OnRun() override
     {
-        if (g_pApp->InitInstance())
-            return wxApp::OnRun();
-        return g_pApp->ExitInstance();
+        int code = g_pApp->InitInstance() ? wxApp::OnRun() : g_pApp->ExitInstance();
+        return g_nExitSignal ? 128 + g_nExitSignal : code;
     }
 };
 
@@ -46,6 +60,17 @@ int CWinApp::ExitInstance()
 CWinApp* AfxGetApp()
 {
     return g_pApp;
+}
+
+int AfxExitSignal()
+{
+    return g_nExitSignal;
+}
+
+void InstallExitSignalHandlers()
+{
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        wxTheApp->SetSignalHandler(signal, OnExitSignal);
 }
 
 int AfxWinMain(int argc, char** argv)

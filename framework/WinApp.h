@@ -2,6 +2,10 @@
 // from it; AfxWinMain runs it: the locale is set up, wx starts, and
 // InitInstance runs the program's modal windows. When InitInstance returns
 // false the process ends without a message loop, with exit code 0.
+//
+// SIGTERM, SIGHUP and SIGINT (logging out, closing the terminal, Ctrl-C)
+// cancel the modal window that runs, through its own cancel steps, as
+// Escape would; the process then ends with 128 + the signal's number.
 #pragma once
 
 class CDialog;
@@ -20,5 +24,10 @@ public:
 };
 
 CWinApp* AfxGetApp();
+// The signal that asked the process to end, 0 while none did.
+int AfxExitSignal();
+// Routes SIGTERM, SIGHUP and SIGINT to the running modal window's cancel
+// steps (AfxWinMain does this; tests running their own wx application may).
+void InstallExitSignalHandlers();
 // The process's main routine: call from main().
 int AfxWinMain(int argc, char** argv);

@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-LoopbackServer::LoopbackServer()
+LoopbackServer::LoopbackServer(int port)
 {
     // Recorded before routing, so a request is in the log before its answer
     // reaches the client.
@@ -17,7 +17,10 @@ LoopbackServer::LoopbackServer()
                               req.get_header_value("Host"), req.get_header_value("Range"), req.params});
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    m_port = m_server.bind_to_any_port("127.0.0.1");
+    if (port == 0)
+        m_port = m_server.bind_to_any_port("127.0.0.1");
+    else
+        m_port = m_server.bind_to_port("127.0.0.1", port) ? port : 0;
 }
 
 LoopbackServer::~LoopbackServer()
@@ -59,11 +62,14 @@ size_t LoopbackServer::RequestCount() const
 
 namespace {
 
-// A socket bound to a free port on 127.0.0.1; returns the port.
-int BindLoopback(int fd)
+// A socket bound to `port` (or a free port) on 127.0.0.1; returns the port.
+int BindLoopback(int fd, int port = 0)
 {
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
@@ -81,7 +87,7 @@ int ClosedLoopbackPort()
     return port;
 }
 
-SilentListener::SilentListener() : m_fd(socket(AF_INET, SOCK_STREAM, 0)), m_port(BindLoopback(m_fd))
+SilentListener::SilentListener(int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)), m_port(BindLoopback(m_fd, port))
 {
     listen(m_fd, 64);
     m_thread = std::thread([this] {

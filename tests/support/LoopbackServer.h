@@ -20,7 +20,8 @@ struct SeenRequest {
 
 class LoopbackServer {
 public:
-    LoopbackServer();
+    // On a free port, or on `port` (then Port() is 0 when it is taken).
+    explicit LoopbackServer(int port = 0);
     ~LoopbackServer();
 
     // Add routes to it, then Start.
@@ -50,7 +51,8 @@ int ClosedLoopbackPort();
 // answers: a service that hangs. Counts the connections it took.
 class SilentListener {
 public:
-    SilentListener();
+    // On a free port, or on `port`.
+    explicit SilentListener(int port = 0);
     ~SilentListener();
     int Port() const { return m_port; }
     std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
