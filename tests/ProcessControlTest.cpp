@@ -1,0 +1,41 @@
+// Finding the server process by name: the executable's name (also after it
+// was replaced on disk), the command line, and never a zombie.
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "accel/ProcessControl.h"
+#include "tests/support/TempDir.h"
+
+extern char** environ;
+
+namespace {
+
+TEST(FindProcessByName, MatchesNameAndCommandLineSkipsZombiesAndSurvivesAnUpgrade)
+{
+    TempDir dir;
+    std::string program = dir / "caddy";
+    std::filesystem::copy_file("/usr/bin/sleep", program);
+    const char* argv[] = {program.c_str(), "31", nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    for (int i = 0; i < 200 && FindProcessByName("caddy", "31") != pid; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    EXPECT_EQ(FindProcessByName("caddy", "31"), pid);
+    EXPECT_EQ(FindProcessByName("caddy", "3"), 0) << "whole words of the command line only";
+    EXPECT_EQ(FindProcessByName("cadd"), 0);
+    std::filesystem::remove(program);  // as a package upgrade replaces it
+    EXPECT_EQ(FindProcessByName("caddy", "31"), pid);
+
+    kill(pid, SIGKILL);
+    for (int i = 0; i < 200 && FindProcessByName("caddy", "31") != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(FindProcessByName("caddy", "31"), 0) << "an ended process not yet collected is no server";
+    EXPECT_EQ(waitpid(pid, nullptr, 0), pid) << "it was a zombie until now";
+}
+
+}  // namespace
