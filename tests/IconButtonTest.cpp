@@ -185,6 +185,19 @@ TEST_F(IconButtonTest, ClicksOnReleaseInsideButNotAfterLeaving)
     EXPECT_EQ(m_clicks, 1);
 }
 
+// A double-click on "开始缓存" must not start and stop the job at once.
+TEST_F(IconButtonTest, ADoubleClickIsOneClick)
+{
+    Mouse(wxEVT_LEFT_DOWN, 10, 10);
+    Mouse(wxEVT_LEFT_UP, 10, 10);
+    Mouse(wxEVT_LEFT_DCLICK, 10, 10);
+    Mouse(wxEVT_LEFT_UP, 10, 10);
+    EXPECT_EQ(m_clicks, 1);
+    Mouse(wxEVT_LEFT_DOWN, 10, 10);
+    Mouse(wxEVT_LEFT_UP, 10, 10);
+    EXPECT_EQ(m_clicks, 2) << "the next single click counts again";
+}
+
 TEST_F(IconButtonTest, SpaceClicksAndADisabledButtonDoesNot)
 {
     wxKeyEvent down(wxEVT_KEY_DOWN), up(wxEVT_KEY_UP);

@@ -68,7 +68,7 @@ CIconButton::CIconButton(wxWindow* parent, wxWindowID id, const wxString& captio
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     Bind(wxEVT_PAINT, &CIconButton::OnPaint, this);
     Bind(wxEVT_LEFT_DOWN, &CIconButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &CIconButton::OnLeftDown, this);
+    Bind(wxEVT_LEFT_DCLICK, &CIconButton::OnDoubleClick, this);
     Bind(wxEVT_LEFT_UP, &CIconButton::OnLeftUp, this);
     Bind(wxEVT_MOTION, &CIconButton::OnMouseMove, this);
     Bind(wxEVT_MOUSE_CAPTURE_LOST, [this](wxMouseCaptureLostEvent&) { EndPress(); });
@@ -194,9 +194,18 @@ void CIconButton::OnLeftDown(wxMouseEvent&)
     Refresh();
 }
 
+// The second press of a double-click is drawn as a press but, as for an
+// owner-drawn button on Windows, its release is no second click.
+void CIconButton::OnDoubleClick(wxMouseEvent& event)
+{
+    OnLeftDown(event);
+    m_bDoubleClick = true;
+}
+
 void CIconButton::OnLeftUp(wxMouseEvent& event)
 {
-    bool click = m_bPressed && HasCapture() && GetClientRect().Contains(event.GetPosition());
+    bool click = m_bPressed && HasCapture() && GetClientRect().Contains(event.GetPosition()) && !m_bDoubleClick;
+    m_bDoubleClick = false;
     EndPress();
     if (click)
         Click();

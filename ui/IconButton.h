@@ -36,6 +36,7 @@ private:
     void EndPress();
     void OnPaint(wxPaintEvent& event);
     void OnLeftDown(wxMouseEvent& event);
+    void OnDoubleClick(wxMouseEvent& event);
     void OnLeftUp(wxMouseEvent& event);
     void OnMouseMove(wxMouseEvent& event);
     void OnKey(wxKeyEvent& event, bool down);
@@ -44,4 +45,5 @@ private:
     const int m_cyIcon = 32;
     wxColour m_crText;
     bool m_bPressed = false;  // drawn pressed: held by the mouse or the space bar
+    bool m_bDoubleClick = false;  // the press held is a double-click's second
 };
