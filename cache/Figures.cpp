@@ -1,22 +1,33 @@
 #include "cache/Figures.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <sys/statvfs.h>
 
+namespace {
+
+// "%0.2f" with "." as the decimal mark under every locale (printf would
+// take the session's, "114,98G" under de_DE).
+std::string TwoDecimals(double value)
+{
+    char text[64];
+    std::to_chars_result end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    return std::string(text, end.ptr);
+}
+
+}  // namespace
+
 std::string FormatSize(int64_t bytes)
 {
     constexpr int64_t kKiB = 1024, kMiB = kKiB * 1024, kGiB = kMiB * 1024;
-    char text[32];
     if (bytes > kGiB)
-        std::snprintf(text, sizeof text, "%0.2fG", static_cast<double>(bytes) * (1.0 / kGiB));
-    else if (bytes > kMiB)
-        std::snprintf(text, sizeof text, "%0.2fMB", static_cast<double>(bytes) * (1.0 / kMiB));
-    else if (bytes > kKiB)
-        std::snprintf(text, sizeof text, "%0.2fKB", static_cast<double>(bytes) * (1.0 / kKiB));
-    else
-        std::snprintf(text, sizeof text, "%" PRId64 "B", bytes);
-    return text;
+        return TwoDecimals(static_cast<double>(bytes) * (1.0 / kGiB)) + "G";
+    if (bytes > kMiB)
+        return TwoDecimals(static_cast<double>(bytes) * (1.0 / kMiB)) + "MB";
+    if (bytes > kKiB)
+        return TwoDecimals(static_cast<double>(bytes) * (1.0 / kKiB)) + "KB";
+    return std::to_string(bytes) + "B";
 }
 
 std::string ElapsedText(int64_t seconds)

@@ -1,4 +1,6 @@
+#include <clocale>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "cache/Figures.h"
 
@@ -24,6 +26,16 @@ TEST(Figures, DiskSpaceAndElapsedTime)
     EXPECT_EQ(ElapsedText(100 * 3600), "100:00:00");
     EXPECT_GT(AvailableDiskBytes("/"), 0);
     EXPECT_EQ(AvailableDiskBytes("/no/such/directory"), -1);
+}
+
+TEST(Figures, TheDecimalMarkIsAPointUnderEveryLocale)
+{
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup generates it";
+    std::string disk = DiskSpaceText(123456789012), kilo = FormatSize(1536);
+    std::setlocale(LC_ALL, saved.c_str());
+    EXPECT_EQ(disk, "磁盘剩余:114.98G");
+    EXPECT_EQ(kilo, "1.50KB");
 }
 
 TEST(Figures, PercentDividesFirstThenTruncates)

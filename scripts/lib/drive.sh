@@ -18,7 +18,7 @@ trap cleanup EXIT
 # which the cache's names are those of the URLs the screens ask for.
 # QUORVEL_LANG=zh_CN.GBK runs it in the code page of a Chinese Windows system.
 default_lang=C.UTF-8
-if locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then default_lang=zh_CN.UTF-8; fi
+if grep -qi '^zh_CN\.utf-\?8$' <<<"$(locale -a 2>/dev/null)"; then default_lang=zh_CN.UTF-8; fi
 export LANG=${QUORVEL_LANG:-$default_lang} LC_ALL=${QUORVEL_LANG:-$default_lang}
 export GDK_BACKEND=x11 NO_AT_BRIDGE=1
 
