@@ -3,15 +3,25 @@
 // main window for the chosen company.
 #pragma once
 
+#include "app/InstanceLock.h"
 #include "framework/WinApp.h"
 
 class CFieldControlApp : public CWinApp {
 public:
+    // How long a second copy waits for the first copy's window to appear.
+    static constexpr int kWindowWaitMs = 10000;
+
     bool InitInstance() override;
 
     // True when no top-level window has this caption; otherwise that window
     // (or the pop-up it has open) is restored and brought to the front.
     static bool IsFirstInstance(const char* caption);
+
+private:
+    static bool NoWindowOfTheProgram();
+    static void RaiseWhenItAppears();
+
+    CInstanceLock m_lock;  // held from the start to the end of the process
 };
 
 // Captions of the two windows, also what the single-instance check seeks.

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <wx/app.h>
 #include <wx/uilocale.h>
 
@@ -75,6 +77,15 @@ void InstallExitSignalHandlers()
 
 int AfxWinMain(int argc, char** argv)
 {
+    // The windows are X11 windows (the single-instance check looks up X11
+    // captions): under Wayland they go through XWayland, which sets DISPLAY.
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) {
+        std::fprintf(stderr, "%s: needs a graphical session (no X display: DISPLAY is not set)\n",
+                     argc > 0 ? argv[0] : "quorvel-client");
+        return 1;
+    }
+    setenv("GDK_BACKEND", "x11", 1);
     // Under the "C" locale GTK leaves WM_NAME unset for Chinese captions and
     // the local code page would be ASCII.
     std::setlocale(LC_ALL, "");

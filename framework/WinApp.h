@@ -29,5 +29,6 @@ int AfxExitSignal();
 // Routes SIGTERM, SIGHUP and SIGINT to the running modal window's cancel
 // steps (AfxWinMain does this; tests running their own wx application may).
 void InstallExitSignalHandlers();
-// The process's main routine: call from main().
+// The process's main routine: call from main(). Without an X display it
+// says so in one line and returns 1; GTK always uses its X11 backend.
 int AfxWinMain(int argc, char** argv);

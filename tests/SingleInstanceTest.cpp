@@ -1,4 +1,6 @@
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <spawn.h>
@@ -6,6 +8,8 @@
 #include <thread>
 
 #include "app/FieldControlApp.h"
+#include "demo/DemoData.h"
+#include "demo/DemoServices.h"
 #include "framework/X11Windows.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
@@ -125,6 +129,45 @@ TEST_F(SingleInstance, AWindowOfAnyProgramWithTheCaptionStopsTheStart)
 
     XDestroyWindow(display, other);
     XCloseDisplay(display);
+}
+
+// Between the login and the main window's first show the first copy has no
+// window at all (the main window fetches the meetings first): a second copy
+// started then must not run.
+TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
+{
+    LoopbackServer services;
+    std::atomic<int> meetingRequests{0};
+    services.Routes().Get("/get_meet_list", [&](const httplib::Request&, httplib::Response& res) {
+        ++meetingRequests;
+        std::this_thread::sleep_for(3s);
+        res.set_content(R"({"code":0,"data":[]})", "application/json");
+    });
+    MountDemoServices(services.Routes());
+    services.Start();
+    for (const char* name : {"QUORVEL_ACCOUNT_HOST", "QUORVEL_MEETING_HOST"})
+        setenv(name, services.HostPort().c_str(), 1);
+    pid_t first = StartClient();
+    ASSERT_NE(WaitForWindow(kLoginCaption), 0u);
+    std::string signIn = std::string("xdotool search --sync --name '^") + kLoginCaption +
+                         "$' windowfocus --sync type --delay 20 '" + kDemoUser + "' && xdotool key Tab type --delay 20 '" +
+                         kDemoPassword + "' && xdotool key Return";
+    ASSERT_EQ(std::system(signIn.c_str()), 0);
+    for (int i = 0; i < 500 && meetingRequests == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(meetingRequests, 1) << "the first copy is opening its main window";
+    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), 0u);
+    EXPECT_EQ(FindWindowA(nullptr, kMainCaption), 0u);
+
+    pid_t second = StartClient();
+    EXPECT_EQ(WaitExit(second, 15s), 0);
+    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), 0u) << "the second copy showed no login window";
+    EXPECT_NE(FindWindowA(nullptr, kMainCaption), 0u);
+
+    kill(first, SIGTERM);
+    EXPECT_EQ(WaitExit(first, 10s), 128 + SIGTERM);
+    for (const char* name : {"QUORVEL_ACCOUNT_HOST", "QUORVEL_MEETING_HOST"})
+        unsetenv(name);
 }
 
 }  // namespace
