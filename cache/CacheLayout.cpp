@@ -1,7 +1,9 @@
 #include "cache/CacheLayout.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/UrlDecode.h"
 #include "common/Utf8ToLocal.h"
@@ -85,6 +87,19 @@ bool CCacheLayout::MakeDirs(const std::string& directory)
         if (stat(level.c_str(), &st) != 0 && mkdir(level.c_str(), 0755) != 0)
             return false;
     }
+    return true;
+}
+
+bool CCacheLayout::CanWriteCache() const
+{
+    if (!MakeDirs(m_szAssetsDir + "/"))
+        return false;
+    std::string probe = m_szAssetsDir + "/.write-test";
+    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    close(fd);
+    unlink(probe.c_str());
     return true;
 }
 

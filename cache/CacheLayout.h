@@ -38,6 +38,10 @@ public:
     // one cannot be made.
     static bool MakeDirs(const std::string& directory);
 
+    // Makes the cache root if needed and tries a file in it: false when the
+    // program directory is not writable (nothing could be cached).
+    bool CanWriteCache() const;
+
     void ScanCache();
     void ClearScanList();
     // Present when the last walk saw a file at `path` that is not empty, or

@@ -205,6 +205,21 @@ TEST_F(CachingWindowTest, StoppingAsTheCheckEndsLeavesTheTimerStopped)
     }
 }
 
+// Installed where the operator cannot write: said at the first attempt.
+TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)
+{
+    std::ofstream(m_dir / "assets") << "a file where the cache should be";
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text.rfind("无法写入缓存目录 " + m_dir / "assets", 0), 0u) << m_boxes.boxes[0].text;
+    EXPECT_EQ(Label(IDOK), "开始缓存");
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0);
+    EXPECT_EQ(Cell(0, 2), "缓存未开始");
+}
+
 TEST_F(CachingWindowTest, AMeetingAlreadyInTheCacheCompletesAtOnce)
 {
     CacheFirstMeeting();
@@ -399,7 +414,7 @@ TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
     fs::path prefix = fs::path(m_dir.Path()) / "Program Files \"q\" {x}";
     std::string install = "cmake --install '" QUORVEL_BUILD_DIR "' --prefix '" + prefix.string() + "' >/dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
-    fs::path program = prefix / "bin";
+    fs::path program = prefix / "lib/quorvel-client";
     fs::create_directories(program / "assets/doc");
     std::ofstream(program / "assets/doc/a b.txt") << "served from anywhere";
     CMainDlg dialog;

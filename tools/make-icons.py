@@ -1,24 +1,31 @@
 #!/usr/bin/env python3
-"""Draws the program's 32x32 icons and writes them as XPM under res/icons/.
+"""Draws the program's 32x32 icons and writes them as XPM under res/icons/,
+and the program's icon as PNG at the sizes of the desktop's icon theme.
 
-Run it again after changing a drawing; the XPM files are committed so the
+Run it again after changing a drawing; the files are committed so the
 build needs no Python.
 """
 import math
 import os
+import struct
 import sys
+import zlib
 
-SIZE = 32
+SIZE = 32  # the drawings' coordinates
+PNG_SIZES = (32, 48, 64, 128)
+SUPERSAMPLE = 4  # samples per pixel side for the smooth edges of the PNGs
 
 
 class Canvas:
-    def __init__(self):
-        self.px = [[None] * SIZE for _ in range(SIZE)]
+    def __init__(self, pixels=SIZE):
+        self.pixels = pixels
+        self.px = [[None] * pixels for _ in range(pixels)]
 
     def fill(self, inside, colour):
-        for y in range(SIZE):
-            for x in range(SIZE):
-                if inside(x + 0.5, y + 0.5):
+        unit = SIZE / self.pixels
+        for y in range(self.pixels):
+            for x in range(self.pixels):
+                if inside((x + 0.5) * unit, (y + 0.5) * unit):
                     self.px[y][x] = colour
 
     def rounded_square(self, margin, radius, colour):
@@ -63,13 +70,31 @@ class Canvas:
         body = ",\n".join(lines)
         return f"/* XPM */\nstatic const char* const {name}[] = {{\n{body}}};\n"
 
+    def png(self, factor):
+        """RGBA PNG of this canvas shrunk by `factor`, each pixel the mean of its samples."""
+        out = self.pixels // factor
+        raw = bytearray()
+        for y in range(out):
+            raw.append(0)  # no filter
+            for x in range(out):
+                samples = [self.px[y * factor + j][x * factor + i] for j in range(factor) for i in range(factor)]
+                solid = [tuple(int(c[k:k + 2], 16) for k in (1, 3, 5)) for c in samples if c]
+                alpha = len(solid) / len(samples)
+                rgb = [round(sum(c[k] for c in solid) / len(solid)) if solid else 0 for k in range(3)]
+                raw += bytes(rgb + [round(alpha * 255)])
+
+        def chunk(kind, data):
+            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+        header = struct.pack(">IIBBBBB", out, out, 8, 6, 0, 0, 0)
+        return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b"")
+
 
 BLUE, DARK, WHITE, ORANGE, GREEN, RED = "#1E5FB4", "#123C73", "#FFFFFF", "#F28C1E", "#2E9E4F", "#C8322D"
 
 
-def app_icon():
+def app_icon(pixels=SIZE):
     """128: the program, a Q on a blue tile with an orange spark."""
-    c = Canvas()
+    c = Canvas(pixels)
     c.rounded_square(1, 6, BLUE)
     c.ring(15, 15, 9.5, 6, WHITE)
     c.polygon([(18, 19), (21, 17), (27, 25), (24, 27)], WHITE)
@@ -131,6 +156,9 @@ def main():
     for number, draw in ICONS.items():
         with open(os.path.join(out, f"icon{number}.xpm"), "w") as f:
             f.write(draw().xpm(f"icon{number}_xpm"))
+    for size in PNG_SIZES:
+        with open(os.path.join(out, f"quorvel-client-{size}.png"), "wb") as f:
+            f.write(app_icon(size * SUPERSAMPLE).png(SUPERSAMPLE))
 
 
 if __name__ == "__main__":

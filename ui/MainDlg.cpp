@@ -332,12 +332,18 @@ void CMainDlg::RepaintNow()
     GetWindow()->Update();
 }
 
+// A cache that cannot be written is said at once, instead of every row
+// failing one after another.
 void CMainDlg::OnOK()
 {
-    if (m_job.IsRunning())
+    if (m_job.IsRunning()) {
         m_job.Stop();
-    else
+    } else if (!m_cache.CanWriteCache()) {
+        AfxMessageBox(Utf8ToLocal("无法写入缓存目录 " + m_cache.AssetsDir() + "，请把程序安装到可写的目录（如 ~/.local）"));
+        return;
+    } else {
         m_job.Start();
+    }
     RepaintNow();
 }
 
