@@ -105,7 +105,8 @@ void CDialog::BuildWindow()
     m_pWindow = new CDialogWindow(*this, m_template);
     wxFont font = DialogFont(m_template.fontFace, m_template.fontPoints);
     m_pWindow->SetFont(font);
-    DialogUnits du = DialogUnits::ForFont(m_pWindow, font);
+    m_units = DialogUnits::ForFont(m_pWindow, font);
+    const DialogUnits& du = m_units;
     m_pWindow->SetClientSize(du.X(m_template.cx), du.Y(m_template.cy));
     for (const ControlTemplate& c : m_template.controls) {
         wxWindow* control = CreateControl(c, m_pWindow, wxPoint(du.X(c.x), du.Y(c.y)),

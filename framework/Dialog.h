@@ -13,6 +13,7 @@
 #include <string>
 
 #include "framework/DialogTemplate.h"
+#include "framework/DialogUnits.h"
 #include "framework/PostMessage.h"
 
 class wxDialog;
@@ -54,6 +55,9 @@ public:
     HWND GetSafeHwnd() const { return m_hWnd; }
     wxDialog* GetWindow() const { return m_pWindow; }
     const DialogTemplate& GetTemplate() const { return m_template; }
+    // Pixel sizes given for a dialog font of 8-pixel average character
+    // width (list columns), scaled to this window's font.
+    int ScaleWidth(int pixels) const { return m_units.ScaleWidth(pixels); }
 
     // Runs the command of a control as a click or key would (BN_CLICKED).
     void SendCommand(int id);
@@ -88,6 +92,7 @@ private:
     const DialogTemplate& m_template;
     wxDialog* m_pWindow = nullptr;  // owned by wx; null when no window exists
     HWND m_hWnd = 0;                // posted-message handle of the live window
+    DialogUnits m_units;            // of the window's font, once built
     bool m_bEnding = false;         // EndDialog called: notifications are ignored
     int m_nResult = IDCANCEL;
     std::map<int, wxWindow*> m_controls;

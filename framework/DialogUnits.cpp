@@ -41,16 +41,17 @@ int DialogUnits::Y(int units) const
     return MulDiv(units, baseY, 8);
 }
 
+int DialogUnits::ScaleWidth(int pixels) const
+{
+    return MulDiv(pixels, baseX, 8);
+}
+
 wxFont DialogFont(const char* face, int points)
 {
     wxString faceName = Utf8ToWx(face);
-    for (const char* fallback : {"WenQuanYi Zen Hei", "Noto Sans CJK SC", "Droid Sans Fallback"}) {
-        if (wxFontEnumerator::IsValidFacename(faceName))
-            break;
-        faceName = fallback;
-    }
-    wxFontInfo info(points);
     if (wxFontEnumerator::IsValidFacename(faceName))
-        info.FaceName(faceName);
-    return wxFont(info);
+        return wxFont(wxFontInfo(points).FaceName(faceName));
+    // The stand-in is named in English, which fontconfig knows under every
+    // locale (the font list of a Chinese locale shows only 文泉驿正黑).
+    return wxFont(wxFontInfo(points - kStandInPointsLess).FaceName(kStandInFace));
 }

@@ -205,6 +205,26 @@ TEST_F(CachingWindowTest, StoppingAsTheCheckEndsLeavesTheTimerStopped)
     }
 }
 
+// A double-click on "开始缓存" starts the job and leaves it running.
+TEST_F(CachingWindowTest, ADoubleClickOnStartLeavesTheJobRunning)
+{
+    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.GetWindow()->Show();  // a hidden window cannot hold the mouse
+    PumpEvents();
+    CIconButton* start = m_dialog.GetButton(IDOK);
+    for (wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_LEFT_UP}) {
+        wxMouseEvent event(type);
+        event.SetPosition(wxPoint(5, 5));
+        event.SetEventObject(start);
+        start->GetEventHandler()->ProcessEvent(event);
+    }
+    EXPECT_EQ(Label(IDOK), "停止缓存");
+    EXPECT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
+    m_dialog.SendCommand(IDOK);
+}
+
 // Installed where the operator cannot write: said at the first attempt.
 TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)
 {

@@ -59,6 +59,20 @@ TEST(DialogUnits, ConvertLikeWindowsMulDiv)
     EXPECT_EQ(du.Y(0), 0);
 }
 
+// The main window on a 1366 x 768 laptop: its work area is about 1366 x 720,
+// of which the title bar takes some 36 px. Run under C.UTF-8 and, as a test
+// of its own, under zh_CN.GBK: the size must not depend on the locale.
+TEST(MainWindowSize, FitsASmallLaptopScreenUnderEveryLocale)
+{
+    CDialog dialog(IDD_MAIN_DIALOG);
+    ASSERT_TRUE(dialog.Create());
+    wxSize size = dialog.GetWindow()->GetClientSize();
+    dialog.DestroyWindow();
+    EXPECT_EQ(size, wxSize(693, 684)) << "base units of 7 x 17 px";
+    EXPECT_LE(size.x, 1366);
+    EXPECT_LE(size.y + 36, 720);
+}
+
 class CountingDialog : public CDialog {
 public:
     CountingDialog() : CDialog(IDD_LOGIN_DIALOG) {}

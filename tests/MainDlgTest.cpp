@@ -109,8 +109,15 @@ TEST_F(MainDlgTest, OpensWithTheCompanysMeetings)
     ASSERT_EQ(Contents()->GetColumnCount(), 3);
     Contents()->GetColumn(0, column);
     EXPECT_EQ(column.GetText().utf8_string(), "内容名称");
-    EXPECT_EQ(column.GetWidth(), 340);
-    EXPECT_EQ(Meetings()->GetColumnWidth(1), 60);
+    EXPECT_EQ(column.GetWidth(), m_dialog.ScaleWidth(340));
+    EXPECT_EQ(Meetings()->GetColumnWidth(1), m_dialog.ScaleWidth(60));
+    int contentWidths = 0, meetingWidths = 0;
+    for (int i = 0; i < 3; ++i)
+        contentWidths += Contents()->GetColumnWidth(i);
+    for (int i = 0; i < 2; ++i)
+        meetingWidths += Meetings()->GetColumnWidth(i);
+    EXPECT_LE(contentWidths, Contents()->GetClientSize().x) << "every column in sight";
+    EXPECT_LE(meetingWidths, Meetings()->GetClientSize().x);
 
     EXPECT_FALSE(m_dialog.GetDlgItem(IDOK)->IsEnabled());
     EXPECT_FALSE(m_dialog.GetDlgItem(IDC_ACCELERATE)->IsEnabled());

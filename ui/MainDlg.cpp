@@ -127,10 +127,12 @@ bool CMainDlg::OnInitDialog()
 
 void CMainDlg::SetupLists()
 {
-    auto addColumns = [](wxListCtrl* list, const auto& columns) {
+    // The column widths are meant for the design's font; they follow the
+    // list's width, which follows the font.
+    auto addColumns = [this](wxListCtrl* list, const auto& columns) {
         int index = 0;
         for (const Column& c : columns)
-            list->InsertColumn(index++, Utf8ToWx(c.heading), c.format, c.width);
+            list->InsertColumn(index++, Utf8ToWx(c.heading), c.format, ScaleWidth(c.width));
     };
     addColumns(GetList(IDC_MEETING_LIST), kMeetingColumns);
     addColumns(GetList(IDC_CONTENT_LIST), kContentColumns);

@@ -69,6 +69,7 @@ sign_in() {
   shot 2-login-filled "$login"
   xdotool key Return
   main=$(window_of 'Quorvel加速场控')
+  measure_main
   shot 3-main "$main"
 }
 
@@ -76,6 +77,26 @@ sign_in() {
 click() {
   xdotool mousemove --window "$main" "$1" "$2" click 1
 }
+
+# The main window's dialog base units, from its size (396 x 322 dialog
+# units), so clicks land on the controls whatever font the locale gives.
+measure_main() {
+  local WIDTH HEIGHT X Y SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$main")"
+  base_x=$(( (WIDTH * 4 + 198) / 396 )) base_y=$(( (HEIGHT * 8 + 161) / 322 ))
+}
+
+# click_control X Y CX CY: a click in the middle of a control of the main
+# window, given by its rectangle in dialog units (res/DialogTemplates.cpp).
+click_control() {
+  click $(( ($1 * 2 + $3) * base_x / 8 )) $(( ($2 * 2 + $4) * base_y / 16 ))
+}
+
+click_first_meeting() {  # list 1005 (13, 56, 84, 252): its first row, below the header
+  click $(( (13 * 2 + 84) * base_x / 8 )) $(( 56 * base_y / 8 + 2 * base_y + 2 ))
+}
+click_start_caching() { click_control 265 16 55 33; }   # IDOK
+click_accelerate() { click_control 327 16 55 33; }      # 1007
 
 # Closes the main window with Escape and waits for the client to end.
 close_client() {
