@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -168,6 +170,21 @@ TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
     EXPECT_EQ(WaitExit(first, 10s), 128 + SIGTERM);
     for (const char* name : {"QUORVEL_ACCOUNT_HOST", "QUORVEL_MEETING_HOST"})
         unsetenv(name);
+}
+
+TEST(NoDisplay, TheClientSaysItNeedsAGraphicalSessionAndExits1)
+{
+    std::string command = std::string("env -u DISPLAY -u WAYLAND_DISPLAY '") + QUORVEL_CLIENT_PATH + "' 2>&1";
+    FILE* output = popen(command.c_str(), "r");
+    ASSERT_NE(output, nullptr);
+    std::string text;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, output))
+        text += buffer;
+    int status = pclose(output);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_NE(text.find("needs a graphical session"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
 }
 
 }  // namespace
