@@ -9,5 +9,6 @@ int64_t GetFreeDiskBytes(const std::string& path)
     struct statvfs info;
     if (statvfs(directory.c_str(), &info) != 0)
         return -1;
-    return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
+    // What this user may use: blocks reserved for root are not counted.
+    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }

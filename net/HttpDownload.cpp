@@ -16,16 +16,25 @@
 #include "net/DiskSpace.h"
 #include "net/InternetErrorText.h"
 #include "net/SideFile.h"
-#include "net/SplitUrl.h"
 
 namespace {
 
 constexpr int kMaxRedirects = 10;
 
+// The Host header's host, from the transport's own URL parser: signed CDN
+// URLs and redirect targets run far past the request helper's 259 characters.
 std::string HostOf(const std::string& url)
 {
-    UrlParts parts;
-    return SplitUrl(url.c_str(), parts) ? parts.host : std::string();
+    std::string host;
+    CURLU* parsed = curl_url();
+    char* part = nullptr;
+    if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
+        host = part;
+        curl_free(part);
+    }
+    curl_url_cleanup(parsed);
+    return host;
 }
 
 bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
@@ -242,18 +251,26 @@ int CHttpDownload::PrepareFile()
     if (size + kFreeSpaceReserve > freeBytes)
         return -2;
     struct stat st;
-    bool existed = stat(m_strTempPath.c_str(), &st) == 0;
+    bool existed = lstat(m_strTempPath.c_str(), &st) == 0;
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (m_fd >= 0)
         close(m_fd);  // left open by an earlier round of this start
-    m_fd = open(m_strTempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // A side file without its temporary file (killed between the rename and
+    // its removal, or the operator deleted the .tmp!) must never come to
+    // describe the new file, even after a crash right below.
+    if (!existed)
+        unlink(m_strInfoPath.c_str());
+    m_fd = open(m_strTempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (m_fd < 0)
         return -1;
     // Real allocation, so a full disk shows now rather than mid-download.
-    // A larger file is kept as it is.
+    // A larger file is kept as it is; one made just now that cannot be
+    // allocated goes again, rather than stay as an empty husk.
     if ((!existed || st.st_size < size) && size > 0 && posix_fallocate(m_fd, 0, size) != 0) {
         close(m_fd);
         m_fd = -1;
+        if (!existed)
+            unlink(m_strTempPath.c_str());
         return -1;
     }
     // A side file beside a temporary file made just now claims bytes that

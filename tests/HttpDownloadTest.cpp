@@ -5,13 +5,16 @@
 #include <regex>
 #include <set>
 #include <spawn.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "net/DiskSpace.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
 #include "tests/support/DownloadHarness.h"
+#include "tests/support/SmallFileSystem.h"
 
 extern char** environ;
 
@@ -237,6 +240,60 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
              R"(download done http://\S+/d\.bin -> \S+/d\.bin \(complete\), 1000 of 1000 bytes)",
              R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(size query: status 500\), 0 of 0 bytes)"})
         EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + stamp + line + "\n"))) << line << "\n" << log;
+}
+
+// Signed CDN URLs run far past 259 characters; the Host header must not
+// come out empty.
+TEST_F(HttpDownloadTest, ALongUrlKeepsItsHost)
+{
+    std::string dest = h.dir / "long.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(300000, "long.bin", "signature=" + std::string(1500, 's')), dest, 0));
+    ExpectComplete(dest, "long.bin", 300000);
+    for (const SeenRequest& r : h.server.Requests())
+        EXPECT_EQ(r.host, "127.0.0.1");
+}
+
+TEST_F(HttpDownloadTest, ARedirectLoopFailsEachSizeQueryAfterTenHops)
+{
+    LoopbackServer loop;
+    loop.Routes().Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
+    loop.Start();
+    h.engine.Start(loop.Url("/loop").c_str(), (h.dir / "loop.bin").c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_EQ(loop.RequestCount(), size_t(CHttpDownload::kSizeQueryAttempts * 11));
+}
+
+TEST(FreeDiskSpace, IsWhatThisUserCanUseNotTheBlocksKeptForRoot)
+{
+    TempDir dir;
+    struct statvfs info;
+    ASSERT_EQ(statvfs(dir.Path().c_str(), &info), 0);
+    EXPECT_EQ(GetFreeDiskBytes(dir / "file.bin"), int64_t(info.f_bavail) * int64_t(info.f_frsize));
+}
+
+// A real full file system, with a side file left from an earlier file of
+// that name (its .tmp! gone): the start fails without leaving anything
+// behind, and once there is room the file arrives byte-exact (the old side
+// file would have claimed the new, zero-filled file complete).
+TEST_F(HttpDownloadTest, AFullDiskLeavesNothingAndAnOrphanedSideFileIsNeverTrusted)
+{
+    SmallFileSystem disk(1 << 20);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "mounting a small file system needs root";
+    const int64_t size = 2 << 20;
+    std::string dest = disk / "new.bin";
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}));
+    h.engine.m_freeSpace = [](const std::string&) { return int64_t(1) << 40; };  // past the check
+    h.engine.Start(h.Url(size, "new.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_FALSE(FileExists(dest + ".tmp!"));
+    EXPECT_FALSE(FileExists(dest + ".info"));
+
+    ASSERT_TRUE(disk.Resize(8 << 20));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "new.bin"), dest, 0));
+    ExpectComplete(dest, "new.bin", size);
 }
 
 TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)
