@@ -1,5 +1,6 @@
 #include "cache/Figures.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
@@ -38,11 +39,15 @@ std::string ElapsedText(int64_t seconds)
     return text;
 }
 
+// Clamped to 0..100: a resource larger than its declared size (or a byte
+// count from a hostile answer) shows a full bar, never a figure past 100 or
+// a float-to-int conversion out of range.
 int Percent(int64_t part, int64_t whole)
 {
     if (whole == 0)
         return 0;
-    return static_cast<int>(static_cast<double>(part) / static_cast<double>(whole) * 100.0);
+    double percent = static_cast<double>(part) / static_cast<double>(whole) * 100.0;
+    return static_cast<int>(std::clamp(percent, 0.0, 100.0));
 }
 
 std::string DiskSpaceText(int64_t freeBytes)

@@ -233,8 +233,9 @@ int CHttpDownload::QueryFileSize()
             m_strHost = HostOf(m_strUrl);
             continue;
         }
-        if (status != 200 || length < 0) {
-            m_strQueryError = "size query: status " + std::to_string(status) + (length < 0 ? ", no length" : "");
+        if (status != 200 || length < 0 || length > kMaxFileSize) {
+            m_strQueryError = "size query: status " + std::to_string(status) +
+                              (length < 0 ? ", no length" : length > kMaxFileSize ? ", length too large" : "");
             return -3;
         }
         m_nFileSize = length;

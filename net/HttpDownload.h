@@ -41,6 +41,9 @@ public:
     // Waits between rounds after a posted failure: 1 s, doubling, at most 30 s.
     static constexpr unsigned long kFirstRetryWaitMs = 1000;
     static constexpr unsigned long kLongestRetryWaitMs = 30000;
+    // Larger sizes (a hostile Content-Length near 2^63) are refused, so the
+    // arithmetic on sizes and offsets cannot overflow.
+    static constexpr int64_t kMaxFileSize = int64_t(1) << 60;
     // A transfer that receives nothing for this long fails its attempt.
     static constexpr long kTransferStallSeconds = 60;
 

@@ -74,9 +74,13 @@ bool SegmentsCoverFile(const std::vector<SegmentInfo>& segments, int64_t fileSiz
 {
     if (segments.empty() || segments.size() > kMaxSegments)
         return false;
+    // start is never negative (it follows the last end), and end is checked
+    // against the size before any sum: no record, however hostile, makes
+    // the arithmetic overflow.
     int64_t next = 0;
     for (const SegmentInfo& s : segments) {
-        if (s.start != next || s.start > s.end + 1 || s.done < 0 || s.done > s.end - s.start + 1)
+        if (s.start != next || s.end < s.start - 1 || s.end > fileSize - 1 || s.done < 0 ||
+            s.done > s.end - s.start + 1)
             return false;
         next = s.end + 1;
     }

@@ -1,4 +1,5 @@
 #include <clocale>
+#include <limits>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -44,7 +45,9 @@ TEST(Figures, PercentDividesFirstThenTruncates)
     EXPECT_EQ(Percent(1, 3), 33);
     EXPECT_EQ(Percent(2, 3), 66);
     EXPECT_EQ(Percent(3, 3), 100);
-    EXPECT_EQ(Percent(150, 100), 150);
+    EXPECT_EQ(Percent(150, 100), 100) << "a file larger than declared fills the bar";
+    EXPECT_EQ(Percent(std::numeric_limits<int64_t>::max(), 1), 100);
+    EXPECT_EQ(Percent(-5, 100), 0);
     EXPECT_EQ(Percent(5, 0), 0);
     EXPECT_EQ(Percent(3LL << 31, 6LL << 31), 50);
 }

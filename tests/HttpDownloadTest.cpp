@@ -2,6 +2,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <regex>
 #include <set>
 #include <spawn.h>
@@ -262,6 +263,16 @@ TEST_F(HttpDownloadTest, ARedirectLoopFailsEachSizeQueryAfterTenHops)
     EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
     h.engine.Stop();
     EXPECT_EQ(loop.RequestCount(), size_t(CHttpDownload::kSizeQueryAttempts * 11));
+}
+
+TEST_F(HttpDownloadTest, AContentLengthNearTwoToThe63IsRefused)
+{
+    h.engine.m_freeSpace = [](const std::string&) { return std::numeric_limits<int64_t>::max(); };
+    std::string dest = h.dir / "huge.bin";
+    h.engine.Start(h.Url(std::numeric_limits<int64_t>::max() - 10, "huge.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_FALSE(FileExists(dest + ".tmp!"));
 }
 
 TEST(FreeDiskSpace, IsWhatThisUserCanUseNotTheBlocksKeptForRoot)

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <limits>
 
 #include "net/ContentRange.h"
 #include "net/InternetErrorText.h"
@@ -99,6 +100,12 @@ TEST(SideFile, IsTrustedOnlyWhenItCoversThisFileExactly)
     EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
     broken.pop_back();  // a short side file must not pass as complete
     EXPECT_FALSE(SegmentsCoverFile(broken, 10000000));
+    // Extreme numbers are refused without overflowing (UBSan watches).
+    const int64_t max = std::numeric_limits<int64_t>::max(), min = std::numeric_limits<int64_t>::min();
+    for (SegmentInfo hostile : {SegmentInfo{0, 0, max, 0}, SegmentInfo{0, max, max, 0}, SegmentInfo{0, min, 5, 0},
+                                SegmentInfo{0, 0, min, 0}, SegmentInfo{min, 0, max, 0}})
+        EXPECT_FALSE(SegmentsCoverFile({hostile}, 10000000));
+    EXPECT_TRUE(SegmentsCoverFile({SegmentInfo{0, 0, max - 1, 0}}, max)) << "the largest size, still defined";
 
     ASSERT_TRUE(SaveSideFile(path, {}));
     EXPECT_FALSE(LoadSideFile(path, 0, loaded));
