@@ -1,6 +1,8 @@
 #include "cache/CacheLayout.h"
 
 #include <dirent.h>
+#include <set>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,10 +48,34 @@ bool SafeLevel(const std::string& level)
            level.find('\0') == std::string::npos;
 }
 
+// The longest name a file system takes (NAME_MAX of the usual ones); the
+// engine's files beside the resource add their suffixes to its name.
+constexpr size_t kNameMax = 255;
+constexpr size_t kLongestSuffix = sizeof(".info.new") - 1;
+
 bool SafeFileName(const std::string& name)
 {
     return name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
+           name.find('\0') == std::string::npos && name.size() + kLongestSuffix <= kNameMax;
+}
+
+// "video/", "./video" and "video/./m" name the directories the walk lists as
+// "video" and "video/m": empty and "." levels are dropped.
+std::string NormalLevels(const std::string& level)
+{
+    std::string normal;
+    size_t start = 0;
+    while (start <= level.size()) {
+        size_t slash = level.find('/', start);
+        size_t end = slash == std::string::npos ? level.size() : slash;
+        std::string part = level.substr(start, end - start);
+        if (!part.empty() && part != ".")
+            normal += (normal.empty() ? "" : "/") + part;
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return normal;
 }
 
 }  // namespace
@@ -69,7 +95,8 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
     std::string fileName = Utf8ToLocal(UrlDecode(segment));
     if (!SafeLevel(item.type) || !SafeLevel(item.module) || !SafeFileName(fileName))
         return false;
-    std::string directory = JoinLevels({&m_szAssetsDir, &item.type, &item.module}) + "/";
+    std::string type = NormalLevels(item.type), module = NormalLevels(item.module);
+    std::string directory = JoinLevels({&m_szAssetsDir, &type, &module}) + "/";
     path = directory + fileName;
     if (m_createdDirs.find(directory) == m_createdDirs.end()) {
         MakeDirs(directory);  // a failure shows as a failed download
@@ -106,7 +133,8 @@ bool CCacheLayout::CanWriteCache() const
 void CCacheLayout::ScanCache()
 {
     ClearScanList();
-    ScanDir(m_szAssetsDir);
+    std::set<std::pair<dev_t, ino_t>> visited;
+    ScanDir(m_szAssetsDir, visited);
     m_cachedSizes.reserve(m_cachedFiles.size());
     for (const CachedFile& file : m_cachedFiles)
         m_cachedSizes.emplace(file.path, file.size);
@@ -119,8 +147,14 @@ void CCacheLayout::ClearScanList()
 }
 
 // Lists by full paths; the process's current directory is left alone.
-void CCacheLayout::ScanDir(const std::string& directory)
+// Symbolic links are followed (an operator may move assets/video to another
+// disk and link it back); a directory already listed is not entered again,
+// so a link loop ends.
+void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<dev_t, ino_t>>& visited)
 {
+    struct stat self;
+    if (stat(directory.c_str(), &self) != 0 || !visited.insert({self.st_dev, self.st_ino}).second)
+        return;
     DIR* listing = opendir(directory.c_str());
     if (!listing)
         return;
@@ -130,10 +164,10 @@ void CCacheLayout::ScanDir(const std::string& directory)
             continue;
         std::string path = directory + "/" + name;
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0)
+        if (stat(path.c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))
-            ScanDir(path);
+            ScanDir(path, visited);
         else if (S_ISREG(st.st_mode))
             m_cachedFiles.push_back({path, static_cast<int64_t>(st.st_size)});
     }

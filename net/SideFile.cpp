@@ -7,7 +7,7 @@
 bool LoadSideFile(const std::string& path, int64_t fileSize, std::vector<SegmentInfo>& segments)
 {
     segments.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return false;
     char bytes[kSegmentRecordSize * kMaxSegments + 1];
@@ -25,7 +25,8 @@ bool SaveSideFile(const std::string& path, const std::vector<SegmentInfo>& segme
 {
     std::string bytes = EncodeSegments(segments);
     std::string fresh = path + ".new";
-    int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // Never through a link planted in its place.
+    int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return false;
     bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());

@@ -1,5 +1,8 @@
 #include <clocale>
 #include <fstream>
+#include <filesystem>
+#include <cstring>
+#include <utility>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -117,6 +120,41 @@ TEST_F(CacheLayoutTest, AnEmptyTypeOrModuleStillMatchesTheWalk)
     Touch(path, 4);
     m_layout.ScanCache();
     EXPECT_TRUE(m_layout.IsCached(path, 4));
+}
+
+TEST_F(CacheLayoutTest, TypesAndModulesWithSlashesAndDotLevelsMatchTheWalk)
+{
+    std::string plain = PathOf("video", "m1", "http://h/f.bin");
+    for (auto [type, module] : {std::pair{"video/", "m1"}, {"./video", "m1/."}, {"video//", "./m1/"}})
+        EXPECT_EQ(PathOf(type, module, "http://h/f.bin"), plain) << type << " " << module;
+    Touch(plain, 4);
+    m_layout.ScanCache();
+    EXPECT_TRUE(m_layout.IsCached(PathOf("video/", "m1/.", "http://h/f.bin"), 4));
+}
+
+// Operators move assets/video to a bigger disk and link it back.
+TEST_F(CacheLayoutTest, TheWalkFollowsLinksAndEndsOnALoop)
+{
+    TempDir elsewhere;
+    std::filesystem::create_directories(elsewhere / "video/m1");
+    Touch(elsewhere / "video/m1/f.bin", 4);
+    Touch(elsewhere / "poster.png", 7);
+    std::filesystem::create_directories(m_dir / "assets/image");
+    std::filesystem::create_directory_symlink(elsewhere / "video", m_dir / "assets/video");
+    std::filesystem::create_symlink(elsewhere / "poster.png", m_dir / "assets/image/poster.png");
+    std::filesystem::create_directory_symlink(m_dir / "assets", m_dir / "assets/video/m1/loop");
+    m_layout.ScanCache();
+    EXPECT_TRUE(m_layout.IsCached(m_dir / "assets/video/m1/f.bin", 4));
+    EXPECT_TRUE(m_layout.IsCached(m_dir / "assets/image/poster.png", 7));
+    EXPECT_EQ(m_layout.CachedFiles().size(), 2u);
+}
+
+// The engine's ".tmp!" and ".info.new" must fit the file system's limit.
+TEST_F(CacheLayoutTest, ANameTooLongForItsResumeFilesIsRefused)
+{
+    EXPECT_EQ(PathOf("doc", "", "http://h/" + std::string(250, 'n')), "<refused>");
+    std::string longest(255 - std::strlen(".info.new"), 'n');
+    EXPECT_EQ(PathOf("doc", "", "http://h/" + longest), m_dir / ("assets/doc/" + longest));
 }
 
 }  // namespace

@@ -275,6 +275,17 @@ TEST_F(HttpDownloadTest, AContentLengthNearTwoToThe63IsRefused)
     EXPECT_FALSE(FileExists(dest + ".tmp!"));
 }
 
+TEST_F(HttpDownloadTest, ALinkPlantedAsTheTemporaryFileIsNeverWrittenThrough)
+{
+    std::string victim = h.dir / "victim", dest = h.dir / "planted.bin";
+    WriteFile(victim, "keep me");
+    ASSERT_EQ(symlink(victim.c_str(), (dest + ".tmp!").c_str()), 0);
+    h.engine.Start(h.Url(300000, "planted.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_EQ(ReadWholeFile(victim), "keep me");
+}
+
 TEST(FreeDiskSpace, IsWhatThisUserCanUseNotTheBlocksKeptForRoot)
 {
     TempDir dir;
