@@ -39,6 +39,7 @@ struct Faults {
 };
 
 std::atomic<int64_t>* g_sentCounter = nullptr;
+std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
 
 int64_t Param(const httplib::Request& req, const char* key, int64_t fallback)
 {
@@ -103,6 +104,14 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
         res.set_redirect(WithoutRedirect(req));
         return;
     }
+    // Each version of the files has its own ETag; a range asked "if" an
+    // older version is answered with the whole current file, as HTTP says.
+    int version = g_version;
+    std::string etag = "\"v" + std::to_string(version) + "\"";
+    res.set_header("ETag", etag);
+    if (req.has_header("If-Range") && req.get_header_value("If-Range") != etag)
+        const_cast<httplib::Request&>(req).ranges.clear();
+    std::string key = DemoContentKey(name, version);
     Faults faults;
     faults.dropAfter = Param(req, "drop", -1);
     faults.stallAfter = Param(req, "stall", -1);
@@ -116,12 +125,12 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
     auto sent = std::make_shared<int64_t>(0);
     if (faults.noLength) {
         res.set_chunked_content_provider("application/octet-stream",
-            [name, faults, sent, size](size_t offset, httplib::DataSink& sink) {
+            [key, faults, sent, size](size_t offset, httplib::DataSink& sink) {
                 if (offset >= static_cast<size_t>(size)) {
                     sink.done();
                     return true;
                 }
-                return SendBody(name, faults, *sent, offset, std::min<size_t>(65536, size - offset), sink);
+                return SendBody(key, faults, *sent, offset, std::min<size_t>(65536, size - offset), sink);
             });
         return;
     }
@@ -130,8 +139,8 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
         return;
     }
     res.set_content_provider(static_cast<size_t>(size), "application/octet-stream",
-        [name, faults, sent](size_t offset, size_t length, httplib::DataSink& sink) {
-            return SendBody(name, faults, *sent, offset, length, sink);
+        [key, faults, sent](size_t offset, size_t length, httplib::DataSink& sink) {
+            return SendBody(key, faults, *sent, offset, length, sink);
         });
 }
 
@@ -156,6 +165,16 @@ void FillContent(std::string_view name, int64_t offset, char* out, size_t length
         for (int b = static_cast<int>(at % 8); b < 8 && i < length; ++b, ++i)
             out[i] = static_cast<char>(word >> (8 * b));
     }
+}
+
+std::string DemoContentKey(std::string_view name, int version)
+{
+    return version == 1 ? std::string(name) : std::string(name) + "@v" + std::to_string(version);
+}
+
+void SetDemoContentVersion(int version)
+{
+    g_version = version;
 }
 
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter)

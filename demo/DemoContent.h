@@ -27,5 +27,13 @@ void FillContent(std::string_view name, int64_t offset, char* out, size_t length
 //   nolength=1  send the body chunked, without Content-Length
 //   rate=N      send at most N bytes a second per answer
 //   rangestatus=C  answer requests that carry a Range with status C
+// Every answer carries the ETag "v<version>"; a Range with an If-Range of
+// another version is answered 200 with the whole file.
 // `sentCounter`, when given, adds up the body bytes sent for range requests.
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter = nullptr);
+
+// Replaces every file by another version (1 at the start): other bytes,
+// another ETag, as when files change on the server. The name FillContent
+// takes for a version's bytes is DemoContentKey.
+void SetDemoContentVersion(int version);
+std::string DemoContentKey(std::string_view name, int version);

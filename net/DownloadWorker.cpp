@@ -84,8 +84,9 @@ void CDownloadWorker::SetOwner(int index, CHttpDownload* owner)
 }
 
 void CDownloadWorker::Setup(const std::string& url, const std::string& host, int64_t start,
-                            int64_t done, int64_t end, int64_t fileSize)
+                            int64_t done, int64_t end, int64_t fileSize, const std::string& validator)
 {
+    m_strValidator = validator;
     m_strUrl = url;
     m_strHost = host;
     m_nStart = start;
@@ -199,7 +200,7 @@ void CDownloadWorker::Run()
     if (easy) {
         char range[80];
         std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
-        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range);
+        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range, m_strValidator);
         WorkerTransfer transfer{*this, easy, std::string(), false};
         m_pOwner->ConfigureTransfer(easy, m_strUrl, headers);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, WorkerTransfer::OnHeader);

@@ -29,10 +29,11 @@ public:
     CDownloadWorker& operator=(const CDownloadWorker&) = delete;
 
     void SetOwner(int index, CHttpDownload* owner);
-    // The engine's current URL and host (the Host header), the segment, and
-    // the file size every range answer must name.
+    // The engine's current URL and host (the Host header), the segment, the
+    // file size every range answer must name, and the size query's validator
+    // (sent as If-Range when not empty).
     void Setup(const std::string& url, const std::string& host, int64_t start, int64_t done,
-               int64_t end, int64_t fileSize);
+               int64_t end, int64_t fileSize, const std::string& validator);
     // Starts an attempt on a new thread; false when no thread could be made.
     bool Begin();
     // Stops the attempt in flight and waits for its thread. Never call it
@@ -64,6 +65,7 @@ private:
     CHttpDownload* m_pOwner = nullptr;
     std::string m_strUrl;
     std::string m_strHost;
+    std::string m_strValidator;
     int64_t m_nStart = 0;
     int64_t m_nDone = 0;     // advanced by the engine's WriteBlock
     int64_t m_nEnd = -1;

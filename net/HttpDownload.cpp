@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +59,32 @@ size_t DropBody(char*, size_t, size_t, void*)
     return 0;
 }
 
+// What identifies the version of the file: the ETag, else Last-Modified.
+struct Validators {
+    std::string etag;
+    std::string lastModified;
+};
+
+std::string HeaderValue(const std::string& line, size_t nameLength)
+{
+    size_t begin = line.find_first_not_of(" \t", nameLength);
+    size_t end = line.find_last_not_of(" \t\r\n");
+    return begin == std::string::npos || end < begin ? std::string() : line.substr(begin, end - begin + 1);
+}
+
+size_t KeepValidators(char* data, size_t size, size_t count, void* user)
+{
+    auto& v = *static_cast<Validators*>(user);
+    std::string line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0)
+        v = Validators{};  // a new answer (after a redirect)
+    else if (strncasecmp(line.c_str(), "ETag:", 5) == 0)
+        v.etag = HeaderValue(line, 5);
+    else if (strncasecmp(line.c_str(), "Last-Modified:", 14) == 0)
+        v.lastModified = HeaderValue(line, 14);
+    return size * count;
+}
+
 int AbortWhenStopping(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     return static_cast<std::atomic<int>*>(user)->load() != 0 ? 1 : 0;
@@ -82,7 +109,8 @@ bool CHttpDownload::AcceptsUrl(const char* text)
     return *p == ':' && p - text >= 2;
 }
 
-curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* rangeLine)
+curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* rangeLine,
+                                          const std::string& validator)
 {
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Accept: */*");
@@ -92,6 +120,10 @@ curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* r
     headers = curl_slist_append(headers, "Connection: keep-alive");
     if (rangeLine)
         headers = curl_slist_append(headers, rangeLine);
+    // A file replaced on the server then answers 200 with the whole new
+    // file, never a range of it to splice onto the old one.
+    if (rangeLine && !validator.empty())
+        headers = curl_slist_append(headers, ("If-Range: " + validator).c_str());
     return headers;
 }
 
@@ -118,6 +150,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int)
         return 0;
     // Content URLs may carry spaces or raw UTF-8; the transport refuses them.
     m_strUrl = EscapeTransportBytes(url, true);
+    m_strStartUrl = m_strUrl;
     m_strHost = HostOf(m_strUrl);
     m_strDestPath = dest;
     m_strTempPath = m_strDestPath + ".tmp!";
@@ -207,6 +240,9 @@ int CHttpDownload::QueryFileSize()
         curl_slist* headers = RequestHeaders(m_strHost, nullptr);
         ConfigureTransfer(easy, m_strUrl, headers);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropBody);
+        Validators validators;
+        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepValidators);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &validators);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, AbortWhenStopping);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &m_nStopFlag);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
@@ -239,6 +275,8 @@ int CHttpDownload::QueryFileSize()
             return -3;
         }
         m_nFileSize = length;
+        m_strValidator = validators.etag.empty() ? validators.lastModified : validators.etag;
+        m_nIdentity = SideFileIdentity(m_strStartUrl, m_strValidator);
         return 0;
     }
     m_strQueryError = "size query: too many redirects";
@@ -283,7 +321,7 @@ int CHttpDownload::PrepareFile()
 void CHttpDownload::InitSegments(bool loadAllowed)
 {
     std::lock_guard<std::mutex> guard(m_segmentLock);
-    if (!loadAllowed || !LoadSideFile(m_strInfoPath, m_nFileSize, m_segments)) {
+    if (!loadAllowed || !LoadSideFile(m_strInfoPath, m_nFileSize, m_nIdentity, m_segments)) {
         m_segments = PlanSegments(m_nFileSize);
         SaveInfoFile();
     }
@@ -316,7 +354,7 @@ void CHttpDownload::StartWorkers()
             worker = std::make_unique<CDownloadWorker>();
         worker->Halt();
         worker->SetOwner(static_cast<int>(k), this);
-        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize);
+        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_strValidator);
         ++m_nActiveWorkers;
         if (!worker->Begin())
             --m_nActiveWorkers;
@@ -337,7 +375,7 @@ void CHttpDownload::Watchdog()
             continue;
         worker->Halt();
         const SegmentInfo& s = m_segments[worker->Index()];
-        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize);
+        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_strValidator);
         ++m_nActiveWorkers;
         if (!worker->Begin())
             --m_nActiveWorkers;
@@ -440,7 +478,7 @@ bool CHttpDownload::Complete()
 void CHttpDownload::SaveInfoFile()
 {
     std::lock_guard<std::mutex> guard(m_infoLock);
-    SaveSideFile(m_strInfoPath, m_segments);
+    SaveSideFile(m_strInfoPath, m_segments, m_nIdentity);
 }
 
 // Nothing is posted once a stop began: the owner has moved on, and an event

@@ -68,8 +68,10 @@ public:
     void OnWorkerDone(CDownloadWorker* worker, uint8_t state);
 
     // The request headers of the size query and the range requests (the
-    // range line, when given, comes last); the caller frees the list.
-    static curl_slist* RequestHeaders(const std::string& host, const char* rangeLine);
+    // range line, when given, comes last, then If-Range with the validator
+    // when there is one); the caller frees the list.
+    static curl_slist* RequestHeaders(const std::string& host, const char* rangeLine,
+                                      const std::string& validator = std::string());
     void ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers) const;
 
     HWND m_hOwnerWnd = 0;  // receives WM_DOWNLOAD_NOTIFY; set by the owner
@@ -103,6 +105,9 @@ private:
     std::string m_strHost;   // Host header: host of m_strUrl without port
     std::string m_strDestPath;
     std::string m_strQueryError;  // why the last size query failed (download thread)
+    std::string m_strStartUrl;    // as started: with the validator, what the side file describes
+    std::string m_strValidator;   // ETag, else Last-Modified, of the last size query (download thread)
+    std::atomic<uint64_t> m_nIdentity{0};  // SideFileIdentity of this file
     std::thread m_thread;    // runs DownloadProc
 
     std::mutex m_fileLock;     // temp file, written counts, completion

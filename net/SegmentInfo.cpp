@@ -4,6 +4,7 @@ namespace {
 
 constexpr int64_t kBlock = 1024;
 constexpr int64_t kSingleSegmentBelow = 1048576;
+constexpr int kIdentityBytes = 7;
 
 void PutLE64(std::string& out, int64_t value)
 {
@@ -22,7 +23,21 @@ int64_t GetLE64(const unsigned char* bytes)
 
 }  // namespace
 
-std::string EncodeSegments(const std::vector<SegmentInfo>& segments)
+// FNV-1a over both texts (a NUL between them), folded to 56 bits.
+uint64_t SideFileIdentity(std::string_view url, std::string_view validator)
+{
+    uint64_t hash = 14695981039346656037ULL;
+    auto mix = [&hash](unsigned char byte) { hash = (hash ^ byte) * 1099511628211ULL; };
+    for (char c : url)
+        mix(static_cast<unsigned char>(c));
+    mix(0);
+    for (char c : validator)
+        mix(static_cast<unsigned char>(c));
+    uint64_t identity = (hash ^ (hash >> 56)) & ((uint64_t(1) << (8 * kIdentityBytes)) - 1);
+    return identity == 0 ? 1 : identity;
+}
+
+std::string EncodeSegments(const std::vector<SegmentInfo>& segments, uint64_t identity)
 {
     std::string out;
     out.reserve(segments.size() * kSegmentRecordSize);
@@ -31,18 +46,25 @@ std::string EncodeSegments(const std::vector<SegmentInfo>& segments)
         PutLE64(out, s.done);
         PutLE64(out, s.end);
         out += static_cast<char>(s.state);
-        out.append(7, '\0');
+        for (int i = 0; i < kIdentityBytes; ++i)
+            out += static_cast<char>((identity >> (8 * i)) & 0xFF);
+        identity = 0;  // the first record's only
     }
     return out;
 }
 
-bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments)
+bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments, uint64_t* identity)
 {
     segments.clear();
     size_t count = bytes.size() / kSegmentRecordSize;
     if (bytes.size() % kSegmentRecordSize != 0 || count < 1 || count > kMaxSegments)
         return false;
     auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    if (identity) {
+        *identity = 0;
+        for (int i = kIdentityBytes - 1; i >= 0; --i)
+            *identity = (*identity << 8) | data[25 + i];
+    }
     for (size_t i = 0; i < count; ++i) {
         const unsigned char* record = data + i * kSegmentRecordSize;
         SegmentInfo s;

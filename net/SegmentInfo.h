@@ -25,13 +25,20 @@ struct SegmentInfo {
     int64_t Length() const { return end - start + 1; }
 };
 
-// The side file's bytes for `segments`: 32-byte records, reserved bytes 0.
-std::string EncodeSegments(const std::vector<SegmentInfo>& segments);
+// What a side file describes: a hash of the URL and of the answer's
+// validator (ETag, else Last-Modified), 56 bits, never 0. It lies in the
+// reserved bytes of the first record; an older side file has 0 there.
+uint64_t SideFileIdentity(std::string_view url, std::string_view validator);
+
+// The side file's bytes for `segments`: 32-byte records, reserved bytes 0
+// but for the identity in the first record's.
+std::string EncodeSegments(const std::vector<SegmentInfo>& segments, uint64_t identity = 0);
 
 // Reads whole records (1 to 4 of them); state 1 is loaded as 0, since no
 // worker holds a segment of a plan just read. False when the size is not a
-// whole number of records between 1 and 4.
-bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments);
+// whole number of records between 1 and 4. `identity`, when given, gets
+// the first record's.
+bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments, uint64_t* identity = nullptr);
 
 // A fresh plan: 1 KiB blocks spread over 4 segments, one segment for a file
 // under 1 MiB; the last segment ends at the file's last byte.

@@ -9,9 +9,11 @@
 
 #include "net/SegmentInfo.h"
 
-// Loads the plan only if it covers a file of `fileSize` bytes exactly
-// (see SegmentsCoverFile); false otherwise, and the caller plans anew.
-bool LoadSideFile(const std::string& path, int64_t fileSize, std::vector<SegmentInfo>& segments);
+// Loads the plan only if it describes this file (`identity`, see
+// SideFileIdentity; 0 as an older version wrote matches nothing) and covers
+// a file of `fileSize` bytes exactly (see SegmentsCoverFile); false
+// otherwise, and the caller plans anew.
+bool LoadSideFile(const std::string& path, int64_t fileSize, uint64_t identity, std::vector<SegmentInfo>& segments);
 
 // False when it could not be written; the previous side file then stays.
-bool SaveSideFile(const std::string& path, const std::vector<SegmentInfo>& segments);
+bool SaveSideFile(const std::string& path, const std::vector<SegmentInfo>& segments, uint64_t identity);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "demo/DemoContent.h"
 #include "net/DiskSpace.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
@@ -29,6 +30,13 @@ void WriteFile(const std::string& path, const std::string& bytes)
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(fd);
+}
+
+// What the engine stores in the side file for a demo URL (the demo's files
+// are at version 1).
+uint64_t IdentityOf(const std::string& url)
+{
+    return SideFileIdentity(url, "\"v1\"");
 }
 
 // Waits until `condition` holds, at most 30 s.
@@ -101,7 +109,7 @@ TEST_F(HttpDownloadTest, AFileFoundCompleteIsMovedAndReportedOnce)
     const int64_t size = 600000;
     std::string dest = h.dir / "ready.bin";
     WriteFile(dest + ".tmp!", DownloadHarness::Expected("ready.bin", size));
-    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}));
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}, IdentityOf(h.Url(size, "ready.bin"))));
     h.engine.Start(h.Url(size, "ready.bin").c_str(), dest.c_str());
     ASSERT_EQ(h.NextState(), DOWNLOAD_FINISHED);
     ExpectComplete(dest, "ready.bin", size);
@@ -122,7 +130,7 @@ TEST_F(HttpDownloadTest, StopLeavesAResumablePairAndResumeAsksOnlyForMissingByte
     std::string raw = ReadWholeFile(dest + ".info");
     ASSERT_EQ(raw.size(), 128u);
     std::vector<SegmentInfo> saved;
-    ASSERT_TRUE(LoadSideFile(dest + ".info", size, saved));
+    ASSERT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(h.Url(size, "resume.bin", "rate=1500000")), saved));
     int64_t claimed = 0;
     for (size_t k = 0; k < saved.size(); ++k) {
         EXPECT_EQ(raw[k * 32 + 24], 1) << "a segment handed to a worker is stored as 1";
@@ -133,7 +141,7 @@ TEST_F(HttpDownloadTest, StopLeavesAResumablePairAndResumeAsksOnlyForMissingByte
     EXPECT_EQ(ReadWholeFile(dest + ".tmp!").size(), static_cast<size_t>(size));
 
     size_t before = h.server.RequestCount();
-    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "resume.bin"), dest, 0));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "resume.bin", "rate=1500000"), dest, 0));
     std::set<std::string> asked;
     std::vector<SeenRequest> seen = h.server.Requests();
     for (size_t i = before; i < seen.size(); ++i)
@@ -154,7 +162,7 @@ TEST_F(HttpDownloadTest, ASegmentWithOneByteLeftStillGetsAWorker)
     std::string bytes = DownloadHarness::Expected("last.bin", size);
     bytes.back() = '\0';
     WriteFile(dest + ".tmp!", bytes);
-    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size - 1, size - 1, SEGMENT_IDLE}}));
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size - 1, size - 1, SEGMENT_IDLE}}, IdentityOf(h.Url(size, "last.bin"))));
     ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "last.bin"), dest, 0));
     ASSERT_FALSE(h.server.Requests().empty());
     EXPECT_EQ(h.server.Requests().back().range, "bytes=499999-499999");
@@ -167,7 +175,7 @@ TEST_F(HttpDownloadTest, ASideFileOfAnotherVersionIsNotTrusted)
     std::string dest = h.dir / "changed.bin";
     WriteFile(dest + ".tmp!", std::string(size, 'x'));
     // Claims every byte of a shorter, older version.
-    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, 1500000, 1499999, SEGMENT_IDLE}}));
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, 1500000, 1499999, SEGMENT_IDLE}}, IdentityOf(h.Url(size, "changed.bin"))));
     ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "changed.bin"), dest, 0));
     ExpectComplete(dest, "changed.bin", size);
 }
@@ -286,6 +294,37 @@ TEST_F(HttpDownloadTest, ALinkPlantedAsTheTemporaryFileIsNeverWrittenThrough)
     EXPECT_EQ(ReadWholeFile(victim), "keep me");
 }
 
+// Stopping a download of A and starting B of the same size to the same
+// destination must give B, not A's head and B's tail.
+TEST_F(HttpDownloadTest, AResumeNeverMixesTwoFilesOfOneSize)
+{
+    const int64_t size = 8000000;
+    std::string dest = h.dir / "same.bin";
+    StopMidway(h.Url(size, "a.bin", "rate=1500000"), dest);
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "b.bin"), dest, 0));
+    EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected("b.bin", size));
+}
+
+// The file changes on the server between two runs (same URL, new ETag):
+// the ranges carry If-Range, and the result is the new file whole.
+TEST_F(HttpDownloadTest, AFileChangedOnTheServerIsFetchedAnewNotSpliced)
+{
+    const int64_t size = 8000000;
+    std::string dest = h.dir / "changed.bin", url = h.Url(size, "changed.bin", "rate=1500000");
+    StopMidway(url, dest);
+    size_t before = h.server.RequestCount();
+    SetDemoContentVersion(2);
+    bool done = h.DownloadToEnd(url, dest, 0);
+    SetDemoContentVersion(1);
+    ASSERT_TRUE(done);
+    std::vector<SeenRequest> seen = h.server.Requests();
+    for (size_t i = before; i < seen.size(); ++i) {
+        if (!seen[i].range.empty())
+            EXPECT_EQ(seen[i].ifRange, "\"v2\"") << seen[i].range;
+    }
+    EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(DemoContentKey("changed.bin", 2), size));
+}
+
 TEST(FreeDiskSpace, IsWhatThisUserCanUseNotTheBlocksKeptForRoot)
 {
     TempDir dir;
@@ -305,7 +344,7 @@ TEST_F(HttpDownloadTest, AFullDiskLeavesNothingAndAnOrphanedSideFileIsNeverTrust
         GTEST_SKIP() << "mounting a small file system needs root";
     const int64_t size = 2 << 20;
     std::string dest = disk / "new.bin";
-    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}));
+    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}, IdentityOf(h.Url(size, "new.bin"))));
     h.engine.m_freeSpace = [](const std::string&) { return int64_t(1) << 40; };  // past the check
     h.engine.Start(h.Url(size, "new.bin").c_str(), dest.c_str());
     EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
@@ -415,7 +454,7 @@ TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
     ASSERT_GT(first, 0);
     std::vector<SegmentInfo> saved;
     ASSERT_TRUE(Eventually([&] {
-        if (!LoadSideFile(dest + ".info", size, saved))
+        if (!LoadSideFile(dest + ".info", size, IdentityOf(h.Url(size, "killed.bin", "rate=2000000")), saved))
             return false;
         int64_t done = 0;
         for (const SegmentInfo& s : saved)
@@ -426,7 +465,7 @@ TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
     ExitStatus(first);
     int64_t firstRun = h.sent;
 
-    pid_t second = StartDownloader(h.Url(size, "killed.bin"), dest);
+    pid_t second = StartDownloader(h.Url(size, "killed.bin", "rate=2000000"), dest);
     ASSERT_EQ(ExitStatus(second), 0);
     ExpectComplete(dest, "killed.bin", size);
     int64_t fetchedTwice = firstRun + (h.sent - firstRun) - size;
@@ -445,10 +484,10 @@ TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
     EXPECT_EQ(ExitStatus(first), 130);
     EXPECT_TRUE(FileExists(dest + ".tmp!"));
     std::vector<SegmentInfo> saved;
-    EXPECT_TRUE(LoadSideFile(dest + ".info", size, saved));
+    EXPECT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(h.Url(size, "interrupted.bin", "rate=2000000")), saved));
     EXPECT_FALSE(FileExists(dest));
 
-    EXPECT_EQ(ExitStatus(StartDownloader(h.Url(size, "interrupted.bin"), dest)), 0);
+    EXPECT_EQ(ExitStatus(StartDownloader(h.Url(size, "interrupted.bin", "rate=2000000"), dest)), 0);
     ExpectComplete(dest, "interrupted.bin", size);
 }
 

@@ -73,6 +73,25 @@ TEST(SegmentRecords, AreLittleEndian32ByteRecordsAndLoadIdle)
     EXPECT_EQ(loaded[0].state, SEGMENT_IDLE);
     EXPECT_FALSE(DecodeSegments(bytes.substr(0, 31), loaded));
     EXPECT_FALSE(DecodeSegments(std::string(160, '\0'), loaded));
+
+    // The identity in the first record's reserved bytes, little-endian.
+    std::string marked = EncodeSegments({segments[0], segments[0]}, 0x00AABBCCDDEEFF11ULL);
+    EXPECT_EQ(marked.substr(24, 8), std::string("\x01\x11\xFF\xEE\xDD\xCC\xBB\xAA", 8));
+    EXPECT_EQ(marked.substr(56, 8), std::string("\x01\0\0\0\0\0\0\0", 8)) << "the other records keep zeros";
+    uint64_t identity = 0;
+    ASSERT_TRUE(DecodeSegments(marked, loaded, &identity));
+    EXPECT_EQ(identity, 0x00AABBCCDDEEFF11ULL);
+}
+
+TEST(SideFile, IdentityTellsFilesAndVersionsApart)
+{
+    uint64_t a = SideFileIdentity("http://h/a.bin", "\"v1\"");
+    EXPECT_NE(a, 0u);
+    EXPECT_LT(a, uint64_t(1) << 56);
+    EXPECT_EQ(a, SideFileIdentity("http://h/a.bin", "\"v1\""));
+    EXPECT_NE(a, SideFileIdentity("http://h/b.bin", "\"v1\""));
+    EXPECT_NE(a, SideFileIdentity("http://h/a.bin", "\"v2\""));
+    EXPECT_NE(SideFileIdentity("http://h/a", "b"), SideFileIdentity("http://h/ab", ""));
 }
 
 TEST(SideFile, IsTrustedOnlyWhenItCoversThisFileExactly)
@@ -81,13 +100,17 @@ TEST(SideFile, IsTrustedOnlyWhenItCoversThisFileExactly)
     std::string path = dir / "a.info";
     std::vector<SegmentInfo> plan = PlanSegments(10000000);
     plan[1].done = 1000;
-    ASSERT_TRUE(SaveSideFile(path, plan));
+    const uint64_t identity = SideFileIdentity("http://h/a", "");
+    ASSERT_TRUE(SaveSideFile(path, plan, identity));
     EXPECT_FALSE(FileExists(path + ".new"));
 
     std::vector<SegmentInfo> loaded;
-    ASSERT_TRUE(LoadSideFile(path, 10000000, loaded));
+    ASSERT_TRUE(LoadSideFile(path, 10000000, identity, loaded));
     EXPECT_EQ(loaded[1].done, 1000);
-    EXPECT_FALSE(LoadSideFile(path, 10000001, loaded)) << "another version of the file";
+    EXPECT_FALSE(LoadSideFile(path, 10000001, identity, loaded)) << "another size";
+    EXPECT_FALSE(LoadSideFile(path, 10000000, identity + 1, loaded)) << "another file of that size";
+    ASSERT_TRUE(SaveSideFile(path, plan, 0));
+    EXPECT_FALSE(LoadSideFile(path, 10000000, 0, loaded)) << "an older side file, naming no file";
 
     auto broken = plan;
     broken[2].start += 1;  // a gap
@@ -107,8 +130,8 @@ TEST(SideFile, IsTrustedOnlyWhenItCoversThisFileExactly)
         EXPECT_FALSE(SegmentsCoverFile({hostile}, 10000000));
     EXPECT_TRUE(SegmentsCoverFile({SegmentInfo{0, 0, max - 1, 0}}, max)) << "the largest size, still defined";
 
-    ASSERT_TRUE(SaveSideFile(path, {}));
-    EXPECT_FALSE(LoadSideFile(path, 0, loaded));
+    ASSERT_TRUE(SaveSideFile(path, {}, identity));
+    EXPECT_FALSE(LoadSideFile(path, 0, identity, loaded));
 }
 
 TEST(ContentRange, AcceptsOnlyAWellFormedSingleRange)

@@ -14,7 +14,8 @@ LoopbackServer::LoopbackServer(int port)
     m_server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_requests.push_back({req.target, req.version, req.get_header_value("User-Agent"),
-                              req.get_header_value("Host"), req.get_header_value("Range"), req.params});
+                              req.get_header_value("Host"), req.get_header_value("Range"),
+                              req.get_header_value("If-Range"), req.params});
         return httplib::Server::HandlerResponse::Unhandled;
     });
     if (port == 0)

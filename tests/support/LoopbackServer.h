@@ -15,6 +15,7 @@ struct SeenRequest {
     std::string agent;
     std::string host;
     std::string range;    // the Range header as sent
+    std::string ifRange;  // the If-Range header as sent
     httplib::Params params;
 };
 
