@@ -319,8 +319,9 @@ TEST_F(HttpDownloadTest, AFileChangedOnTheServerIsFetchedAnewNotSpliced)
     ASSERT_TRUE(done);
     std::vector<SeenRequest> seen = h.server.Requests();
     for (size_t i = before; i < seen.size(); ++i) {
-        if (!seen[i].range.empty())
+        if (!seen[i].range.empty()) {
             EXPECT_EQ(seen[i].ifRange, "\"v2\"") << seen[i].range;
+        }
     }
     EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(DemoContentKey("changed.bin", 2), size));
 }
