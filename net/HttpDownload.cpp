@@ -359,6 +359,10 @@ void CHttpDownload::StartWorkers()
         if (!worker->Begin())
             --m_nActiveWorkers;
     }
+    // Workers of an earlier round or plan (a replan leaves fewer segments)
+    // go: the watchdog must never meet a segment index of another plan.
+    for (; slot < kMaxSegments; ++slot)
+        m_workers[slot].reset();
 }
 
 // Restarts a worker that has been idle too long; the count stays exact,
@@ -368,7 +372,7 @@ void CHttpDownload::Watchdog()
     std::lock_guard<std::mutex> guard(m_segmentLock);
     int64_t now = SteadySeconds();
     for (auto& worker : m_workers) {
-        if (!worker || now - worker->LastActive() <= kWorkerIdleSeconds)
+        if (!worker || now - worker->LastActive() <= m_nWorkerIdleSeconds)
             continue;
         uint8_t state = worker->State();
         if (state != CDownloadWorker::WORKER_RUNNING && state != CDownloadWorker::WORKER_FAILED)

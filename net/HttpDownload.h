@@ -82,6 +82,8 @@ public:
     std::function<int64_t(const std::string&)> m_freeSpace;
     // kTransferStallSeconds; tests shorten it.
     long m_nStallSeconds = kTransferStallSeconds;
+    // kWorkerIdleSeconds; tests shorten it.
+    int64_t m_nWorkerIdleSeconds = kWorkerIdleSeconds;
 
 private:
     void DownloadProc();

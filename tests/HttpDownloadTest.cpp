@@ -294,6 +294,22 @@ TEST_F(HttpDownloadTest, ALinkPlantedAsTheTemporaryFileIsNeverWrittenThrough)
     EXPECT_EQ(ReadWholeFile(victim), "keep me");
 }
 
+// A server that ignores Range makes the engine replan the file as one
+// segment; the workers of the first plan must be gone, so the watchdog (at
+// one second here) never restarts them on segments that no longer exist.
+TEST_F(HttpDownloadTest, TheWatchdogOnlyTouchesWorkersOfTheCurrentPlan)
+{
+    h.engine.m_nWorkerIdleSeconds = 1;
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "replanned.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "replanned.bin", "norange=1&rate=1000000"), dest, 0));
+    ExpectComplete(dest, "replanned.bin", size);
+    size_t notFromZero = 0;
+    for (const SeenRequest& r : h.server.Requests())
+        notFromZero += !r.range.empty() && r.range.rfind("bytes=0-", 0) != 0 ? 1 : 0;
+    EXPECT_EQ(notFromZero, 3u) << "the first plan's three other segments, asked once";
+}
+
 // Stopping a download of A and starting B of the same size to the same
 // destination must give B, not A's head and B's tail.
 TEST_F(HttpDownloadTest, AResumeNeverMixesTwoFilesOfOneSize)
