@@ -315,6 +315,8 @@ int CHttpDownload::PrepareFile()
     // A side file beside a temporary file made just now claims bytes that
     // are not on disk: it is never loaded then.
     InitSegments(existed);
+    m_nUnsyncedBytes = 0;
+    m_tLastSync = SteadySeconds();
     return 0;
 }
 
@@ -435,7 +437,23 @@ bool CHttpDownload::WriteBlock(int index, int64_t start, int64_t& done, const ch
     done += static_cast<int64_t>(length);
     m_segments[index].done = done;
     m_nDownloaded += static_cast<int64_t>(length);
+    m_nUnsyncedBytes += static_cast<int64_t>(length);
+    if (m_nUnsyncedBytes < kSyncBytes && SteadySeconds() - m_tLastSync < kSyncSeconds)
+        return true;
+    return SyncProgress();
+}
+
+// With the file lock held. The side file may count only bytes that are on
+// the disk: after a power cut it must never call zeros done. So the data is
+// synced first, and only then is the side file replaced, at most once a
+// second or every kSyncBytes, not per block.
+bool CHttpDownload::SyncProgress()
+{
+    if (m_fd < 0 || fdatasync(m_fd) != 0)
+        return false;
     SaveInfoFile();
+    m_nUnsyncedBytes = 0;
+    m_tLastSync = SteadySeconds();
     return true;
 }
 
@@ -446,6 +464,9 @@ void CHttpDownload::OnWorkerDone(CDownloadWorker* worker, uint8_t state)
         m_bRangeIgnored = true;
     if (state == CDownloadWorker::WORKER_FAILED)
         m_nState = DOWNLOAD_FAILED;
+    // An attempt that ends (stopped, failed or done) leaves its bytes counted.
+    if (m_nUnsyncedBytes > 0)
+        SyncProgress();
     int active = --m_nActiveWorkers;
     bool allDone = true;
     for (const SegmentInfo& s : m_segments)

@@ -44,6 +44,10 @@ public:
     // Larger sizes (a hostile Content-Length near 2^63) are refused, so the
     // arithmetic on sizes and offsets cannot overflow.
     static constexpr int64_t kMaxFileSize = int64_t(1) << 60;
+    // The side file is brought up to date (after the data is synced) once
+    // this much was written or this long passed since the last time.
+    static constexpr int64_t kSyncBytes = 4194304;
+    static constexpr int64_t kSyncSeconds = 1;
     // A transfer that receives nothing for this long fails its attempt.
     static constexpr long kTransferStallSeconds = 60;
 
@@ -97,6 +101,7 @@ private:
     bool ReplanAfterIgnoredRange();
     bool Complete();
     void SaveInfoFile();
+    bool SyncProgress();
     // Posts m_nState; `reason` goes to the diagnostic line.
     void NotifyOwner(const char* reason);
     bool Stopping() const { return m_nStopFlag != 0; }
@@ -118,6 +123,8 @@ private:
     std::vector<SegmentInfo> m_segments;
     int m_fd = -1;             // the temporary file while open
     bool m_bCompleted = false; // this start's file is in place (file lock)
+    int64_t m_nUnsyncedBytes = 0;  // written since the side file was last brought up to date (file lock)
+    int64_t m_tLastSync = 0;       // steady seconds of that (file lock)
     bool m_bRangeIgnored = false;  // a server answered a range with the whole file (file lock)
     std::unique_ptr<CDownloadWorker> m_workers[kMaxSegments];
     std::atomic<int> m_nActiveWorkers{0};
