@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "accel/AccelerationServer.h"
-#include "app/ClientContext.h"
 #include "cache/CacheLayout.h"
 #include "cache/CachingJob.h"
 #include "cache/CachingView.h"
+#include "common/ClientContext.h"
 #include "framework/Dialog.h"
 #include "framework/Event.h"
 #include "net/HttpDownload.h"
