@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +14,7 @@
 #include "framework/PostMessage.h"
 #include "net/CurlGlobal.h"
 #include "net/DiskSpace.h"
+#include "net/HeaderLine.h"
 #include "net/InternetErrorText.h"
 #include "net/SideFile.h"
 
@@ -65,23 +65,14 @@ struct Validators {
     std::string lastModified;
 };
 
-std::string HeaderValue(const std::string& line, size_t nameLength)
-{
-    size_t begin = line.find_first_not_of(" \t", nameLength);
-    size_t end = line.find_last_not_of(" \t\r\n");
-    return begin == std::string::npos || end < begin ? std::string() : line.substr(begin, end - begin + 1);
-}
-
 size_t KeepValidators(char* data, size_t size, size_t count, void* user)
 {
     auto& v = *static_cast<Validators*>(user);
     std::string line(data, size * count);
     if (line.rfind("HTTP/", 0) == 0)
         v = Validators{};  // a new answer (after a redirect)
-    else if (strncasecmp(line.c_str(), "ETag:", 5) == 0)
-        v.etag = HeaderValue(line, 5);
-    else if (strncasecmp(line.c_str(), "Last-Modified:", 14) == 0)
-        v.lastModified = HeaderValue(line, 14);
+    else if (!HeaderLineIs(line, "ETag", v.etag))
+        HeaderLineIs(line, "Last-Modified", v.lastModified);
     return size * count;
 }
 

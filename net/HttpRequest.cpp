@@ -3,13 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 #include <curl/curl.h>
 #include <string>
 
 #include "common/Trace.h"
 #include "common/UrlText.h"
 #include "net/CurlGlobal.h"
+#include "net/HeaderLine.h"
 #include "net/SplitUrl.h"
 
 namespace {
@@ -85,15 +85,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user)
     HttpCallOptions& options = *static_cast<HttpCallOptions*>(user);
     size_t length = size * count;
     std::string line(data, length);
-    size_t colon = line.find(':');
-    if (line.rfind("HTTP/", 0) == 0) {
+    if (line.rfind("HTTP/", 0) == 0)
         options.headerValue.clear();
-    } else if (colon != std::string::npos && strncasecmp(line.c_str(), options.header, colon) == 0 &&
-               std::strlen(options.header) == colon) {
-        size_t begin = line.find_first_not_of(" \t", colon + 1);
-        size_t end = line.find_last_not_of(" \t\r\n");
-        options.headerValue = begin == std::string::npos || end < begin ? "" : line.substr(begin, end - begin + 1);
-    }
+    else
+        HeaderLineIs(line, options.header, options.headerValue);
     return length;
 }
 
