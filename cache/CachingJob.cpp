@@ -301,6 +301,8 @@ void CCachingJob::ProgressTick()
         m_nLastSeen = received;
         m_tLastChange = now;
         m_nRetries = 0;
+    } else if (m_engine.IsFinishing()) {
+        m_tLastChange = now;  // the final sync of a large file to a slow disk: no stall
     } else if (now - m_tLastChange > kStallSeconds && Row(m_nCurrentRow)) {
         // Stalled: stop and start again; the engine resumes what it has. A
         // download that never got a length nor a byte is a failed attempt.

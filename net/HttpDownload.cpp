@@ -86,6 +86,7 @@ int AbortWhenStopping(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 CHttpDownload::~CHttpDownload()
 {
     Stop();
+    m_finisher.reset();  // the disk is done with the last file
 }
 
 // What the Windows shell takes for a URL (one letter before the colon would
@@ -149,7 +150,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int)
     m_nDownloaded = 0;
     m_nFileSize = 0;
     m_nState = DOWNLOAD_RUNNING;
-    m_bCompleted = false;
+    m_bFinishing = false;
     m_bRangeIgnored = false;
     DebugLog("download start %s -> %s", m_strUrl.c_str(), dest);
     m_thread = std::thread(&CHttpDownload::DownloadProc, this);
@@ -162,6 +163,8 @@ void CHttpDownload::Stop()
     m_stopEvent.SetEvent();
     if (m_thread.joinable())
         m_thread.join();
+    if (m_finisher)
+        m_finisher->Cancel();
     {
         std::lock_guard<std::mutex> guard(m_segmentLock);
         for (auto& worker : m_workers)
@@ -180,6 +183,13 @@ void CHttpDownload::Stop()
 // hammered. Stop (and so Start) cuts the wait short.
 void CHttpDownload::DownloadProc()
 {
+    // A file that an earlier start left to its sync may be this one.
+    if (m_finisher) {
+        if (!AwaitFinisher())
+            return;
+        m_finisher.reset();
+        m_bFinishing = false;
+    }
     unsigned long wait = kFirstRetryWaitMs;
     while (DownloadRound() != 0 && !Stopping()) {
         if (WaitForSingleObject(m_stopEvent, wait) == WAIT_OBJECT_0)
@@ -211,14 +221,7 @@ int CHttpDownload::DownloadRound()
     if (Stopping())
         return 0;
     m_nActiveWorkers = 0;
-    if (m_nDownloaded < m_nFileSize)
-        return RunSegments();
-    std::lock_guard<std::mutex> guard(m_fileLock);
-    if (Complete())
-        return 0;
-    m_nState = DOWNLOAD_FAILED;
-    NotifyOwner("cannot move the file into place");
-    return -1;
+    return m_nDownloaded < m_nFileSize ? RunSegments() : FinishFile();
 }
 
 int CHttpDownload::QueryFileSize()
@@ -394,9 +397,13 @@ int CHttpDownload::RunSegments()
             return 0;
     } while (ReplanAfterIgnoredRange());
 
-    std::lock_guard<std::mutex> guard(m_fileLock);
-    if (m_bCompleted)
-        return 0;
+    bool written;
+    {
+        std::lock_guard<std::mutex> guard(m_fileLock);
+        written = AllSegmentsFinished();
+    }
+    if (written)
+        return FinishFile();
     // The last worker ended with bytes missing: say so now.
     m_nState = DOWNLOAD_FAILED;
     NotifyOwner("the transfers ended with bytes missing");
@@ -409,7 +416,7 @@ int CHttpDownload::RunSegments()
 bool CHttpDownload::ReplanAfterIgnoredRange()
 {
     std::scoped_lock guard(m_fileLock, m_segmentLock);
-    if (!m_bRangeIgnored || m_bCompleted)
+    if (!m_bRangeIgnored || AllSegmentsFinished())
         return false;
     m_bRangeIgnored = false;
     if (m_segments.size() == 1 && m_segments[0].done == 0)
@@ -455,40 +462,66 @@ void CHttpDownload::OnWorkerDone(CDownloadWorker* worker, uint8_t state)
         m_bRangeIgnored = true;
     if (state == CDownloadWorker::WORKER_FAILED)
         m_nState = DOWNLOAD_FAILED;
-    // An attempt that ends (stopped, failed or done) leaves its bytes counted.
-    if (m_nUnsyncedBytes > 0)
+    // An attempt that ends (stopped, failed or done) leaves its bytes
+    // counted; after the last byte of the file the final sync does that.
+    if (--m_nActiveWorkers == 0 && AllSegmentsFinished())
+        m_bFinishing = true;
+    else if (m_nUnsyncedBytes > 0)
         SyncProgress();
-    int active = --m_nActiveWorkers;
-    bool allDone = true;
-    for (const SegmentInfo& s : m_segments)
-        allDone = allDone && s.Finished();
-    if (state == CDownloadWorker::WORKER_FINISHED && active == 0 && allDone)
-        Complete();
     m_workerEnded.SetEvent();
 }
 
-// With the file lock held: the temporary file becomes the destination, once.
-bool CHttpDownload::Complete()
+// With the file lock held.
+bool CHttpDownload::AllSegmentsFinished() const
 {
-    if (m_bCompleted)
-        return true;
-    if (m_fd >= 0) {
-        // A temporary file kept from a larger version of the remote file
-        // is cut to this version's size.
-        bool synced = ftruncate(m_fd, m_nFileSize) == 0 && fsync(m_fd) == 0;
-        close(m_fd);
-        m_fd = -1;
-        if (!synced)
+    for (const SegmentInfo& s : m_segments) {
+        if (!s.Finished())
             return false;
     }
-    if (std::rename(m_strTempPath.c_str(), m_strDestPath.c_str()) != 0 &&
-        std::rename(m_strTempPath.c_str(), m_strDestPath.c_str()) != 0)
-        return false;
-    unlink(m_strInfoPath.c_str());
-    m_bCompleted = true;
-    m_nState = DOWNLOAD_FINISHED;
-    NotifyOwner("complete");
     return true;
+}
+
+// Every byte is written: the finisher syncs the file and moves it into
+// place while this thread waits, unless a stop comes first.
+int CHttpDownload::FinishFile()
+{
+    CFileFinisher::Files files;
+    {
+        std::scoped_lock guard(m_fileLock, m_segmentLock);
+        files.fd = m_fd;
+        m_fd = -1;
+        files.segments = m_segments;
+    }
+    files.size = m_nFileSize;
+    files.tempPath = m_strTempPath;
+    files.destPath = m_strDestPath;
+    files.infoPath = m_strInfoPath;
+    files.identity = m_nIdentity;
+    bool placed = false;
+    if (files.fd >= 0) {
+        m_finisher = std::make_unique<CFileFinisher>(std::move(files), m_finalSync, [this] {
+            m_nState = DOWNLOAD_FINISHED;
+            Post("complete");
+        });
+        if (!AwaitFinisher())
+            return 0;
+        placed = m_finisher->Placed();
+        m_finisher.reset();
+    }
+    if (placed)
+        return 0;  // still "finishing" until the next start: nothing to watch
+    m_bFinishing = false;
+    m_nState = DOWNLOAD_FAILED;
+    NotifyOwner("cannot move the file into place");
+    return -1;
+}
+
+// False when a stop came first; the finisher then goes on alone.
+bool CHttpDownload::AwaitFinisher()
+{
+    m_bFinishing = true;
+    CEvent* events[] = {&m_stopEvent, &m_finisher->Ended()};
+    return WaitForMultipleObjects(2, events, INFINITE) != WAIT_OBJECT_0;
 }
 
 void CHttpDownload::SaveInfoFile()
@@ -501,8 +534,12 @@ void CHttpDownload::SaveInfoFile()
 // of this start must not reach its next one.
 void CHttpDownload::NotifyOwner(const char* reason)
 {
-    if (Stopping())
-        return;
+    if (!Stopping())
+        Post(reason);
+}
+
+void CHttpDownload::Post(const char* reason)
+{
     DebugLog("download %s %s -> %s (%s), %lld of %lld bytes", m_nState == DOWNLOAD_FINISHED ? "done" : "failed",
              m_strUrl.c_str(), m_strDestPath.c_str(), reason, static_cast<long long>(m_nDownloaded.load()),
              static_cast<long long>(m_nFileSize.load()));

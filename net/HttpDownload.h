@@ -6,7 +6,9 @@
 // ".info", the segment plan). Data reaches the temporary file before the
 // side file that claims it is replaced, and the temporary file is synced
 // before it is renamed to the destination, so a crash at any instant leaves
-// either a resumable pair or the complete destination.
+// either a resumable pair or the complete destination. The final sync and
+// the rename run on a thread of their own (CFileFinisher): they may take
+// minutes on a slow disk, and no stop waits for them.
 //
 // Threads: the owner calls Start and Stop and reads m_nFileSize and
 // m_nDownloaded without a lock; the engine's download thread plans and
@@ -29,6 +31,7 @@
 #include "framework/Win32Types.h"
 #include "net/DownloadNotify.h"
 #include "net/DownloadWorker.h"
+#include "net/FileFinisher.h"
 #include "net/SegmentInfo.h"
 
 class CHttpDownload {
@@ -64,8 +67,12 @@ public:
     // download thread. Always 0; a text that is not a URL starts nothing.
     int Start(const char* url, const char* dest, int unused = 0);
     // Returns once the download thread and every worker have ended. The
-    // temporary and side files stay for the next Start.
+    // temporary and side files stay for the next Start. A file being
+    // finished is left to its sync; the next Start waits for it.
     void Stop();
+    // Every byte is written: the file is being synced and moved into place,
+    // or is there. Not a stall, however long the disk takes.
+    bool IsFinishing() const { return m_bFinishing; }
 
     // Called by the workers on their threads.
     bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
@@ -88,6 +95,8 @@ public:
     long m_nStallSeconds = kTransferStallSeconds;
     // kWorkerIdleSeconds; tests shorten it.
     int64_t m_nWorkerIdleSeconds = kWorkerIdleSeconds;
+    // The final sync of a file (fsync); replaceable so tests can play a slow disk.
+    CFileFinisher::Sync m_finalSync;
 
 private:
     void DownloadProc();
@@ -99,11 +108,14 @@ private:
     void StartWorkers();
     void Watchdog();
     bool ReplanAfterIgnoredRange();
-    bool Complete();
+    bool AllSegmentsFinished() const;
+    int FinishFile();
+    bool AwaitFinisher();
     void SaveInfoFile();
     bool SyncProgress();
-    // Posts m_nState; `reason` goes to the diagnostic line.
+    // Posts m_nState unless a stop began; `reason` goes to the diagnostic line.
     void NotifyOwner(const char* reason);
+    void Post(const char* reason);
     bool Stopping() const { return m_nStopFlag != 0; }
 
     std::string m_strInfoPath;
@@ -122,7 +134,6 @@ private:
     std::mutex m_segmentLock;  // the plan's shape and the worker slots
     std::vector<SegmentInfo> m_segments;
     int m_fd = -1;             // the temporary file while open
-    bool m_bCompleted = false; // this start's file is in place (file lock)
     int64_t m_nUnsyncedBytes = 0;  // written since the side file was last brought up to date (file lock)
     int64_t m_tLastSync = 0;       // steady seconds of that (file lock)
     bool m_bRangeIgnored = false;  // a server answered a range with the whole file (file lock)
@@ -131,4 +142,8 @@ private:
     CEvent m_stopEvent;
     CEvent m_workerEnded;      // a worker's attempt ended
     std::atomic<int> m_nStopFlag{0};
+    std::atomic<bool> m_bFinishing{false};
+    // The file being finished, by this start or one stopped before it;
+    // touched by the download thread, and by Stop once that has ended.
+    std::unique_ptr<CFileFinisher> m_finisher;
 };

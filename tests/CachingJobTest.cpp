@@ -265,6 +265,26 @@ TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChang
     m_job.Stop();
 }
 
+// A final sync that outlasts the stall limit (a large file to a slow disk)
+// is no stall: the file is fetched once and the row ends cached.
+TEST_F(CachingJobTest, AFinalSyncLongerThanTheStallLimitIsNoStall)
+{
+    const int64_t size = 3000000;
+    Add("long-sync.mp4", size, "video", "", size);
+    h.HoldFinalSync();
+    ASSERT_TRUE(m_job.Start());
+    ASSERT_TRUE(h.FinalSyncEntered());
+    for (int i = 0; i < 200 && !m_job.IsDownloading(); ++i)
+        std::this_thread::sleep_for(10ms);
+    for (int tick = 0; tick < 4; ++tick, m_now += 11)
+        m_job.ProgressTick();
+    h.ReleaseFinalSync();
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_EQ(RangeRequests(), 4u);
+    EXPECT_EQ(h.server.RequestCount(), 5u) << "restarted while the file was synced";
+    EXPECT_TRUE(ReadWholeFile(PathOf(0)) == DownloadHarness::Expected("long-sync.mp4", size));
+}
+
 TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes)
 {
     Add("first.bin", 2000, "doc", "", 2000);

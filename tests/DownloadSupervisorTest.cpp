@@ -35,3 +35,11 @@ TEST(DownloadSupervisor, RestartsADownloadStalledForMoreThanTenSeconds)
     EXPECT_EQ(s.OnTick(5000, 121), Action::Wait) << "the restart counts as a change";
     EXPECT_EQ(s.OnTick(6000, 125), Action::Wait);
 }
+
+TEST(DownloadSupervisor, AFileBeingFinishedIsNeverTakenForAStall)
+{
+    DownloadSupervisor s(100);
+    EXPECT_EQ(s.OnTick(5000, 100), Action::Wait);
+    EXPECT_EQ(s.OnTick(5000, 130, true), Action::Wait) << "the final sync of a large file";
+    EXPECT_EQ(s.OnTick(5000, 141), Action::Restart) << "the ten seconds count from the sync's end";
+}

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <limits>
 #include <regex>
@@ -333,6 +334,33 @@ TEST_F(HttpDownloadTest, TheSideFileIsUpdatedInSyncedBatches)
     EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
     // 12 MB in 256 KiB blocks would be some 45 updates.
     EXPECT_LE(claims.size(), size_t(size / CHttpDownload::kSyncBytes + 12)) << claims.size() << " updates";
+}
+
+// The final sync of a large file to a slow disk may outlast any stall rule.
+// Meanwhile the engine says it is finishing, a stop returns without waiting
+// for the disk and leaves a resumable pair, and the next start only moves
+// the file into place: no byte is fetched again.
+TEST_F(HttpDownloadTest, AStopDuringASlowFinalSyncNeitherWaitsNorFetchesAgain)
+{
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "synced.bin", url = h.Url(size, "synced.bin");
+    h.HoldFinalSync();
+    h.engine.Start(url.c_str(), dest.c_str());
+    ASSERT_TRUE(h.FinalSyncEntered());
+    EXPECT_TRUE(h.engine.IsFinishing());
+    auto stopped = std::async(std::launch::async, [&] { h.engine.Stop(); });
+    EXPECT_EQ(stopped.wait_for(5s), std::future_status::ready) << "Stop waited for the disk";
+    h.ReleaseFinalSync();
+    stopped.wait();
+
+    size_t before = h.server.RequestCount();
+    h.engine.Start(url.c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+    EXPECT_EQ(h.NextState(1500), 0) << "a second message for one start";
+    ExpectComplete(dest, "synced.bin", size);
+    std::vector<SeenRequest> seen = h.server.Requests();
+    for (size_t i = before; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i].range, "") << "only the size query was needed";
 }
 
 // Stopping a download of A and starting B of the same size to the same

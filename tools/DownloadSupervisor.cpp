@@ -18,9 +18,11 @@ DownloadSupervisor::Action DownloadSupervisor::Failed(int64_t nowSeconds)
     return ++m_nFailures > kMaxRestarts ? Action::GiveUp : Action::Restart;
 }
 
-DownloadSupervisor::Action DownloadSupervisor::OnTick(int64_t downloaded, int64_t nowSeconds)
+DownloadSupervisor::Action DownloadSupervisor::OnTick(int64_t downloaded, int64_t nowSeconds, bool finishing)
 {
     See(downloaded, nowSeconds);
+    if (finishing)
+        m_tLastChange = nowSeconds;
     return nowSeconds - m_tLastChange > kStallSeconds ? Failed(nowSeconds) : Action::Wait;
 }
 

@@ -15,8 +15,9 @@ public:
 
     explicit DownloadSupervisor(int64_t nowSeconds) : m_tLastChange(nowSeconds) {}
 
-    // Once a second, with the engine's byte count.
-    Action OnTick(int64_t downloaded, int64_t nowSeconds);
+    // Once a second, with the engine's byte count; a file being finished
+    // (synced and moved into place) is never a stall.
+    Action OnTick(int64_t downloaded, int64_t nowSeconds, bool finishing = false);
     // For each posted engine state.
     Action OnEngineState(uint8_t state, int64_t downloaded, int64_t nowSeconds);
 

@@ -94,7 +94,7 @@ int main(int argc, char** argv)
         DownloadSupervisor::Action action;
         if (!owner.WaitMessage(message, 1000)) {
             ShowProgress(engine, Elapsed(started), terminal);
-            action = supervisor.OnTick(engine.m_nDownloaded, SteadySeconds());
+            action = supervisor.OnTick(engine.m_nDownloaded, SteadySeconds(), engine.IsFinishing());
         } else if (message.msg == WM_STOP_REQUEST) {
             engine.Stop();
             std::printf("%sqv-download: stopped; run it again to resume\n", terminal ? "\n" : "");

@@ -1,5 +1,8 @@
 #include "tests/support/DownloadHarness.h"
 
+#include <chrono>
+#include <unistd.h>
+
 #include "demo/DemoContent.h"
 
 DownloadHarness::DownloadHarness()
@@ -7,6 +10,39 @@ DownloadHarness::DownloadHarness()
     MountDemoContent(server.Routes(), &sent);
     server.Start();
     engine.m_hOwnerWnd = owner.GetSafeHwnd();
+}
+
+DownloadHarness::~DownloadHarness()
+{
+    ReleaseFinalSync();
+}
+
+void DownloadHarness::HoldFinalSync()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_syncLock);
+        m_bSyncHeld = true;
+    }
+    engine.m_finalSync = [this](int fd) {
+        std::unique_lock<std::mutex> lock(m_syncLock);
+        m_bSyncEntered = true;
+        m_syncChanged.notify_all();
+        m_syncChanged.wait(lock, [this] { return !m_bSyncHeld; });
+        return fsync(fd);
+    };
+}
+
+bool DownloadHarness::FinalSyncEntered()
+{
+    std::unique_lock<std::mutex> lock(m_syncLock);
+    return m_syncChanged.wait_for(lock, std::chrono::seconds(20), [this] { return m_bSyncEntered; });
+}
+
+void DownloadHarness::ReleaseFinalSync()
+{
+    std::lock_guard<std::mutex> guard(m_syncLock);
+    m_bSyncHeld = false;
+    m_syncChanged.notify_all();
 }
 
 std::string DownloadHarness::Url(int64_t size, const std::string& name, const std::string& query) const

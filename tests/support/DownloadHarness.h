@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "framework/HeadlessOwner.h"
@@ -15,6 +17,13 @@
 class DownloadHarness {
 public:
     DownloadHarness();
+    ~DownloadHarness();
+
+    // A disk whose final sync takes as long as the test likes: from
+    // HoldFinalSync on, the engine's final sync waits for ReleaseFinalSync.
+    void HoldFinalSync();
+    bool FinalSyncEntered();  // waits for it, at most 20 s
+    void ReleaseFinalSync();
 
     // URL of a demo file of `size` bytes with the given fault query.
     std::string Url(int64_t size, const std::string& name, const std::string& query = "") const;
@@ -29,6 +38,14 @@ public:
     LoopbackServer server;
     std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests
     TempDir dir;
+
+private:
+    std::mutex m_syncLock;
+    std::condition_variable m_syncChanged;
+    bool m_bSyncEntered = false;
+    bool m_bSyncHeld = false;
+
+public:
     CHeadlessOwner owner;
     CHttpDownload engine;
 };

@@ -1,0 +1,62 @@
+// CFileFinisher: moves a fully written temporary file into place on a
+// thread of its own. The final sync of a large file to a slow disk (a
+// USB stick with much in the page cache) can take minutes; meanwhile the
+// engine says it is finishing, and a stop returns without waiting for the
+// disk.
+//
+// A cancel that comes before the rename leaves the synced temporary file
+// and a side file that claims every byte, so the next start only renames
+// it. The rename and the owner's notice happen under the same lock as the
+// cancel, so a stop finds the file either in place and announced, or not
+// moved at all.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/Event.h"
+#include "net/SegmentInfo.h"
+
+class CFileFinisher {
+public:
+    struct Files {
+        int fd = -1;  // the temporary file, open; the finisher closes it
+        int64_t size = 0;
+        std::string tempPath, destPath, infoPath;
+        std::vector<SegmentInfo> segments;  // every one finished
+        uint64_t identity = 0;
+    };
+    using Sync = std::function<int(int fd)>;
+    // Called under the lock once the file is in place.
+    using OnPlaced = std::function<void()>;
+
+    CFileFinisher(Files files, Sync sync, OnPlaced placed);
+    // Waits for the thread: the disk is done with the file after this.
+    ~CFileFinisher();
+    CFileFinisher(const CFileFinisher&) = delete;
+    CFileFinisher& operator=(const CFileFinisher&) = delete;
+
+    // The file stays where it is; returns at once.
+    void Cancel();
+    // Set when the thread's work is done.
+    CEvent& Ended() { return m_ended; }
+    // After Ended: the file is at its destination.
+    bool Placed() const { return m_bPlaced; }
+
+private:
+    void Run();
+    bool Place();
+
+    Files m_files;
+    Sync m_sync;
+    OnPlaced m_placed;
+    std::mutex m_lock;  // the cancel against the rename
+    bool m_bCancelled = false;
+    std::atomic<bool> m_bPlaced{false};  // set before Ended
+    CEvent m_ended;
+    std::thread m_thread;
+};
