@@ -4,6 +4,6 @@
 #include <cstdint>
 #include <string>
 
-// All free bytes (not only those available to this user), as the engine's
-// space check counts them; -1 when the directory of `path` cannot be queried.
+// The free bytes this user may use (blocks reserved for root not counted);
+// -1 when the directory of `path` cannot be queried.
 int64_t GetFreeDiskBytes(const std::string& path);

@@ -1,5 +1,6 @@
 #include "net/HttpDownload.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -280,11 +281,14 @@ int CHttpDownload::QueryFileSize()
 int CHttpDownload::PrepareFile()
 {
     int64_t size = m_nFileSize;
-    int64_t freeBytes = m_freeSpace ? m_freeSpace(m_strTempPath) : GetFreeDiskBytes(m_strTempPath);
-    if (size + kFreeSpaceReserve > freeBytes)
-        return -2;
     struct stat st;
     bool existed = lstat(m_strTempPath.c_str(), &st) == 0;
+    // What the temporary file of a resumed download already holds is room
+    // the file has, not room it still needs.
+    int64_t held = existed && S_ISREG(st.st_mode) ? std::min<int64_t>(int64_t(st.st_blocks) * 512, size) : 0;
+    int64_t freeBytes = m_freeSpace ? m_freeSpace(m_strTempPath) : GetFreeDiskBytes(m_strTempPath);
+    if (size - held + kFreeSpaceReserve > freeBytes)
+        return -2;
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (m_fd >= 0)
         close(m_fd);  // left open by an earlier round of this start
@@ -447,9 +451,10 @@ bool CHttpDownload::WriteBlock(int index, int64_t start, int64_t& done, const ch
 // second or every kSyncBytes, not per block.
 bool CHttpDownload::SyncProgress()
 {
-    if (m_fd < 0 || fdatasync(m_fd) != 0)
+    // A side file that cannot be replaced (a disk filled up meanwhile)
+    // fails the attempt: the previous one stays and still tells the truth.
+    if (m_fd < 0 || fdatasync(m_fd) != 0 || !SaveInfoFile())
         return false;
-    SaveInfoFile();
     m_nUnsyncedBytes = 0;
     m_tLastSync = SteadySeconds();
     return true;
@@ -524,10 +529,10 @@ bool CHttpDownload::AwaitFinisher()
     return WaitForMultipleObjects(2, events, INFINITE) != WAIT_OBJECT_0;
 }
 
-void CHttpDownload::SaveInfoFile()
+bool CHttpDownload::SaveInfoFile()
 {
     std::lock_guard<std::mutex> guard(m_infoLock);
-    SaveSideFile(m_strInfoPath, m_segments, m_nIdentity);
+    return SaveSideFile(m_strInfoPath, m_segments, m_nIdentity);
 }
 
 // Nothing is posted once a stop began: the owner has moved on, and an event

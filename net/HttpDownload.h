@@ -111,7 +111,7 @@ private:
     bool AllSegmentsFinished() const;
     int FinishFile();
     bool AwaitFinisher();
-    void SaveInfoFile();
+    bool SaveInfoFile();
     bool SyncProgress();
     // Posts m_nState unless a stop began; `reason` goes to the diagnostic line.
     void NotifyOwner(const char* reason);

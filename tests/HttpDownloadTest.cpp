@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "demo/DemoContent.h"
-#include "net/DiskSpace.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
 #include "tests/support/DownloadHarness.h"
@@ -395,12 +394,24 @@ TEST_F(HttpDownloadTest, AFileChangedOnTheServerIsFetchedAnewNotSpliced)
     EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(DemoContentKey("changed.bin", 2), size));
 }
 
-TEST(FreeDiskSpace, IsWhatThisUserCanUseNotTheBlocksKeptForRoot)
+// On a disk with blocks kept for root, a file that would fit only into
+// those is refused before anything is made: they are not the user's to fill.
+TEST_F(HttpDownloadTest, BlocksKeptForRootAreNotFreeSpace)
 {
-    TempDir dir;
+    SmallFileSystem disk(400 << 20, 50);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "mounting a file system image needs root and a loop device";
     struct statvfs info;
-    ASSERT_EQ(statvfs(dir.Path().c_str(), &info), 0);
-    EXPECT_EQ(GetFreeDiskBytes(dir / "file.bin"), int64_t(info.f_bavail) * int64_t(info.f_frsize));
+    ASSERT_EQ(statvfs(disk.Path().c_str(), &info), 0);
+    const int64_t size = 150 << 20;
+    ASSERT_LT(int64_t(info.f_bavail * info.f_frsize), size + CHttpDownload::kFreeSpaceReserve);
+    ASSERT_GT(int64_t(info.f_bfree * info.f_frsize), size + CHttpDownload::kFreeSpaceReserve);
+    std::string dest = disk / "big.bin";
+    h.engine.Start(h.Url(size, "big.bin").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    EXPECT_FALSE(FileExists(dest + ".tmp!"));
+    EXPECT_FALSE(FileExists(dest + ".info"));
 }
 
 // A real full file system, with a side file left from an earlier file of
@@ -425,6 +436,51 @@ TEST_F(HttpDownloadTest, AFullDiskLeavesNothingAndAnOrphanedSideFileIsNeverTrust
     ASSERT_TRUE(disk.Resize(8 << 20));
     ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "new.bin"), dest, 0));
     ExpectComplete(dest, "new.bin", size);
+}
+
+// Writes until the file system is full, as another program might.
+void FillDisk(const std::string& path)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    std::string chunk(1 << 20, 'x');
+    for (size_t length = chunk.size(); length >= 4096; length /= 16) {
+        while (write(fd, chunk.data(), length) == static_cast<ssize_t>(length)) {
+        }
+    }
+    close(fd);
+}
+
+// The disk fills up under a running download: the side file can no longer
+// be replaced, so the attempt fails; the pair left counts only bytes that
+// are on disk, a start on the full disk fails at once, and once there is
+// room again the download resumes (the space the temporary file already
+// holds counts as free) and completes.
+TEST_F(HttpDownloadTest, ADiskThatFillsUpMidwayFailsTheAttemptAndResumesOnceThereIsRoom)
+{
+    const int64_t size = 8 << 20;
+    SmallFileSystem disk(size + CHttpDownload::kFreeSpaceReserve + (4 << 20));
+    if (!disk.Mounted())
+        GTEST_SKIP() << "mounting a small file system needs root";
+    std::string dest = disk / "filling.bin", filler = disk / "filler", url = h.Url(size, "filling.bin", "rate=2000000");
+    h.engine.Start(url.c_str(), dest.c_str());
+    ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 1 << 20; }));
+    FillDisk(filler);
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    h.engine.Stop();
+    std::vector<SegmentInfo> saved;
+    ASSERT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(url), saved));
+    std::string onDisk = ReadWholeFile(dest + ".tmp!"), expected = DownloadHarness::Expected("filling.bin", size);
+    for (const SegmentInfo& s : saved)
+        EXPECT_EQ(onDisk.compare(s.start, s.done, expected, s.start, s.done), 0) << "claimed bytes differ";
+    EXPECT_FALSE(FileExists(dest + ".info.new"));
+
+    h.engine.Start(url.c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED) << "no room";
+    h.engine.Stop();
+    unlink(filler.c_str());
+    ASSERT_TRUE(h.DownloadToEnd(url, dest, 0));
+    ExpectComplete(dest, "filling.bin", size);
 }
 
 TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)

@@ -1,6 +1,8 @@
 #include "tests/support/SmallFileSystem.h"
 
+#include <cstdlib>
 #include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,10 +18,21 @@ SmallFileSystem::SmallFileSystem(int64_t bytes)
 {
 }
 
+SmallFileSystem::SmallFileSystem(int64_t bytes, int reservedPercent)
+{
+    std::string image = m_dir.Path() + ".img";
+    m_bMounted = getuid() == 0 &&
+                 std::system(("truncate -s " + std::to_string(bytes) + " " + image + " && mkfs.ext4 -q -F -m " +
+                              std::to_string(reservedPercent) + " " + image + " && mount -o loop " + image + " " +
+                              m_dir.Path() + " 2>/dev/null")
+                                 .c_str()) == 0;
+}
+
 SmallFileSystem::~SmallFileSystem()
 {
     if (m_bMounted)
         umount2(m_dir.Path().c_str(), MNT_DETACH);
+    unlink((m_dir.Path() + ".img").c_str());
 }
 
 bool SmallFileSystem::Resize(int64_t bytes)
