@@ -1,13 +1,17 @@
-// caching_bench WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]
+// caching_bench [--rtt-ms N] [--conn-rate BYTES] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]
 //
-// Caches a meeting of RESOURCES files totalling TOTAL_MIB from the demo
-// content server (in this process, on 127.0.0.1) with the caching job's
-// logic and the real engine, then the same URLs with `aria2c -i -j1 -x4 -s4`
-// into another folder of WORKDIR; and times the integrity check (walk and
-// check) of a cache of CHECK_FILES files. Prints the figures and the ratios.
+// Caches a meeting of RESOURCES files totalling TOTAL_MIB (mixed sizes: most
+// under 1 MiB, every 20th a large one) from the demo content server (in this
+// process, on 127.0.0.1) with the caching job's logic and the real engine,
+// then the same URLs with `aria2c -i -j1 -x4 -s4 -k1M` into another folder
+// of WORKDIR; and times the integrity check (walk and check) of a cache of
+// CHECK_FILES files. --rtt-ms and --conn-rate make the content server a
+// stand-in for a host across a wide-area link, for both. Prints the figures
+// and the ratios.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <httplib.h>
@@ -90,12 +94,30 @@ JobFigures RunJob(CCachingJob::Items& items, const std::string& programDir, Cach
     return figures;
 }
 
-CCachingJob::Items Meeting(const std::string& base, int count, int64_t total)
+// Sizes as a meeting has them: most files small (40 KiB to 1 MiB), every
+// 20th large (10 to 100 times that), scaled to `total`.
+std::vector<int64_t> MixedSizes(int count, int64_t total)
+{
+    std::vector<double> weights;
+    double sum = 0;
+    for (int i = 0; i < count; ++i) {
+        double small = 40 + (i * 7919 % 984);
+        weights.push_back(i % 20 == 19 ? small * (10 + i * 31 % 91) : small);
+        sum += weights.back();
+    }
+    std::vector<int64_t> sizes;
+    for (double w : weights)
+        sizes.push_back(std::max<int64_t>(1, static_cast<int64_t>(w / sum * total)));
+    return sizes;
+}
+
+CCachingJob::Items Meeting(const std::string& base, int count, int64_t total, bool mixed)
 {
     CCachingJob::Items items;
+    std::vector<int64_t> sizes = MixedSizes(count, total);
     for (int i = 0; i < count; ++i) {
         auto item = std::make_unique<ResourceItem>();
-        item->size = total / count;
+        item->size = mixed ? sizes[i] : total / count;
         item->type = "video";
         item->module = "m" + std::to_string(i % 10);
         item->name = "r" + std::to_string(i);
@@ -113,7 +135,7 @@ double RunAria2(const CCachingJob::Items& items, const std::string& dir)
         for (const auto& item : items)
             out << item->url << "\n  dir=" << dir << "/" << item->type << "/" << item->module << "\n";
     }
-    std::string command = "aria2c -i '" + list + "' -j1 -x4 -s4 --console-log-level=error "
+    std::string command = "aria2c -i '" + list + "' -j1 -x4 -s4 -k1M --console-log-level=error "
                           "--summary-interval=0 --allow-overwrite=true --auto-file-renaming=false >/dev/null 2>&1";
     auto started = Clock::now();
     int rc = std::system(command.c_str());
@@ -138,10 +160,20 @@ void MakeCache(const CCachingJob::Items& items, const std::string& programDir)
 
 int main(int argc, char** argv)
 {
+    int rttMs = 0;
+    int64_t rate = 0;
+    for (; argc > 2 && std::strncmp(argv[1], "--", 2) == 0; argc -= 2, argv += 2) {
+        if (std::strcmp(argv[1], "--rtt-ms") == 0)
+            rttMs = std::atoi(argv[2]);
+        else if (std::strcmp(argv[1], "--conn-rate") == 0)
+            rate = std::atoll(argv[2]);
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]\n",
+                     argv[0]);
         return 2;
     }
+    SetDemoLink(rttMs, rate);
     std::string work = argv[1];
     int resources = argc > 2 ? std::atoi(argv[2]) : 2000;
     int64_t total = (argc > 3 ? std::atoll(argv[3]) : 2048) * 1048576;
@@ -156,19 +188,21 @@ int main(int argc, char** argv)
     std::string base = "http://127.0.0.1:" + std::to_string(port);
 
     // Each run starts with nothing left to write back from the one before.
-    auto meeting = Meeting(base, resources, total);
+    auto meeting = Meeting(base, resources, total, true);
     sync();
     JobFigures job = RunJob(meeting, work + "/client", CachingView::Phase::Complete);
     fs::create_directories(work + "/aria2");
     sync();
     double aria2 = RunAria2(meeting, work + "/aria2");
 
-    auto checked = Meeting(base, checkFiles, checkFiles);  // 1-byte files
+    SetDemoLink(0, 0);
+    auto checked = Meeting(base, checkFiles, checkFiles, false);  // 1-byte files
     MakeCache(checked, work + "/check");
     JobFigures check = RunJob(checked, work + "/check", CachingView::Phase::CompleteAtOnce);
 
     double mib = static_cast<double>(total) / 1048576;
-    std::printf("caching %d resources, %.0f MiB:\n", resources, mib);
+    std::printf("caching %d resources, %.0f MiB, round trip %d ms, %lld bytes/s a connection:\n", resources, mib,
+                rttMs, static_cast<long long>(rate));
     std::printf("  caching job   %7.2f s  %6.0f MiB/s  longest UI-thread step %.1f ms\n", job.seconds,
                 mib / job.seconds, job.longestHandlerMs);
     std::printf("  aria2c -i     %7.2f s  %6.0f MiB/s\n", aria2, mib / aria2);

@@ -40,6 +40,22 @@ struct Faults {
 
 std::atomic<int64_t>* g_sentCounter = nullptr;
 std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
+std::atomic<int> g_rttMs{0};
+std::atomic<int64_t> g_linkRate{0};
+
+// A server thread serves one connection until it closes, so a peer other
+// than the last one this thread served is a new connection.
+void WaitAsAWideAreaLink(const httplib::Request& req)
+{
+    int rtt = g_rttMs;
+    if (rtt <= 0)
+        return;
+    thread_local std::string lastPeer;
+    std::string peer = req.remote_addr + ":" + std::to_string(req.remote_port);
+    int trips = peer == lastPeer ? 1 : 2;
+    lastPeer = peer;
+    std::this_thread::sleep_for(std::chrono::milliseconds(trips * rtt));
+}
 
 int64_t Param(const httplib::Request& req, const char* key, int64_t fallback)
 {
@@ -96,6 +112,7 @@ bool SendBody(const std::string& name, const Faults& faults, int64_t& sent, size
 
 void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& name, int64_t size)
 {
+    WaitAsAWideAreaLink(req);
     if (req.has_param("status") || (req.has_param("rangestatus") && req.has_header("Range"))) {
         res.status = static_cast<int>(Param(req, req.has_param("status") ? "status" : "rangestatus", 500));
         return;
@@ -116,7 +133,7 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
     faults.dropAfter = Param(req, "drop", -1);
     faults.stallAfter = Param(req, "stall", -1);
     faults.stallMs = static_cast<int>(Param(req, "stall_ms", 30000));
-    faults.rate = Param(req, "rate", 0);
+    faults.rate = Param(req, "rate", g_linkRate);
     faults.noLength = req.has_param("nolength");
     faults.ranged = req.has_header("Range");
     if (req.has_param("norange"))
@@ -172,6 +189,12 @@ std::string DemoContentKey(std::string_view name, int version)
     return version == 1 ? std::string(name) : std::string(name) + "@v" + std::to_string(version);
 }
 
+void SetDemoLink(int rttMs, int64_t bytesPerSecond)
+{
+    g_rttMs = rttMs;
+    g_linkRate = bytesPerSecond;
+}
+
 void SetDemoContentVersion(int version)
 {
     g_version = version;
@@ -180,6 +203,13 @@ void SetDemoContentVersion(int version)
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter)
 {
     g_sentCounter = sentCounter;
+    // Hosts keep a connection for many requests (nginx: 1000), not
+    // httplib's 5, or every client would pay a new connection per file.
+    server.set_keep_alive_max_count(1000);
+    // The head and the body go out in separate writes; with Nagle's rule the
+    // body then waits for the client's delayed ACK, 40 ms per answer on a
+    // kept connection.
+    server.set_tcp_nodelay(true);
     server.Get(R"(/files/([^/]+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
         const DemoResource* resource = FindResource(req.matches[1], req.matches[2]);
         if (!resource) {

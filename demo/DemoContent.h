@@ -32,6 +32,13 @@ void FillContent(std::string_view name, int64_t offset, char* out, size_t length
 // `sentCounter`, when given, adds up the body bytes sent for range requests.
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter = nullptr);
 
+// A stand-in for a content host across a wide-area link: each answer waits
+// `rttMs` (the request's way out and the answer's way back), an answer on a
+// new connection once more (the connection's handshake), and every answer
+// is sent at most `bytesPerSecond` (0: unlimited) unless its URL asks for a
+// rate of its own. Applies to every server the content is mounted on.
+void SetDemoLink(int rttMs, int64_t bytesPerSecond);
+
 // Replaces every file by another version (1 at the start): other bytes,
 // another ETag, as when files change on the server. The name FillContent
 // takes for a version's bytes is DemoContentKey.

@@ -1,22 +1,52 @@
-// quorvel-demo-services PORT: serves the demo account, meeting and resource
-// services on 127.0.0.1:PORT until it is stopped (SIGTERM or SIGINT). Port 0
-// takes a free port; the first line printed names the address.
+// quorvel-demo-services [--rtt-ms N] [--conn-rate R] PORT: serves the demo
+// account, meeting and resource services on 127.0.0.1:PORT until it is
+// stopped (SIGTERM or SIGINT). Port 0 takes a free port; the first line
+// printed names the address. --rtt-ms and --conn-rate (bytes a second, with
+// K or M) make the content a stand-in for a host across a wide-area link.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <httplib.h>
 #include <thread>
 
 #include "demo/DemoContent.h"
 #include "demo/DemoServices.h"
 
+namespace {
+
+// "4M", "512K" or "1000000": bytes a second; -1 when it is none of these.
+int64_t ParseRate(const char* text)
+{
+    char* end = nullptr;
+    long long value = std::strtoll(text, &end, 10);
+    int64_t unit = *end == 'K' ? 1024 : *end == 'M' ? 1048576 : 1;
+    if (end == text || value < 0 || (unit > 1 ? end[1] : end[0]) != '\0')
+        return -1;
+    return value * unit;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
-    int port = argc > 1 ? std::atoi(argv[1]) : -1;
-    if (port < 0 || port > 65535) {
-        std::fprintf(stderr, "usage: %s PORT\n", argv[0]);
+    int rttMs = 0;
+    int64_t rate = 0;
+    int arg = 1;
+    for (; arg + 1 < argc && argv[arg][0] == '-'; arg += 2) {
+        if (std::strcmp(argv[arg], "--rtt-ms") == 0)
+            rttMs = static_cast<int>(ParseRate(argv[arg + 1]));
+        else if (std::strcmp(argv[arg], "--conn-rate") == 0)
+            rate = ParseRate(argv[arg + 1]);
+        else
+            rttMs = -1;
+    }
+    int port = arg + 1 == argc ? std::atoi(argv[arg]) : -1;
+    if (port < 0 || port > 65535 || rttMs < 0 || rate < 0) {
+        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES[K|M]] PORT\n", argv[0]);
         return 2;
     }
+    SetDemoLink(rttMs, rate);
     // The stop signals are taken by a thread of their own, where stopping
     // the server is safe (it is not inside a signal handler).
     sigset_t stopSignals;
@@ -33,7 +63,7 @@ int main(int argc, char** argv)
     else if (!server.bind_to_port("127.0.0.1", port))
         port = -1;
     if (port <= 0) {
-        std::fprintf(stderr, "cannot listen on 127.0.0.1:%s\n", argv[1]);
+        std::fprintf(stderr, "cannot listen on 127.0.0.1:%s\n", argv[arg]);
         return 1;
     }
     std::printf("demo services on http://127.0.0.1:%d\n", port);
