@@ -162,22 +162,25 @@ int main(int argc, char** argv)
 {
     int rttMs = 0;
     int64_t rate = 0;
-    for (; argc > 2 && std::strncmp(argv[1], "--", 2) == 0; argc -= 2, argv += 2) {
-        if (std::strcmp(argv[1], "--rtt-ms") == 0)
-            rttMs = std::atoi(argv[2]);
-        else if (std::strcmp(argv[1], "--conn-rate") == 0)
-            rate = std::atoll(argv[2]);
+    std::vector<const char*> args;  // the positional ones
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rtt-ms") == 0 && i + 1 < argc)
+            rttMs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--conn-rate") == 0 && i + 1 < argc)
+            rate = std::atoll(argv[++i]);
+        else
+            args.push_back(argv[i]);
     }
-    if (argc < 2) {
+    if (args.empty() || args[0][0] == '-') {
         std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]\n",
                      argv[0]);
         return 2;
     }
     SetDemoLink(rttMs, rate);
-    std::string work = argv[1];
-    int resources = argc > 2 ? std::atoi(argv[2]) : 2000;
-    int64_t total = (argc > 3 ? std::atoll(argv[3]) : 2048) * 1048576;
-    int checkFiles = argc > 4 ? std::atoi(argv[4]) : 20000;
+    std::string work = args[0];
+    int resources = args.size() > 1 ? std::max(1, std::atoi(args[1])) : 2000;
+    int64_t total = (args.size() > 2 ? std::atoll(args[2]) : 2048) * 1048576;
+    int checkFiles = args.size() > 3 ? std::max(1, std::atoi(args[3])) : 20000;
 
     httplib::Server server;
     MountDemoContent(server);
