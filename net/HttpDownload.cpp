@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,7 +131,12 @@ void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_s
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_nStallSeconds);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    // Content hosts are http or https (certificates checked against the
+    // system's store, never skipped); QUORVEL_CA_FILE adds a CA of one's own.
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    static const char* const caFile = std::getenv("QUORVEL_CA_FILE");
+    if (caFile && *caFile)
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
 }
 
