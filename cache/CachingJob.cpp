@@ -47,7 +47,7 @@ void CCachingJob::Stop()
     m_nStopFlag = 1;
     if (m_thread.joinable())
         m_thread.join();
-    m_engine.Stop();
+    m_engine.CloseConnections();
     std::lock_guard<std::mutex> guard(m_progressLock);
     if (m_bTimerRunning) {
         m_view.StopProgressTimer();
@@ -230,6 +230,7 @@ void CCachingJob::StartNextDownload()
 
 void CCachingJob::Finish()
 {
+    m_engine.CloseConnections();
     m_view.StopProgressTimer();
     m_bTimerRunning = false;
     m_view.ShowBar(100);
@@ -246,7 +247,7 @@ void CCachingJob::GiveUp()
     m_nCaching = 0;
     m_nCurrentRow = 0;
     m_view.ShowPhase(CachingView::Phase::GivenUp);
-    m_engine.Stop();
+    m_engine.CloseConnections();
 }
 
 // A failed or stalled attempt is made again up to kMaxRetries times in a

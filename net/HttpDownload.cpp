@@ -124,6 +124,7 @@ curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* r
 void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers) const
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    m_connections.Attach(easy);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, CDownloadWorker::kAgent);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
@@ -183,6 +184,12 @@ void CHttpDownload::Stop()
         close(m_fd);
         m_fd = -1;
     }
+}
+
+void CHttpDownload::CloseConnections()
+{
+    Stop();
+    m_connections.Close();
 }
 
 // Rounds until the file is in place or a stop; after a posted failure the

@@ -30,6 +30,7 @@
 #include "framework/Event.h"
 #include "framework/Win32Types.h"
 #include "net/DownloadNotify.h"
+#include "net/ConnectionCache.h"
 #include "net/DownloadWorker.h"
 #include "net/FileFinisher.h"
 #include "net/SegmentInfo.h"
@@ -70,6 +71,9 @@ public:
     // temporary and side files stay for the next Start. A file being
     // finished is left to its sync; the next Start waits for it.
     void Stop();
+    // Stops, and closes the connections kept for the next transfers (the
+    // owner is done with the host for now).
+    void CloseConnections();
     // Every byte is written: the file is being synced and moved into place,
     // or is there. Not a stall, however long the disk takes.
     bool IsFinishing() const { return m_bFinishing; }
@@ -128,6 +132,7 @@ private:
     std::string m_strValidator;   // ETag, else Last-Modified, of the last size query (download thread)
     std::atomic<uint64_t> m_nIdentity{0};  // SideFileIdentity of this file
     std::thread m_thread;    // runs DownloadProc
+    CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
 
     std::mutex m_fileLock;     // temp file, written counts, completion
     std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only

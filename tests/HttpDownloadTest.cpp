@@ -551,6 +551,35 @@ TEST_F(HttpDownloadTest, SendsTheEngineHeaders)
     EXPECT_EQ(seen[1].range, "bytes=0-99999");
 }
 
+// One engine keeps its connections from file to file; a kept connection
+// that the server closed meanwhile is replaced without failing the attempt.
+TEST_F(HttpDownloadTest, ConnectionsAreKeptAcrossFilesAndAClosedOneIsReplaced)
+{
+    h.server.Routes().set_keep_alive_timeout(1);
+    auto fetch = [&](const std::string& name, int64_t size) {
+        std::string dest = h.dir / name;
+        h.engine.Start(h.Url(size, name).c_str(), dest.c_str());
+        EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED) << name;
+        ExpectComplete(dest, name, size);
+    };
+    auto peers = [&](size_t from) {
+        std::set<int> seen;
+        std::vector<SeenRequest> requests = h.server.Requests();
+        for (size_t i = from; i < requests.size(); ++i)
+            seen.insert(requests[i].peerPort);
+        return seen;
+    };
+    fetch("first.bin", 3000000);
+    std::set<int> first = peers(0);
+    size_t before = h.server.RequestCount();
+    fetch("second.bin", 200000);
+    for (int port : peers(before))
+        EXPECT_EQ(first.count(port), 1u) << "the second file opened a new connection";
+    std::this_thread::sleep_for(2500ms);  // the server closes what is kept
+    fetch("third.bin", 200000);
+    h.engine.CloseConnections();
+}
+
 pid_t StartDownloader(const std::string& url, const std::string& dest)
 {
     pid_t pid = 0;

@@ -15,7 +15,7 @@ LoopbackServer::LoopbackServer(int port)
         std::lock_guard<std::mutex> guard(m_lock);
         m_requests.push_back({req.target, req.version, req.get_header_value("User-Agent"),
                               req.get_header_value("Host"), req.get_header_value("Range"),
-                              req.get_header_value("If-Range"), req.params});
+                              req.get_header_value("If-Range"), req.params, req.remote_port});
         return httplib::Server::HandlerResponse::Unhandled;
     });
     if (port == 0)

@@ -17,6 +17,7 @@ struct SeenRequest {
     std::string range;    // the Range header as sent
     std::string ifRange;  // the If-Range header as sent
     httplib::Params params;
+    int peerPort = 0;     // the client's port: one per connection
 };
 
 class LoopbackServer {
