@@ -90,10 +90,8 @@ void CCacheLayout::SetupPaths(const std::string& modulePath)
 
 bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
 {
-    size_t slash = item.url.rfind('/');
-    std::string segment = slash == std::string::npos ? item.url : item.url.substr(slash + 1);
-    std::string fileName = Utf8ToLocal(UrlDecode(segment));
-    if (!SafeLevel(item.type) || !SafeLevel(item.module) || !SafeFileName(fileName))
+    std::string fileName;
+    if (!SafeLevel(item.type) || !SafeLevel(item.module) || !FileNameOf(item.url, fileName))
         return false;
     std::string type = NormalLevels(item.type), module = NormalLevels(item.module);
     std::string directory = JoinLevels({&m_szAssetsDir, &type, &module}) + "/";
@@ -103,6 +101,13 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
         m_createdDirs[directory] = directory;
     }
     return true;
+}
+
+bool CCacheLayout::FileNameOf(const std::string& url, std::string& name)
+{
+    size_t slash = url.rfind('/');
+    name = Utf8ToLocal(UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1)));
+    return SafeFileName(name);
 }
 
 bool CCacheLayout::MakeDirs(const std::string& directory)

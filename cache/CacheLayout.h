@@ -37,6 +37,9 @@ public:
     // absolute or ".." type or module, a file name that is "." or ".." or
     // holds "/" or NUL after decoding.
     bool GetCachePath(const ResourceItem& item, std::string& path);
+    // The file name of a resource: its URL's last segment, percent-decoded,
+    // in the local code page; false when it is unsafe (see GetCachePath).
+    static bool FileNameOf(const std::string& url, std::string& name);
     // Makes every missing level of `directory` (ending in "/"); false when
     // one cannot be made.
     static bool MakeDirs(const std::string& directory);

@@ -7,6 +7,7 @@
 #include <regex>
 #include <set>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <thread>
@@ -580,17 +581,25 @@ TEST_F(HttpDownloadTest, ConnectionsAreKeptAcrossFilesAndAClosedOneIsReplaced)
     h.engine.CloseConnections();
 }
 
-pid_t StartDownloader(const std::string& url, const std::string& dest)
+// Runs qv-download with `first second` as its arguments, its output into
+// `output` (default: discarded).
+pid_t StartDownloader(const std::string& first, const std::string& second, const std::string& output = "/dev/null",
+                      const char* option = nullptr)
 {
     pid_t pid = 0;
-    int devnull = open("/dev/null", O_WRONLY);
+    int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, devnull, STDOUT_FILENO);
-    const char* argv[] = {QV_DOWNLOAD_PATH, url.c_str(), dest.c_str(), nullptr};
-    int rc = posix_spawn(&pid, QV_DOWNLOAD_PATH, &actions, nullptr, const_cast<char**>(argv), environ);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    std::vector<const char*> argv{QV_DOWNLOAD_PATH};
+    if (option)
+        argv.insert(argv.end(), {option, first.c_str(), "-d", second.c_str()});
+    else
+        argv.insert(argv.end(), {first.c_str(), second.c_str()});
+    argv.push_back(nullptr);
+    int rc = posix_spawn(&pid, QV_DOWNLOAD_PATH, &actions, nullptr, const_cast<char**>(argv.data()), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(devnull);
+    close(out);
     return rc == 0 ? pid : -1;
 }
 
@@ -646,6 +655,31 @@ TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
 
     EXPECT_EQ(ExitStatus(StartDownloader(h.Url(size, "interrupted.bin", "rate=2000000"), dest)), 0);
     ExpectComplete(dest, "interrupted.bin", size);
+}
+
+}  // namespace
+
+namespace {
+
+// A list of good, missing and unsafe entries: the good ones arrive (named
+// from their URLs), the exit status says not all did, and the summary names
+// the failures.
+TEST_F(HttpDownloadTest, AListIsFetchedIntoADirectoryAndTheSummaryNamesTheFailures)
+{
+    std::string list = h.dir / "list.txt", out = h.dir / "out", report = h.dir / "report.txt";
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    std::string missing = h.Url(1000, "gone.bin", "status=404"), unsafe = h.Url(1000, "a%2Fb.bin");
+    WriteFile(list, "# a meeting\n" + h.Url(3000000, "big.bin") + "\n\n" + missing + "\n" + unsafe + "\n" +
+                        h.Url(70000, "small%20one.bin") + "\n");
+    EXPECT_EQ(ExitStatus(StartDownloader(list, out, report, "-i")), 1);
+    ExpectComplete(out + "/big.bin", "big.bin", 3000000);
+    ExpectComplete(out + "/small one.bin", "small one.bin", 70000);
+    std::string summary = ReadWholeFile(report);
+    EXPECT_NE(summary.find("4 files, 3070000 bytes, 2 failed"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(missing), std::string::npos) << summary;
+    EXPECT_NE(summary.find(unsafe + ": unsafe file name"), std::string::npos) << summary;
+    for (const SeenRequest& r : h.server.Requests())
+        EXPECT_EQ(r.target.find("a%2Fb"), std::string::npos) << "an unsafe entry was fetched";
 }
 
 }  // namespace
