@@ -503,6 +503,8 @@ bool CHttpDownload::AllSegmentsFinished() const
 // place while this thread waits, unless a stop comes first.
 int CHttpDownload::FinishFile()
 {
+    if (Stopping())
+        return 0;  // the pair stays; the next start finishes it
     CFileFinisher::Files files;
     {
         std::scoped_lock guard(m_fileLock, m_segmentLock);
@@ -549,7 +551,8 @@ bool CHttpDownload::SaveInfoFile()
 }
 
 // Nothing is posted once a stop began: the owner has moved on, and an event
-// of this start must not reach its next one.
+// of this start must not reach its next one. (The finisher announces a file
+// it moved into place before the stop reached it: see CFileFinisher.)
 void CHttpDownload::NotifyOwner(const char* reason)
 {
     if (!Stopping())
