@@ -134,7 +134,7 @@ private:
     std::thread m_thread;    // runs DownloadProc
     CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
 
-    std::mutex m_fileLock;     // temp file, written counts, completion
+    std::mutex m_fileLock;     // temp file, written counts, the handover to the finisher
     std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only
     std::mutex m_segmentLock;  // the plan's shape and the worker slots
     std::vector<SegmentInfo> m_segments;
