@@ -184,7 +184,7 @@ uint8_t CDownloadWorker::Finish(bool transferOk)
     return complete ? WORKER_FINISHED : WORKER_FAILED;
 }
 
-void CDownloadWorker::Run()
+void CDownloadWorker::ResetAttempt()
 {
     m_block.clear();
     m_block.reserve(kBlockSize);
@@ -193,7 +193,31 @@ void CDownloadWorker::Run()
     m_bAccepted = false;
     m_bWriteFailed = false;
     m_bRangeIgnored = false;
+}
 
+void CDownloadWorker::Report(uint8_t state)
+{
+    m_nState = state;
+    m_pOwner->OnWorkerDone(this, state);
+}
+
+void CDownloadWorker::TakeOver()
+{
+    m_bHalt = false;
+    m_nState = WORKER_RUNNING;
+    Touch();
+    ResetAttempt();
+    m_bAccepted = AcceptAnswer(200, std::string(), m_nFileSize);
+}
+
+void CDownloadWorker::EndTakeOver(bool transferOk)
+{
+    Report(Finish(transferOk));
+}
+
+void CDownloadWorker::Run()
+{
+    ResetAttempt();
     EnsureCurlGlobal();
     CURL* easy = curl_easy_init();
     uint8_t state = WORKER_FAILED;
@@ -217,6 +241,5 @@ void CDownloadWorker::Run()
         curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
     }
-    m_nState = state;
-    m_pOwner->OnWorkerDone(this, state);
+    Report(state);
 }

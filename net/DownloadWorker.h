@@ -40,6 +40,14 @@ public:
     // from the worker's own thread.
     void Halt();
 
+    // The engine's size query answer (the whole file, status 200, under way
+    // on the engine's thread) carries this segment from byte 0 instead of a
+    // request of its own: TakeOver begins the attempt, TakeBody takes the
+    // answer's bytes (false stops that transfer), EndTakeOver reports its end.
+    void TakeOver();
+    bool TakeBody(const char* data, size_t size) { return m_bAccepted && Take(data, size); }
+    void EndTakeOver(bool transferOk);
+
     uint8_t State() const { return m_nState; }
     // Steady-clock seconds of the last transfer activity (the watchdog's clock).
     int64_t LastActive() const { return m_tLastActive; }
@@ -53,6 +61,8 @@ private:
     friend struct WorkerTransfer;
 
     void Run();
+    void ResetAttempt();
+    void Report(uint8_t state);
     // The answer's status and headers decide whether its bytes may be used.
     bool AcceptAnswer(long status, const std::string& contentRange, int64_t contentLength);
     // Takes bytes of the body; false stops the transfer.

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
@@ -55,16 +56,12 @@ bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
     return true;
 }
 
-// The size query reads the answer's head only.
-size_t DropBody(char*, size_t, size_t, void*)
-{
-    return 0;
-}
-
 // What identifies the version of the file: the ETag, else Last-Modified.
 struct Validators {
     std::string etag;
     std::string lastModified;
+
+    const std::string& Best() const { return etag.empty() ? lastModified : etag; }
 };
 
 size_t KeepValidators(char* data, size_t size, size_t count, void* user)
@@ -84,6 +81,38 @@ int AbortWhenStopping(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 }
 
 }  // namespace
+
+// What the size query's callbacks share. Its answer is the file from byte 0:
+// at the body's first byte the file is prepared, and when its first segment
+// starts afresh the answer goes on as that segment's transfer, so no second
+// request, round trip or connection is spent on it. Otherwise the body is
+// dropped.
+struct SizeQueryTransfer {
+    CHttpDownload& engine;
+    CURL* easy;
+    Validators validators;
+    bool decided = false;
+    CDownloadWorker* first = nullptr;  // segment 0's worker, taking the body
+
+    static size_t OnBody(char* data, size_t size, size_t count, void* user)
+    {
+        auto& q = *static_cast<SizeQueryTransfer*>(user);
+        if (!std::exchange(q.decided, true))
+            q.first = q.Decide();
+        return q.first && q.first->TakeBody(data, size * count) ? size * count : 0;
+    }
+
+    CDownloadWorker* Decide()
+    {
+        long status = 0;
+        curl_off_t length = -1;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        if (status != 200 || engine.AcceptSize(status, length, validators.Best()) != 0)
+            return nullptr;
+        return engine.TakeOverFirstSegment();
+    }
+};
 
 CHttpDownload::~CHttpDownload()
 {
@@ -215,6 +244,8 @@ void CHttpDownload::DownloadProc()
 int CHttpDownload::DownloadRound()
 {
     m_nState = DOWNLOAD_RUNNING;
+    m_bPrepared = false;
+    m_bWorkersStarted = false;
     if (Stopping())
         return 0;
     int failures = 0;
@@ -224,7 +255,7 @@ int CHttpDownload::DownloadRound()
         if (Stopping())
             return 0;
     }
-    int prepared = failures == kSizeQueryAttempts ? 0 : PrepareFile();
+    int prepared = failures == kSizeQueryAttempts ? 0 : m_bPrepared ? m_nPrepared : PrepareFile();
     if (failures == kSizeQueryAttempts || prepared != 0) {
         m_nState = DOWNLOAD_FAILED;
         NotifyOwner(failures == kSizeQueryAttempts ? m_strQueryError.c_str()
@@ -234,8 +265,10 @@ int CHttpDownload::DownloadRound()
     }
     if (Stopping())
         return 0;
+    if (m_bWorkersStarted)
+        return RunSegments(true);
     m_nActiveWorkers = 0;
-    return m_nDownloaded < m_nFileSize ? RunSegments() : FinishFile();
+    return m_nDownloaded < m_nFileSize ? RunSegments(false) : FinishFile();
 }
 
 int CHttpDownload::QueryFileSize()
@@ -247,14 +280,17 @@ int CHttpDownload::QueryFileSize()
             return -1;
         curl_slist* headers = RequestHeaders(m_strHost, nullptr);
         ConfigureTransfer(easy, m_strUrl, headers);
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, DropBody);
-        Validators validators;
+        SizeQueryTransfer query{*this, easy, Validators{}, false, nullptr};
+        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, SizeQueryTransfer::OnBody);
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &query);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepValidators);
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &validators);
+        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &query.validators);
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, AbortWhenStopping);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &m_nStopFlag);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         CURLcode code = curl_easy_perform(easy);
+        if (query.first)
+            query.first->EndTakeOver(code == CURLE_OK);
         long status = 0;
         curl_off_t length = -1;
         char* location = nullptr;
@@ -277,18 +313,43 @@ int CHttpDownload::QueryFileSize()
             m_strHost = HostOf(m_strUrl);
             continue;
         }
-        if (status != 200 || length < 0 || length > kMaxFileSize) {
-            m_strQueryError = "size query: status " + std::to_string(status) +
-                              (length < 0 ? ", no length" : length > kMaxFileSize ? ", length too large" : "");
-            return -3;
-        }
-        m_nFileSize = length;
-        m_strValidator = validators.etag.empty() ? validators.lastModified : validators.etag;
-        m_nIdentity = SideFileIdentity(m_strStartUrl, m_strValidator);
-        return 0;
+        return AcceptSize(status, length, query.validators.Best());
     }
     m_strQueryError = "size query: too many redirects";
     return -3;
+}
+
+int CHttpDownload::AcceptSize(long status, int64_t length, const std::string& validator)
+{
+    if (status != 200 || length < 0 || length > kMaxFileSize) {
+        m_strQueryError = "size query: status " + std::to_string(status) +
+                          (length < 0 ? ", no length" : length > kMaxFileSize ? ", length too large" : "");
+        return -3;
+    }
+    m_nFileSize = length;
+    m_strValidator = validator;
+    m_nIdentity = SideFileIdentity(m_strStartUrl, m_strValidator);
+    return 0;
+}
+
+// At the first byte of the size query's body: the file is prepared, and
+// when its first segment starts at byte 0 with nothing written, that answer
+// becomes the segment's transfer while the other segments begin.
+CDownloadWorker* CHttpDownload::TakeOverFirstSegment()
+{
+    m_bPrepared = true;
+    m_nPrepared = PrepareFile();
+    if (m_nPrepared != 0 || Stopping() || m_nDownloaded >= m_nFileSize)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_segmentLock);
+        if (m_segments[0].done != 0)
+            return nullptr;
+    }
+    m_nActiveWorkers = 0;
+    StartWorkers(true);
+    m_bWorkersStarted = true;
+    return m_workers[0].get();
 }
 
 int CHttpDownload::PrepareFile()
@@ -344,7 +405,7 @@ void CHttpDownload::InitSegments(bool loadAllowed)
     m_nDownloaded = downloaded;
 }
 
-void CHttpDownload::StartWorkers()
+void CHttpDownload::StartWorkers(bool firstTakenOver)
 {
     // Segments are marked first, under the file lock too: workers begun
     // below read the table while they write.
@@ -369,7 +430,9 @@ void CHttpDownload::StartWorkers()
         worker->SetOwner(static_cast<int>(k), this);
         worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_strValidator);
         ++m_nActiveWorkers;
-        if (!worker->Begin())
+        if (firstTakenOver && k == 0)
+            worker->TakeOver();
+        else if (!worker->Begin())
             --m_nActiveWorkers;
     }
     // Workers of an earlier round or plan (a replan leaves fewer segments)
@@ -399,10 +462,11 @@ void CHttpDownload::Watchdog()
     }
 }
 
-int CHttpDownload::RunSegments()
+int CHttpDownload::RunSegments(bool workersStarted)
 {
     do {
-        StartWorkers();
+        if (!std::exchange(workersStarted, false))
+            StartWorkers();
         CEvent* events[] = {&m_stopEvent, &m_workerEnded};
         while (m_nActiveWorkers > 0) {
             if (WaitForMultipleObjects(2, events, 1000) == WAIT_OBJECT_0)

@@ -103,13 +103,19 @@ public:
     CFileFinisher::Sync m_finalSync;
 
 private:
+    friend struct SizeQueryTransfer;
+
     void DownloadProc();
     int DownloadRound();
     int QueryFileSize();
+    // The size query's answer: 0 when it names a usable size (kept, with
+    // the validator), else -3 with m_strQueryError set.
+    int AcceptSize(long status, int64_t length, const std::string& validator);
+    CDownloadWorker* TakeOverFirstSegment();
     int PrepareFile();
     void InitSegments(bool loadAllowed);
-    int RunSegments();
-    void StartWorkers();
+    int RunSegments(bool workersStarted);
+    void StartWorkers(bool firstTakenOver = false);
     void Watchdog();
     bool ReplanAfterIgnoredRange();
     bool AllSegmentsFinished() const;
@@ -131,6 +137,12 @@ private:
     std::string m_strStartUrl;    // as started: with the validator, what the side file describes
     std::string m_strValidator;   // ETag, else Last-Modified, of the last size query (download thread)
     std::atomic<uint64_t> m_nIdentity{0};  // SideFileIdentity of this file
+    // This round's size query prepared the file (with this result) and
+    // perhaps started the workers, its answer carrying segment 0 (download
+    // thread).
+    bool m_bPrepared = false;
+    int m_nPrepared = 0;
+    bool m_bWorkersStarted = false;
     std::thread m_thread;    // runs DownloadProc
     CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
 
