@@ -41,6 +41,7 @@ struct Faults {
 std::atomic<int64_t>* g_sentCounter = nullptr;
 std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
 std::atomic<int> g_rttMs{0};
+std::atomic<int> g_connectTrips{1};
 std::atomic<int64_t> g_linkRate{0};
 
 // A server thread serves one connection until it closes, so a peer other
@@ -52,7 +53,7 @@ void WaitAsAWideAreaLink(const httplib::Request& req)
         return;
     thread_local std::string lastPeer;
     std::string peer = req.remote_addr + ":" + std::to_string(req.remote_port);
-    int trips = peer == lastPeer ? 1 : 2;
+    int trips = peer == lastPeer ? 1 : 1 + g_connectTrips;
     lastPeer = peer;
     std::this_thread::sleep_for(std::chrono::milliseconds(trips * rtt));
 }
@@ -189,9 +190,10 @@ std::string DemoContentKey(std::string_view name, int version)
     return version == 1 ? std::string(name) : std::string(name) + "@v" + std::to_string(version);
 }
 
-void SetDemoLink(int rttMs, int64_t bytesPerSecond)
+void SetDemoLink(int rttMs, int64_t bytesPerSecond, int connectTrips)
 {
     g_rttMs = rttMs;
+    g_connectTrips = connectTrips;
     g_linkRate = bytesPerSecond;
 }
 

@@ -34,10 +34,11 @@ void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter
 
 // A stand-in for a content host across a wide-area link: each answer waits
 // `rttMs` (the request's way out and the answer's way back), an answer on a
-// new connection once more (the connection's handshake), and every answer
-// is sent at most `bytesPerSecond` (0: unlimited) unless its URL asks for a
-// rate of its own. Applies to every server the content is mounted on.
-void SetDemoLink(int rttMs, int64_t bytesPerSecond);
+// new connection `connectTrips` times more (the handshakes: 1 for TCP, 2
+// with TLS 1.3), and every answer is sent at most `bytesPerSecond` (0:
+// unlimited) unless its URL asks for a rate of its own. Applies to every
+// server the content is mounted on.
+void SetDemoLink(int rttMs, int64_t bytesPerSecond, int connectTrips = 1);
 
 // Replaces every file by another version (1 at the start): other bytes,
 // another ETag, as when files change on the server. The name FillContent

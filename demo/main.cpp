@@ -1,13 +1,15 @@
-// quorvel-demo-services [--rtt-ms N] [--conn-rate R] PORT: serves the demo
-// account, meeting and resource services on 127.0.0.1:PORT until it is
-// stopped (SIGTERM or SIGINT). Port 0 takes a free port; the first line
-// printed names the address. --rtt-ms and --conn-rate (bytes a second, with
-// K or M) make the content a stand-in for a host across a wide-area link.
+// quorvel-demo-services [--rtt-ms N] [--conn-rate R] [--cert FILE --key FILE]
+// PORT: serves the demo account, meeting and resource services on
+// 127.0.0.1:PORT until it is stopped (SIGTERM or SIGINT). Port 0 takes a
+// free port; the first line printed names the address. --rtt-ms and
+// --conn-rate (bytes a second, with K or M) make the content a stand-in for
+// a host across a wide-area link; --cert and --key (PEM) serve https.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <httplib.h>
+#include <memory>
 #include <thread>
 
 #include "demo/DemoContent.h"
@@ -32,21 +34,28 @@ int main(int argc, char** argv)
 {
     int rttMs = 0;
     int64_t rate = 0;
+    const char* cert = nullptr;
+    const char* key = nullptr;
     int arg = 1;
     for (; arg + 1 < argc && argv[arg][0] == '-'; arg += 2) {
         if (std::strcmp(argv[arg], "--rtt-ms") == 0)
             rttMs = static_cast<int>(ParseRate(argv[arg + 1]));
         else if (std::strcmp(argv[arg], "--conn-rate") == 0)
             rate = ParseRate(argv[arg + 1]);
+        else if (std::strcmp(argv[arg], "--cert") == 0)
+            cert = argv[arg + 1];
+        else if (std::strcmp(argv[arg], "--key") == 0)
+            key = argv[arg + 1];
         else
             rttMs = -1;
     }
     int port = arg + 1 == argc ? std::atoi(argv[arg]) : -1;
-    if (port < 0 || port > 65535 || rttMs < 0 || rate < 0) {
-        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES[K|M]] PORT\n", argv[0]);
+    if (port < 0 || port > 65535 || rttMs < 0 || rate < 0 || !cert != !key) {
+        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES[K|M]] [--cert FILE --key FILE] PORT\n",
+                     argv[0]);
         return 2;
     }
-    SetDemoLink(rttMs, rate);
+    SetDemoLink(rttMs, rate, cert ? 2 : 1);
     // The stop signals are taken by a thread of their own, where stopping
     // the server is safe (it is not inside a signal handler).
     sigset_t stopSignals;
@@ -55,7 +64,16 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> served;
+    if (cert)
+        served = std::make_unique<httplib::SSLServer>(cert, key);
+    else
+        served = std::make_unique<httplib::Server>();
+    httplib::Server& server = *served;
+    if (!server.is_valid()) {
+        std::fprintf(stderr, "cannot use the certificate %s with the key %s\n", cert, key);
+        return 1;
+    }
     MountDemoServices(server);
     MountDemoContent(server);
     if (port == 0)
@@ -66,7 +84,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot listen on 127.0.0.1:%s\n", argv[arg]);
         return 1;
     }
-    std::printf("demo services on http://127.0.0.1:%d\n", port);
+    std::printf("demo services on %s://127.0.0.1:%d\n", cert ? "https" : "http", port);
     std::fflush(stdout);
     std::thread([&] {
         int signal = 0;

@@ -13,9 +13,8 @@ trap '[ -n "$caddy_pid" ] && kill "$caddy_pid" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/www" "$work/out" "$work/xdg"
 head -c 3000000 /dev/urandom > "$work/www/big.bin"
 head -c 70000 /dev/urandom > "$work/www/small.bin"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
-  -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
-  -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+. "$(dirname "$0")/../scripts/lib/test-cert.sh"
+make_test_cert "$work"
 
 port=$((20000 + RANDOM % 20000))
 cat > "$work/Caddyfile" <<CADDY
