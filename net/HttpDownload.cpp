@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +40,13 @@ std::string HostOf(const std::string& url)
     }
     curl_url_cleanup(parsed);
     return host;
+}
+
+std::string Mebibytes(int64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+    return text;
 }
 
 bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
@@ -255,12 +263,12 @@ int CHttpDownload::DownloadRound()
         if (Stopping())
             return 0;
     }
-    int prepared = failures == kSizeQueryAttempts ? 0 : m_bPrepared ? m_nPrepared : PrepareFile();
-    if (failures == kSizeQueryAttempts || prepared != 0) {
-        m_nState = DOWNLOAD_FAILED;
-        NotifyOwner(failures == kSizeQueryAttempts ? m_strQueryError.c_str()
-                    : prepared == -2                 ? "not enough free disk space"
-                                                     : "cannot create the temporary file");
+    if (failures == kSizeQueryAttempts) {
+        Fail(m_queryFailure);
+        return -1;
+    }
+    if ((m_bPrepared ? m_nPrepared : PrepareFile()) != 0) {
+        Fail(m_prepareFailure);
         return -1;
     }
     if (Stopping())
@@ -294,6 +302,8 @@ int CHttpDownload::QueryFileSize()
         long status = 0;
         curl_off_t length = -1;
         char* location = nullptr;
+        long osError = 0;
+        curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError);
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
@@ -304,7 +314,7 @@ int CHttpDownload::QueryFileSize()
         if (status == 0) {
             Trace("CHttpDownload::AsyncInternetCallback dwError=%ld  %s", CurlToInternetError(code),
                   GetInternetErrorText(CurlToInternetError(code)));
-            m_strQueryError = std::string("size query: ") + curl_easy_strerror(code);
+            m_queryFailure = TransportFailure(code, osError, m_strHost);
             return code == CURLE_ABORTED_BY_CALLBACK ? -1 : -2;
         }
         if (status >= 300 && status < 400 && !target.empty()) {
@@ -315,15 +325,19 @@ int CHttpDownload::QueryFileSize()
         }
         return AcceptSize(status, length, query.validators.Best());
     }
-    m_strQueryError = "size query: too many redirects";
+    m_queryFailure = {FailureCause::Redirects, 0, "too many redirects"};
     return -3;
 }
 
 int CHttpDownload::AcceptSize(long status, int64_t length, const std::string& validator)
 {
-    if (status != 200 || length < 0 || length > kMaxFileSize) {
-        m_strQueryError = "size query: status " + std::to_string(status) +
-                          (length < 0 ? ", no length" : length > kMaxFileSize ? ", length too large" : "");
+    if (status != 200) {
+        m_queryFailure = {FailureCause::HttpStatus, status, "HTTP " + std::to_string(status)};
+        return -3;
+    }
+    if (length < 0 || length > kMaxFileSize) {
+        m_queryFailure = {FailureCause::BadAnswer, 0,
+                          length < 0 ? "no Content-Length in the answer" : "Content-Length too large"};
         return -3;
     }
     m_nFileSize = length;
@@ -361,8 +375,12 @@ int CHttpDownload::PrepareFile()
     // the file has, not room it still needs.
     int64_t held = existed && S_ISREG(st.st_mode) ? std::min<int64_t>(int64_t(st.st_blocks) * 512, size) : 0;
     int64_t freeBytes = m_freeSpace ? m_freeSpace(m_strTempPath) : GetFreeDiskBytes(m_strTempPath);
-    if (size - held + kFreeSpaceReserve > freeBytes)
+    if (size - held + kFreeSpaceReserve > freeBytes) {
+        m_prepareFailure = {FailureCause::DiskSpace, 0,
+                            "not enough space: need " + Mebibytes(size - held + kFreeSpaceReserve) +
+                                " (the file and 100 MiB), have " + Mebibytes(freeBytes)};
         return -2;
+    }
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (m_fd >= 0)
         close(m_fd);  // left open by an earlier round of this start
@@ -372,12 +390,17 @@ int CHttpDownload::PrepareFile()
     if (!existed)
         unlink(m_strInfoPath.c_str());
     m_fd = open(m_strTempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        m_prepareFailure = {FailureCause::FileAccess, 0, "cannot write " + m_strTempPath + ": " + std::strerror(errno)};
         return -1;
+    }
     // Real allocation, so a full disk shows now rather than mid-download.
     // A larger file is kept as it is; one made just now that cannot be
     // allocated goes again, rather than stay as an empty husk.
-    if ((!existed || st.st_size < size) && size > 0 && posix_fallocate(m_fd, 0, size) != 0) {
+    int allocated = (!existed || st.st_size < size) && size > 0 ? posix_fallocate(m_fd, 0, size) : 0;
+    if (allocated != 0) {
+        m_prepareFailure = {allocated == ENOSPC ? FailureCause::DiskSpace : FailureCause::FileAccess, 0,
+                            "cannot allocate " + m_strTempPath + ": " + std::strerror(allocated)};
         close(m_fd);
         m_fd = -1;
         if (!existed)
@@ -486,8 +509,7 @@ int CHttpDownload::RunSegments(bool workersStarted)
     if (written)
         return FinishFile();
     // The last worker ended with bytes missing: say so now.
-    m_nState = DOWNLOAD_FAILED;
-    NotifyOwner("the transfers ended with bytes missing");
+    Fail({FailureCause::Transfer, 0, "the transfers ended with bytes missing"});
     return -1;
 }
 
@@ -595,8 +617,7 @@ int CHttpDownload::FinishFile()
     if (placed)
         return 0;  // still "finishing" until the next start: nothing to watch
     m_bFinishing = false;
-    m_nState = DOWNLOAD_FAILED;
-    NotifyOwner("cannot move the file into place");
+    Fail({FailureCause::FileAccess, 0, "cannot move " + m_strTempPath + " into place"});
     return -1;
 }
 
@@ -621,6 +642,22 @@ void CHttpDownload::NotifyOwner(const char* reason)
 {
     if (!Stopping())
         Post(reason);
+}
+
+void CHttpDownload::Fail(const DownloadFailure& failure)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        m_failure = failure;
+    }
+    m_nState = DOWNLOAD_FAILED;
+    NotifyOwner(failure.text.c_str());
+}
+
+DownloadFailure CHttpDownload::LastFailure() const
+{
+    std::lock_guard<std::mutex> guard(m_failureLock);
+    return m_failure;
 }
 
 void CHttpDownload::Post(const char* reason)

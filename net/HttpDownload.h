@@ -29,6 +29,7 @@
 
 #include "framework/Event.h"
 #include "framework/Win32Types.h"
+#include "net/DownloadFailure.h"
 #include "net/DownloadNotify.h"
 #include "net/ConnectionCache.h"
 #include "net/DownloadWorker.h"
@@ -77,6 +78,8 @@ public:
     // Every byte is written: the file is being synced and moved into place,
     // or is there. Not a stall, however long the disk takes.
     bool IsFinishing() const { return m_bFinishing; }
+    // Why the last posted DOWNLOAD_FAILED came.
+    DownloadFailure LastFailure() const;
 
     // Called by the workers on their threads.
     bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
@@ -109,7 +112,7 @@ private:
     int DownloadRound();
     int QueryFileSize();
     // The size query's answer: 0 when it names a usable size (kept, with
-    // the validator), else -3 with m_strQueryError set.
+    // the validator), else -3 with m_queryFailure set.
     int AcceptSize(long status, int64_t length, const std::string& validator);
     CDownloadWorker* TakeOverFirstSegment();
     int PrepareFile();
@@ -125,6 +128,8 @@ private:
     bool SyncProgress();
     // Posts m_nState unless a stop began; `reason` goes to the diagnostic line.
     void NotifyOwner(const char* reason);
+    // Keeps the failure for LastFailure and posts DOWNLOAD_FAILED.
+    void Fail(const DownloadFailure& failure);
     void Post(const char* reason);
     bool Stopping() const { return m_nStopFlag != 0; }
 
@@ -133,7 +138,10 @@ private:
     std::string m_strUrl;    // replaced by a redirect target during the size query
     std::string m_strHost;   // Host header: host of m_strUrl without port
     std::string m_strDestPath;
-    std::string m_strQueryError;  // why the last size query failed (download thread)
+    DownloadFailure m_queryFailure;    // why the last size query failed (download thread)
+    DownloadFailure m_prepareFailure;  // why PrepareFile failed (download thread)
+    mutable std::mutex m_failureLock;  // m_failure
+    DownloadFailure m_failure;         // the last posted failure
     std::string m_strStartUrl;    // as started: with the validator, what the side file describes
     std::string m_strValidator;   // ETag, else Last-Modified, of the last size query (download thread)
     std::atomic<uint64_t> m_nIdentity{0};  // SideFileIdentity of this file

@@ -261,7 +261,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
              R"(request http://\S+/content/10/r\.txt\?status=404 status 404 bytes 0 ms \d+)",
              R"(download start http://\S+/content/1000/d\.bin -> \S+/d\.bin)",
              R"(download done http://\S+/d\.bin -> \S+/d\.bin \(complete\), 1000 of 1000 bytes)",
-             R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(size query: status 500\), 0 of 0 bytes)"})
+             R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(HTTP 500\), 0 of 0 bytes)"})
         EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + stamp + line + "\n"))) << line << "\n" << log;
 }
 
