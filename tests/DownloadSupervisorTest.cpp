@@ -2,6 +2,7 @@
 
 #include "net/DownloadNotify.h"
 #include "tools/DownloadSupervisor.h"
+#include "tools/ProgressLine.h"
 
 using Action = DownloadSupervisor::Action;
 
@@ -42,4 +43,23 @@ TEST(DownloadSupervisor, AFileBeingFinishedIsNeverTakenForAStall)
     EXPECT_EQ(s.OnTick(5000, 100), Action::Wait);
     EXPECT_EQ(s.OnTick(5000, 130, true), Action::Wait) << "the final sync of a large file";
     EXPECT_EQ(s.OnTick(5000, 141), Action::Restart) << "the ten seconds count from the sync's end";
+}
+
+// The rate is this run's: bytes found on disk at the start are no part of
+// it, and a stall shows 0 once the window has passed.
+TEST(ProgressLine, TheRateCountsOnlyThisRunAndFallsToZeroInAStall)
+{
+    ProgressLine line;
+    line.Sample(0, 0, 0);                      // size not known yet
+    line.Sample(50000000, 100000000, 1);       // resumed: 50 MB were on disk
+    line.Sample(51000000, 100000000, 2);
+    EXPECT_DOUBLE_EQ(line.Rate(), 1000000);
+    EXPECT_EQ(line.Text(), "48.6 MiB / 95.4 MiB   51%  976.6 KiB/s  ETA 0:49");
+    for (int t = 3; t <= 8; ++t)
+        line.Sample(51000000, 100000000, t);
+    EXPECT_EQ(line.Rate(), 0);
+    EXPECT_NE(line.Text().find("ETA --:--"), std::string::npos);
+    line.Sample(0, 0, 9);                      // restarted
+    line.Sample(51000000, 100000000, 10);
+    EXPECT_EQ(line.Rate(), 0);
 }

@@ -693,8 +693,8 @@ TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
 namespace {
 
 // A list of good, missing and unsafe entries: the good ones arrive (named
-// from their URLs), the exit status says not all did, and the summary names
-// the failures.
+// from their URLs), the exit status is the last failure's (an unsafe name is
+// bad input), and the summary names the failures.
 TEST_F(HttpDownloadTest, AListIsFetchedIntoADirectoryAndTheSummaryNamesTheFailures)
 {
     std::string list = h.dir / "list.txt", out = h.dir / "out", report = h.dir / "report.txt";
@@ -702,7 +702,7 @@ TEST_F(HttpDownloadTest, AListIsFetchedIntoADirectoryAndTheSummaryNamesTheFailur
     std::string missing = h.Url(1000, "gone.bin", "status=404"), unsafe = h.Url(1000, "a%2Fb.bin");
     WriteFile(list, "# a meeting\n" + h.Url(3000000, "big.bin") + "\n\n" + missing + "\n" + unsafe + "\n" +
                         h.Url(70000, "small%20one.bin") + "\n");
-    EXPECT_EQ(ExitStatus(StartDownloader(list, out, report, "-i")), 1);
+    EXPECT_EQ(ExitStatus(StartDownloader(list, out, report, "-i")), 2);
     ExpectComplete(out + "/big.bin", "big.bin", 3000000);
     ExpectComplete(out + "/small one.bin", "small one.bin", 70000);
     std::string summary = ReadWholeFile(report);

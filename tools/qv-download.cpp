@@ -1,20 +1,17 @@
-// qv-download URL DEST: downloads URL into DEST with the client's resumable
-// segmented engine. Shows progress, restarts failed or stalled downloads as
-// the caching job does, and exits 0 only when DEST is complete. Ctrl-C stops
-// cleanly; running it again resumes.
-//
-// qv-download -i LIST -d DIR: every URL of LIST (one a line; blank lines and
-// lines starting with "#" skipped) into DIR, named as the cache names them,
-// one after another with one engine (and its kept connections); a summary
-// line at the end; exit 0 only when every file is complete.
+// qv-download: downloads files with the client's resumable segmented
+// engine, as the caching job does, from the command line. `qv-download -h`
+// tells the forms, options and exit codes.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <strings.h>
+#include <sys/stat.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "cache/CacheLayout.h"
@@ -22,6 +19,7 @@
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
 #include "tools/DownloadSupervisor.h"
+#include "tools/ProgressLine.h"
 
 namespace {
 
@@ -32,29 +30,117 @@ double Elapsed(std::chrono::steady_clock::time_point since)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-std::string Mebibytes(int64_t bytes)
+const char kHelp[] =
+    "usage: qv-download [options] URL [DEST]\n"
+    "       qv-download [options] -i LIST [-d DIR]\n"
+    "\n"
+    "Downloads URL (http or https) into DEST with up to four ranges in parallel,\n"
+    "resumably: DEST.tmp! and DEST.info hold what is done until DEST is complete;\n"
+    "run the same command again to resume. DEST that is a directory (or ends\n"
+    "in /, or is missing) means that directory, the file named after the URL.\n"
+    "\n"
+    "  -i LIST     download every URL of LIST (one a line; blank lines and lines\n"
+    "              starting with # skipped), one after another, then a summary\n"
+    "  -d DIR      where -i puts the files (default: the current directory)\n"
+    "  -h, --help  this text\n"
+    "  --version   the version\n"
+    "\n"
+    "Failures that cannot heal (a 4xx answer, a bad URL, a destination that\n"
+    "cannot be written, too little disk space) end the download at once. Network\n"
+    "failures and 5xx answers are tried again after 1, 2 and 4 s; the fourth failure\n"
+    "in a row without progress ends it. A download without progress for 10 s is\n"
+    "restarted. QUORVEL_CA_FILE names a CA file to trust besides the system's.\n"
+    "\n"
+    "Exit status (of the last failure, for a list):\n"
+    "  0    every file complete\n"
+    "  1    failed otherwise (the transfers kept breaking off)\n"
+    "  2    usage: unknown option, missing argument, not an http(s) URL\n"
+    "  3    not found (HTTP 404 or 410)\n"
+    "  6    network problem: refused, reset, timed out, stalled, TLS\n"
+    "  9    not enough disk space\n"
+    "  16   the destination cannot be written\n"
+    "  19   host not found\n"
+    "  22   another HTTP status, or an answer without a length\n"
+    "  23   too many redirects\n"
+    "  130  stopped (Ctrl-C, SIGTERM)\n";
+
+enum ExitCode {
+    kComplete = 0, kOther = 1, kUsage = 2, kNotFound = 3, kNetwork = 6, kDiskSpace = 9,
+    kCannotWrite = 16, kHostNotFound = 19, kBadAnswer = 22, kRedirects = 23, kStopped = 130,
+};
+
+int ExitCodeOf(const DownloadFailure& failure)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
-    return text;
+    switch (failure.cause) {
+    case FailureCause::HttpStatus:
+        return failure.status == 404 || failure.status == 410 ? kNotFound : kBadAnswer;
+    case FailureCause::BadAnswer: return kBadAnswer;
+    case FailureCause::Redirects: return kRedirects;
+    case FailureCause::BadUrl: return kUsage;
+    case FailureCause::HostNotFound: return kHostNotFound;
+    case FailureCause::Network:
+    case FailureCause::Tls: return kNetwork;
+    case FailureCause::DiskSpace: return kDiskSpace;
+    case FailureCause::FileAccess: return kCannotWrite;
+    default: return kOther;
+    }
 }
 
-// One progress line: on a terminal rewritten in place, else once a second.
-void ShowProgress(const CHttpDownload& engine, double seconds, bool terminal)
+// Trying again can help: the network, a server in trouble (5xx, 408, 429),
+// transfers that broke off.
+bool MayHeal(const DownloadFailure& failure)
 {
-    int64_t done = engine.m_nDownloaded, size = engine.m_nFileSize;
-    int percent = size > 0 ? static_cast<int>(100.0 * done / size) : 0;
-    double rate = seconds > 0 ? done / 1048576.0 / seconds : 0;
-    std::printf("%s%s / %s  %3d%%  %.1f MiB/s%s", terminal ? "\r" : "", Mebibytes(done).c_str(),
-                Mebibytes(size).c_str(), percent, rate, terminal ? "   " : "\n");
-    std::fflush(stdout);
+    long s = failure.status;
+    return failure.cause == FailureCause::Network || failure.cause == FailureCause::Transfer ||
+           (failure.cause == FailureCause::HttpStatus && (s >= 500 || s == 408 || s == 429));
 }
 
-bool DirectoryWritable(const std::string& dest, std::string& directory)
+void Say(const char* format, const std::string& a, const std::string& b = std::string())
 {
-    size_t slash = dest.rfind('/');
-    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : dest.substr(0, slash);
-    return access(directory.c_str(), W_OK | X_OK) == 0;
+    std::fprintf(stderr, format, a.c_str(), b.c_str());
+}
+
+// Where DEST puts the file: DEST itself, or the directory DEST (an
+// existing one, or one written with a trailing "/", ".", or none) with the
+// name the cache would give the URL's file. False when there is no such name.
+bool Destination(const std::string& url, const std::string& dest, std::string& path)
+{
+    struct stat st;
+    bool directory = dest.empty() || dest == "." || dest.back() == '/' ||
+                     (stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    if (!directory) {
+        path = dest;
+        return true;
+    }
+    std::string name;
+    if (!CCacheLayout::FileNameOf(url, name))
+        return false;
+    std::string dir = dest.empty() ? "." : dest;
+    path = dir + (dir.back() == '/' ? "" : "/") + name;
+    return true;
+}
+
+// The destination's directory must exist and take new files: else nothing
+// is started (and nothing left behind).
+bool Writable(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (access(directory.c_str(), W_OK | X_OK) == 0)
+        return true;
+    Say("qv-download: cannot write %s: %s\n", path, std::strerror(errno));
+    return false;
+}
+
+// An http or https URL with a host; anything else is refused before a byte moves.
+bool UsableUrl(const std::string& url)
+{
+    auto starts = [&](const char* scheme) { return strncasecmp(url.c_str(), scheme, std::strlen(scheme)) == 0; };
+    size_t host = starts("http://") ? 7 : starts("https://") ? 8 : 0;
+    if (host > 0 && url.size() > host && url[host] != '/')
+        return true;
+    Say("qv-download: not an http or https URL: '%s'\n", url);
+    return false;
 }
 
 // Ctrl-C and SIGTERM become a posted stop request for the main loop.
@@ -72,50 +158,91 @@ void WatchStopSignals(HWND owner)
     }).detach();
 }
 
-enum class Outcome { Complete, Failed, Stopped };
+// One download at a time, with the caching job's rules and the retry rule
+// above; the engine's connections stay for the next file.
+class Downloader {
+public:
+    Downloader(CHeadlessOwner& owner, CHttpDownload& engine, bool terminal)
+        : m_owner(owner), m_engine(engine), m_bTerminal(terminal) {}
 
-// Downloads one file with the caching job's rules; the engine's connections
-// stay for the next.
-Outcome Download(CHeadlessOwner& owner, CHttpDownload& engine, const std::string& url, const std::string& dest,
-                 bool terminal)
-{
-    auto started = std::chrono::steady_clock::now();
-    DownloadSupervisor supervisor(SteadySeconds());
-    engine.Start(url.c_str(), dest.c_str());
-    for (;;) {
-        CHeadlessOwner::Message message;
-        DownloadSupervisor::Action action;
-        if (!owner.WaitMessage(message, 1000)) {
-            ShowProgress(engine, Elapsed(started), terminal);
-            action = supervisor.OnTick(engine.m_nDownloaded, SteadySeconds(), engine.IsFinishing());
-        } else if (message.msg == WM_STOP_REQUEST) {
-            engine.Stop();
-            std::printf("%sqv-download: stopped; run it again to resume\n", terminal ? "\n" : "");
-            return Outcome::Stopped;
-        } else if (message.msg == WM_DOWNLOAD_NOTIFY &&
-                   message.lParam == reinterpret_cast<LPARAM>(&engine)) {
-            action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
-                                              engine.m_nDownloaded, SteadySeconds());
-        } else {
-            continue;
+    // An exit code: kComplete, kStopped or the failure's.
+    int Run(const std::string& url, const std::string& dest)
+    {
+        auto started = std::chrono::steady_clock::now();
+        DownloadSupervisor supervisor(SteadySeconds());
+        m_progress = ProgressLine();
+        m_engine.Start(url.c_str(), dest.c_str());
+        for (;;) {
+            CHeadlessOwner::Message message;
+            if (!m_owner.WaitMessage(message, 1000)) {
+                Show(started);
+                if (supervisor.OnTick(m_engine.m_nDownloaded, SteadySeconds(), m_engine.IsFinishing()) ==
+                    DownloadSupervisor::Action::Wait)
+                    continue;
+                EndLine();
+                if (supervisor.FailuresWithoutProgress() > DownloadSupervisor::kMaxRestarts)
+                    return GiveUp(dest, {FailureCause::Network, 0, "stalled"});
+                std::fprintf(stderr, "qv-download: stalled, restarting\n");
+                m_progress.Restart();
+                m_engine.Start(url.c_str(), dest.c_str());
+            } else if (message.msg == WM_STOP_REQUEST) {
+                m_engine.Stop();
+                EndLine();
+                bool kept = access((dest + ".tmp!").c_str(), F_OK) == 0;
+                std::fprintf(stderr, "qv-download: stopped%s\n", kept ? "; run it again to resume" : "");
+                return kStopped;
+            } else if (message.msg == WM_DOWNLOAD_NOTIFY && message.lParam == reinterpret_cast<LPARAM>(&m_engine)) {
+                auto action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
+                                                       m_engine.m_nDownloaded, SteadySeconds());
+                if (action == DownloadSupervisor::Action::Done)
+                    return Complete(dest, started);
+                DownloadFailure failure = m_engine.LastFailure();
+                // The engine tries again by itself, after its back-off.
+                if (action == DownloadSupervisor::Action::GiveUp || !MayHeal(failure))
+                    return GiveUp(dest, failure);
+            }
         }
-        if (action == DownloadSupervisor::Action::Done) {
-            ShowProgress(engine, Elapsed(started), terminal);
-            std::printf("%sqv-download: %s complete, %lld bytes in %.2f s\n", terminal ? "\n" : "",
-                        dest.c_str(), static_cast<long long>(engine.m_nFileSize.load()), Elapsed(started));
-            return Outcome::Complete;
-        }
-        if (action == DownloadSupervisor::Action::GiveUp) {
-            engine.Stop();
-            std::printf("%sqv-download: failed: %d attempts in a row without progress (the server "
-                        "refused or broke off the transfer, or the disk lacks room for the file "
-                        "plus 100 MiB)\n", terminal ? "\n" : "", supervisor.FailuresWithoutProgress());
-            return Outcome::Failed;
-        }
-        if (action == DownloadSupervisor::Action::Restart)
-            engine.Start(url.c_str(), dest.c_str());
     }
-}
+
+private:
+    void Show(std::chrono::steady_clock::time_point started)
+    {
+        m_progress.Sample(m_engine.m_nDownloaded, m_engine.m_nFileSize, Elapsed(started));
+        std::printf("%s%s%s", m_bTerminal ? "\r" : "", m_progress.Text().c_str(), m_bTerminal ? "   " : "\n");
+        std::fflush(stdout);
+        m_bLineOpen = m_bTerminal;
+    }
+
+    void EndLine()
+    {
+        if (std::exchange(m_bLineOpen, false))
+            std::printf("\n");
+        std::fflush(stdout);
+    }
+
+    int Complete(const std::string& dest, std::chrono::steady_clock::time_point started)
+    {
+        EndLine();
+        std::printf("qv-download: %s complete, %lld bytes in %.2f s\n", dest.c_str(),
+                    static_cast<long long>(m_engine.m_nFileSize.load()), Elapsed(started));
+        return kComplete;
+    }
+
+    int GiveUp(const std::string& dest, const DownloadFailure& failure)
+    {
+        m_engine.Stop();
+        EndLine();
+        bool kept = access((dest + ".tmp!").c_str(), F_OK) == 0;
+        Say("qv-download: failed: %s%s\n", failure.text, kept ? "; run it again to resume" : "");
+        return ExitCodeOf(failure);
+    }
+
+    CHeadlessOwner& m_owner;
+    CHttpDownload& m_engine;
+    bool m_bTerminal;
+    bool m_bLineOpen = false;
+    ProgressLine m_progress;
+};
 
 // The URLs of a list file: one a line, blank and "#" lines skipped.
 bool ReadList(const char* path, std::vector<std::string>& urls)
@@ -133,66 +260,110 @@ bool ReadList(const char* path, std::vector<std::string>& urls)
     return !in.bad();
 }
 
-int DownloadList(CHeadlessOwner& owner, CHttpDownload& engine, const char* list, const std::string& dir,
-                 bool terminal)
+// Every URL into `dir`; a summary at the end. The exit code is the last
+// failure's.
+int DownloadList(Downloader& downloader, const char* list, const std::string& dir)
 {
     std::vector<std::string> urls;
     if (!ReadList(list, urls)) {
-        std::printf("qv-download: cannot read %s: %s\n", list, std::strerror(errno));
-        return 1;
+        Say("qv-download: cannot read %s: %s\n", list, std::strerror(errno));
+        return kUsage;
     }
     std::vector<std::string> failures;
     int64_t bytes = 0;
+    int code = kComplete;
     for (const std::string& url : urls) {
-        std::string name;
-        if (!CCacheLayout::FileNameOf(url, name)) {
-            failures.push_back(url + ": unsafe file name");
+        std::string dest, why;
+        int result = kUsage;
+        if (!UsableUrl(url))
+            why = ": not an http or https URL";
+        else if (!Destination(url, dir + "/", dest))
+            why = ": unsafe file name";
+        else
+            result = Writable(dest) ? downloader.Run(url, dest) : kCannotWrite;
+        if (result == kStopped)
+            return kStopped;
+        if (result == kComplete) {
+            struct stat st;
+            bytes += stat(dest.c_str(), &st) == 0 ? st.st_size : 0;
             continue;
         }
-        Outcome outcome = Download(owner, engine, url, dir + "/" + name, terminal);
-        if (outcome == Outcome::Stopped)
-            return 130;
-        if (outcome == Outcome::Failed)
-            failures.push_back(url);
-        else
-            bytes += engine.m_nFileSize;
+        code = result;
+        failures.push_back(url + why);
     }
     std::printf("qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
                 failures.size());
     for (const std::string& failure : failures)
         std::printf("  failed: %s\n", failure.c_str());
-    return failures.empty() ? 0 : 1;
+    return code;
+}
+
+struct Options {
+    const char* list = nullptr;
+    const char* dir = nullptr;
+    std::vector<std::string> operands;
+};
+
+// -1 when the command line is good, else the exit code to end with.
+int ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kHelp, stdout);
+            return kComplete;
+        }
+        if (arg == "--version") {
+            std::printf("qv-download %s\n", QV_VERSION);
+            return kComplete;
+        }
+        if ((arg == "-i" || arg == "-d") && i + 1 < argc) {
+            (arg == "-i" ? options.list : options.dir) = argv[++i];
+        } else if (arg == "--") {
+            options.operands.insert(options.operands.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            Say("qv-download: %s: %s\n", arg, arg == "-i" || arg == "-d" ? "needs an argument" : "unknown option");
+            return kUsage;
+        } else {
+            options.operands.push_back(arg);
+        }
+    }
+    size_t wanted = options.list ? 0 : options.operands.size();
+    if ((options.list && !options.operands.empty()) || (!options.list && (wanted < 1 || wanted > 2)) ||
+        (options.dir && !options.list)) {
+        std::fprintf(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR]; -h tells more\n");
+        return kUsage;
+    }
+    return -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    bool list = argc == 5 && std::strcmp(argv[1], "-i") == 0 && std::strcmp(argv[3], "-d") == 0;
-    if (argc != 3 && !list) {
-        std::fprintf(stderr, "usage: %s URL DEST\n       %s -i LIST -d DIR\n", argv[0], argv[0]);
-        return 2;
-    }
-    std::string directory;
-    std::string dest = list ? std::string(argv[4]) + "/" : argv[2];
-    if (!DirectoryWritable(dest, directory)) {
-        std::printf("qv-download: cannot write to %s: %s\n", directory.c_str(), std::strerror(errno));
-        return 1;
+    Options options;
+    int parsed = ParseOptions(argc, argv, options);
+    if (parsed >= 0)
+        return parsed;
+    std::string url, dest;
+    if (!options.list) {
+        url = options.operands[0];
+        if (!UsableUrl(url))
+            return kUsage;
+        if (!Destination(url, options.operands.size() > 1 ? options.operands[1] : ".", dest)) {
+            Say("qv-download: no file name in %s; give DEST\n", url);
+            return kUsage;
+        }
+        if (!Writable(dest))
+            return kCannotWrite;
     }
 
     CHeadlessOwner owner;
     WatchStopSignals(owner.GetSafeHwnd());
     CHttpDownload engine;
     engine.m_hOwnerWnd = owner.GetSafeHwnd();
-    bool terminal = isatty(STDOUT_FILENO);
-    if (list)
-        return DownloadList(owner, engine, argv[2], directory, terminal);
-    switch (Download(owner, engine, argv[1], dest, terminal)) {
-    case Outcome::Complete:
-        return 0;
-    case Outcome::Stopped:
-        return 130;
-    default:
-        return 1;
-    }
+    Downloader downloader(owner, engine, isatty(STDOUT_FILENO));
+    return options.list ? DownloadList(downloader, options.list, options.dir ? options.dir : ".")
+                        : downloader.Run(url, dest);
 }

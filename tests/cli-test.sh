@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# The command-line tools as a user meets them: each row runs qv-download or
+# quorvel-demo-services and checks the exit code, a fragment of what it
+# said, and what it left on disk. The progress line is checked once through
+# a pseudo-terminal.
+#
+#   tests/cli-test.sh BUILD_DIR
+set -uo pipefail
+build=$(cd "$1" && pwd)
+qv=$build/bin/qv-download demo=$build/bin/quorvel-demo-services
+work=$(mktemp -d)
+server_pid=
+trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
+"$demo" 0 >"$work/server.txt" &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/server.txt" ] && break; sleep 0.05; done
+base=$(sed -n 's/^demo services on //p' "$work/server.txt")
+port=${base##*:}
+
+passed=0 failed=0
+# row EXIT FRAGMENT LEFT COMMAND...: runs COMMAND in an empty directory
+# $work/out; LEFT lists the names that must be there afterwards ("-": none).
+row() {
+  local code=$1 fragment=$2 left=$3
+  shift 3
+  rm -rf "$work/out" && mkdir -p "$work/out/d"
+  (cd "$work/out" && timeout 60 "$@" >"$work/said.txt" 2>&1)
+  local got=$? files
+  files=$(cd "$work/out" && find . -mindepth 1 -not -path ./d | sed 's|^\./||' | sort | tr '\n' ' ')
+  [ "$left" = - ] && left=
+  if [ "$got" = "$code" ] && grep -qF -- "$fragment" "$work/said.txt" && [ "$files" = "${left:+$left }" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $* -> exit $got (want $code), left '$files' (want '$left'):"
+    sed 's/^/    /' "$work/said.txt" | head -5
+  fi
+}
+
+c=$base/content
+row 0 "Exit status" - "$qv" --help
+row 0 "-i LIST" - "$qv" -h
+row 0 "qv-download 1." - "$qv" --version
+row 2 "unknown option" - "$qv" -x "$c/10/a.bin"
+row 2 "usage:" - "$qv"
+row 2 "needs an argument" - "$qv" -i
+row 2 "usage:" - "$qv" "$c/10/a.bin" a b
+row 2 "not an http or https URL" - "$qv" "" a.bin
+row 2 "not an http or https URL" - "$qv" "127.0.0.1:$port/content/10/a.bin" a.bin
+row 2 "not an http or https URL" - "$qv" "ftp://127.0.0.1/a.bin" a.bin
+row 3 "HTTP 404" - "$qv" "$c/1000/a.bin?status=404" a.bin
+row 22 "HTTP 403" - "$qv" "$c/1000/a.bin?status=403" a.bin
+row 22 "no Content-Length" - "$qv" "$c/1000/a.bin?nolength=1" a.bin
+row 9 "not enough space: need" - "$qv" "$c/1125899906842624/huge.bin" huge.bin
+row 16 "cannot write no/such/a.bin" - "$qv" "$c/1000/a.bin" no/such/a.bin
+row 6 "connection refused" - "$qv" "http://127.0.0.1:1/a.bin" a.bin
+row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin" a.bin
+row 0 "complete" "d/a b.bin" "$qv" "$c/300000/a%20b.bin" d
+row 0 "complete" "d/a.bin" "$qv" "$c/300000/a.bin" d/
+row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin" .
+row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin"
+row 2 "no file name" - "$qv" "$c/300000/a%2Fb.bin" d
+row 0 "usage: quorvel-demo-services" - "$demo" --help
+row 2 "usage:" - "$demo" abc
+row 2 "usage:" - "$demo" 80x
+row 1 "cannot listen on 127.0.0.1:$port" - "$demo" "$port"
+
+# The progress line on a terminal: KiB under 1 MiB, a rate, a time left.
+rm -rf "$work/out" && mkdir -p "$work/out"
+script -qec "$qv '$c/400000/p.bin?rate=150000' '$work/out/p.bin'" /dev/null >"$work/tty.txt" 2>&1
+if grep -qE $'\r[0-9.]+ KiB / 390.6 KiB +[0-9]+%  [0-9.]+ KiB/s  ETA 0:0[0-9]' "$work/tty.txt" &&
+   cmp -s <(curl -s "$c/400000/p.bin") "$work/out/p.bin"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the progress line on a terminal:"
+  tr '\r' '\n' < "$work/tty.txt" | head -5 | sed 's/^/    /'
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
