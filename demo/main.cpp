@@ -45,6 +45,7 @@ const char kHelp[] =
     "  --cert FILE      serve https with this PEM certificate ...\n"
     "  --key FILE       ... and its key\n"
     "  -h, --help       this text\n"
+    "  --version        the version\n"
     "\n"
     "Exit status: 0 stopped by a signal, 1 cannot listen or serve, 2 usage.\n";
 
@@ -77,6 +78,10 @@ int main(int argc, char** argv)
     for (; arg < argc && argv[arg][0] == '-' && argv[arg][1] != '\0'; arg += 2) {
         if (std::strcmp(argv[arg], "-h") == 0 || std::strcmp(argv[arg], "--help") == 0) {
             std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[arg], "--version") == 0) {
+            std::printf("quorvel-demo-services %s\n", QV_VERSION);
             return 0;
         }
         const char* value = arg + 1 < argc ? argv[arg + 1] : nullptr;

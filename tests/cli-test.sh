@@ -61,6 +61,7 @@ row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin" .
 row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin"
 row 2 "no file name" - "$qv" "$c/300000/a%2Fb.bin" d
 row 0 "usage: quorvel-demo-services" - "$demo" --help
+row 0 "quorvel-demo-services 1." - "$demo" --version
 row 2 "usage:" - "$demo" abc
 row 2 "usage:" - "$demo" 80x
 row 1 "cannot listen on 127.0.0.1:$port" - "$demo" "$port"
