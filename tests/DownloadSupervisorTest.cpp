@@ -51,6 +51,7 @@ TEST(ProgressLine, TheRateCountsOnlyThisRunAndFallsToZeroInAStall)
 {
     ProgressLine line;
     line.Sample(0, 0, 0);                      // size not known yet
+    EXPECT_EQ(line.Text(), "waiting for the server's answer");
     line.Sample(50000000, 100000000, 1);       // resumed: 50 MB were on disk
     line.Sample(51000000, 100000000, 2);
     EXPECT_DOUBLE_EQ(line.Rate(), 1000000);

@@ -40,6 +40,8 @@ double ProgressLine::Rate() const
 
 std::string ProgressLine::Text() const
 {
+    if (m_nSize <= 0)
+        return "waiting for the server's answer";
     int percent = m_nSize > 0 ? static_cast<int>(std::clamp(100.0 * m_nDone / m_nSize, 0.0, 100.0)) : 0;
     double rate = Rate();
     char eta[32] = "--:--";

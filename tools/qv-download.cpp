@@ -158,6 +158,12 @@ void WatchStopSignals(HWND owner)
     }).detach();
 }
 
+// Said after a stop or failure only when a temporary file was kept.
+const char* ResumeHint(const std::string& dest)
+{
+    return access((dest + ".tmp!").c_str(), F_OK) == 0 ? "; run it again to resume" : "";
+}
+
 // One download at a time, with the caching job's rules and the retry rule
 // above; the engine's connections stay for the next file.
 class Downloader {
@@ -181,15 +187,14 @@ public:
                     continue;
                 EndLine();
                 if (supervisor.FailuresWithoutProgress() > DownloadSupervisor::kMaxRestarts)
-                    return GiveUp(dest, {FailureCause::Network, 0, "stalled"});
+                    return GiveUp(dest, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
                 std::fprintf(stderr, "qv-download: stalled, restarting\n");
                 m_progress.Restart();
                 m_engine.Start(url.c_str(), dest.c_str());
             } else if (message.msg == WM_STOP_REQUEST) {
                 m_engine.Stop();
                 EndLine();
-                bool kept = access((dest + ".tmp!").c_str(), F_OK) == 0;
-                std::fprintf(stderr, "qv-download: stopped%s\n", kept ? "; run it again to resume" : "");
+                std::fprintf(stderr, "qv-download: stopped%s\n", ResumeHint(dest));
                 return kStopped;
             } else if (message.msg == WM_DOWNLOAD_NOTIFY && message.lParam == reinterpret_cast<LPARAM>(&m_engine)) {
                 auto action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
@@ -232,8 +237,7 @@ private:
     {
         m_engine.Stop();
         EndLine();
-        bool kept = access((dest + ".tmp!").c_str(), F_OK) == 0;
-        Say("qv-download: failed: %s%s\n", failure.text, kept ? "; run it again to resume" : "");
+        Say("qv-download: failed: %s%s\n", failure.text, ResumeHint(dest));
         return ExitCodeOf(failure);
     }
 
