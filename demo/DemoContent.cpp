@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <httplib.h>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "common/UrlDecode.h"
@@ -38,6 +41,12 @@ struct Faults {
     bool ranged = false;  // the request asked for a range
 };
 
+// How this server's validators look, as content hosts in the field differ.
+struct Validators {
+    std::string etag;          // empty: none sent
+    std::string lastModified;  // empty: none sent
+};
+
 std::atomic<int64_t>* g_sentCounter = nullptr;
 std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
 std::atomic<int> g_rttMs{0};
@@ -67,8 +76,9 @@ int64_t Param(const httplib::Request& req, const char* key, int64_t fallback)
 std::string WithoutRedirect(const httplib::Request& req)
 {
     std::string target = req.target;
-    size_t at = target.find("redirect=1");
-    target.erase(at, std::strlen("redirect=1"));
+    std::string param = "redirect=" + req.get_param_value("redirect");
+    size_t at = target.find(param);
+    target.erase(at, param.size());
     while (!target.empty() && (target.back() == '&' || target.back() == '?'))
         target.pop_back();
     size_t doubled = target.find("?&");
@@ -111,6 +121,41 @@ bool SendBody(const std::string& name, const Faults& faults, int64_t& sent, size
     return true;
 }
 
+// Every version of a file has its own ETag ("v<version>", weak with
+// weak=1, none with noetag=1) and its own Last-Modified.
+Validators ValidatorsOf(const httplib::Request& req, int version)
+{
+    Validators v;
+    if (!req.has_param("noetag"))
+        v.etag = (req.has_param("weak") ? "W/\"v" : "\"v") + std::to_string(version) + "\"";
+    if (!req.has_param("nolastmodified") && !req.has_param("noetag")) {
+        char date[40];
+        std::snprintf(date, sizeof date, "Mon, 07 Dec 2026 10:00:%02d GMT", version % 60);
+        v.lastModified = date;
+    }
+    return v;
+}
+
+// RFC 9110's If-Range: a strong ETag equal to the current one, or the
+// exact Last-Modified date; a weak tag never matches.
+bool IfRangeMatches(const std::string& ifRange, const Validators& v)
+{
+    if (ifRange.rfind("W/", 0) == 0)
+        return false;
+    if (!ifRange.empty() && ifRange[0] == '"')
+        return ifRange == v.etag;
+    return !v.lastModified.empty() && ifRange == v.lastModified;
+}
+
+// True for the first ranged request of this target, for droponce=N.
+bool FirstRangeOf(const std::string& target)
+{
+    static std::mutex lock;
+    static std::set<std::string> seen;
+    std::lock_guard<std::mutex> guard(lock);
+    return seen.insert(target).second;
+}
+
 void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& name, int64_t size)
 {
     WaitAsAWideAreaLink(req);
@@ -120,18 +165,30 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
     }
     if (req.has_param("redirect")) {
         res.set_redirect(WithoutRedirect(req));
+        // nginx and Apache send a page with every redirect.
+        if (req.get_param_value("redirect") == "html")
+            res.set_content("<html><head><title>302 Found</title></head><body>moved</body></html>\r\n",
+                            "text/html");
         return;
     }
-    // Each version of the files has its own ETag; a range asked "if" an
-    // older version is answered with the whole current file, as HTTP says.
+    // A host that changes the file as the first range arrives (the size
+    // query saw the old version).
+    if (req.has_param("changeonrange") && req.has_header("Range") && g_version == 1)
+        g_version = 2;
     int version = g_version;
-    std::string etag = "\"v" + std::to_string(version) + "\"";
-    res.set_header("ETag", etag);
-    if (req.has_header("If-Range") && req.get_header_value("If-Range") != etag)
+    Validators validators = ValidatorsOf(req, version);
+    if (!validators.etag.empty())
+        res.set_header("ETag", validators.etag);
+    if (!validators.lastModified.empty())
+        res.set_header("Last-Modified", validators.lastModified);
+    if (!req.has_param("ignoreifrange") && req.has_header("If-Range") &&
+        !IfRangeMatches(req.get_header_value("If-Range"), validators))
         const_cast<httplib::Request&>(req).ranges.clear();
     std::string key = DemoContentKey(name, version);
     Faults faults;
     faults.dropAfter = Param(req, "drop", -1);
+    if (req.has_param("droponce") && req.has_header("Range") && FirstRangeOf(req.target))
+        faults.dropAfter = Param(req, "droponce", -1);
     faults.stallAfter = Param(req, "stall", -1);
     faults.stallMs = static_cast<int>(Param(req, "stall_ms", 30000));
     faults.rate = Param(req, "rate", g_linkRate);

@@ -24,12 +24,20 @@ void FillContent(std::string_view name, int64_t offset, char* out, size_t length
 //   norange=1   ignore Range and answer 200 with the whole file
 //   status=C    answer status C (404, 416, 500 ...) without a body
 //   redirect=1  answer 302 to the same URL without this parameter
+//   redirect=html  the same with an HTML page as its body, as nginx sends
+//   droponce=N  close the connection after N body bytes of the first
+//               ranged answer for this URL only
 //   nolength=1  send the body chunked, without Content-Length
 //   rate=N      send at most N bytes a second per answer
 //   rangestatus=C  answer requests that carry a Range with status C
-// Every answer carries the ETag "v<version>"; a Range with an If-Range of
-// another version is answered 200 with the whole file.
-// `sentCounter`, when given, adds up the body bytes sent for range requests.
+// Validators as content hosts send them: the ETag "v<version>" (weak=1:
+// W/"v<version>", noetag=1: none) and a Last-Modified of the version
+// (nolastmodified=1, or noetag=1: none). A Range with an If-Range that does
+// not match (RFC 9110: a weak tag never does) is answered with the whole
+// current file; ignoreifrange=1 serves the range all the same, and
+// changeonrange=1 changes every file to version 2 as the first range of it
+// arrives, as a host whose file is replaced mid-download.
+// `sentCounter`, when given, adds up the body bytes sent to range requests.
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter = nullptr);
 
 // A stand-in for a content host across a wide-area link: each answer waits

@@ -2,43 +2,73 @@
 
 #include "net/CurlGlobal.h"
 
-namespace {
-
-CURLSH* NewShare(void* locks, curl_lock_function lock, curl_unlock_function unlock)
+CConnectionCache::CConnectionCache()
 {
     EnsureCurlGlobal();
-    CURLSH* share = curl_share_init();
-    if (!share)
-        return nullptr;
-    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lock);
-    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlock);
-    curl_share_setopt(share, CURLSHOPT_USERDATA, locks);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
-    return share;
+    m_share = curl_share_init();
+    if (!m_share)
+        return;
+    curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, Lock);
+    curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, Unlock);
+    curl_share_setopt(m_share, CURLSHOPT_USERDATA, m_locks);
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
 }
-
-}  // namespace
-
-CConnectionCache::CConnectionCache() : m_share(NewShare(m_locks, Lock, Unlock)) {}
 
 CConnectionCache::~CConnectionCache()
 {
+    Close();
     curl_share_cleanup(m_share);
 }
 
-void CConnectionCache::Attach(CURL* easy) const
+CURL* CConnectionCache::Take()
 {
+    CURL* easy = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        if (!m_idle.empty()) {
+            easy = m_idle.front();
+            m_idle.pop_front();
+        }
+    }
+    // A reset keeps the handle's live connection, and nothing else.
+    if (easy)
+        curl_easy_reset(easy);
+    else if (!(easy = curl_easy_init()))
+        return nullptr;
     if (m_share)
         curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
-    curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, kMaxKept);
+    // Each handle keeps the one connection it used last.
+    curl_easy_setopt(easy, CURLOPT_MAXCONNECTS, 1L);
+    return easy;
+}
+
+void CConnectionCache::Give(CURL* easy, bool clean)
+{
+    if (!easy)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        if (m_idle.size() < kMaxKept) {
+            if (clean)
+                m_idle.push_front(easy);
+            else
+                m_idle.push_back(easy);
+            return;
+        }
+    }
+    curl_easy_cleanup(easy);
 }
 
 void CConnectionCache::Close()
 {
-    curl_share_cleanup(m_share);
-    m_share = NewShare(m_locks, Lock, Unlock);
+    std::deque<CURL*> idle;
+    {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        idle.swap(m_idle);
+    }
+    for (CURL* easy : idle)
+        curl_easy_cleanup(easy);
 }
 
 void CConnectionCache::Lock(CURL*, curl_lock_data data, curl_lock_access, void* user)

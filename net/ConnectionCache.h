@@ -1,24 +1,32 @@
-// CConnectionCache: the connections (and resolved names and TLS sessions)
-// that an engine's transfers leave open, shared by its size queries and its
-// workers on their threads, so the next request to the same host skips the
-// connection's round trips. At most kMaxKept idle connections are kept.
+// CConnectionCache: the transfer handles that an engine's size queries and
+// workers take and give back, each with the connection its last transfer
+// left open, so the next request to the same host skips the connection's
+// round trips. A handle (and with it its connection) is used by one thread
+// at a time, as libcurl requires; only resolved names and TLS sessions are
+// shared between the handles. At most kMaxKept idle handles are kept.
 #pragma once
 
 #include <curl/curl.h>
+#include <deque>
 #include <mutex>
 
 class CConnectionCache {
 public:
-    static constexpr long kMaxKept = 8;
+    static constexpr size_t kMaxKept = 8;
 
     CConnectionCache();
     ~CConnectionCache();
     CConnectionCache(const CConnectionCache&) = delete;
     CConnectionCache& operator=(const CConnectionCache&) = delete;
 
-    // Lets a transfer take and leave connections here.
-    void Attach(CURL* easy) const;
-    // Closes every kept connection; no transfer may be attached.
+    // A handle with every option at its default but the shared names and
+    // TLS sessions; one whose last transfer ended cleanly comes first.
+    // Null when none can be made.
+    CURL* Take();
+    // `clean`: the transfer ended as HTTP would end it, so its connection
+    // is likely still open for the next one.
+    void Give(CURL* easy, bool clean);
+    // Closes every kept connection; no handle may be out.
     void Close();
 
 private:
@@ -27,4 +35,6 @@ private:
 
     CURLSH* m_share = nullptr;
     std::mutex m_locks[CURL_LOCK_DATA_LAST];
+    std::mutex m_poolLock;     // m_idle
+    std::deque<CURL*> m_idle;  // kept handles, those with a live connection first
 };

@@ -18,11 +18,13 @@ enum class FailureCause {
     DiskSpace,
     FileAccess,    // the temporary file cannot be made, or the file cannot be moved into place
     Transfer,      // the ranges ended with bytes missing
+    Changed,       // an answer carried another version of the file than the size query's
+    Checksum,      // two copies of the file, both unlike the md5 the caller gave
 };
 
 struct DownloadFailure {
     FailureCause cause = FailureCause::None;
-    long status = 0;   // the HTTP status, for HttpStatus
+    long status = 0;   // the HTTP status, for HttpStatus (of the size query or of a range)
     std::string text;  // for people: "HTTP 404", "connection refused", ...
 };
 

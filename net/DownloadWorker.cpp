@@ -10,7 +10,6 @@
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "net/ContentRange.h"
-#include "net/CurlGlobal.h"
 #include "net/HttpDownload.h"
 
 namespace {
@@ -54,6 +53,7 @@ struct WorkerTransfer {
             t.contentRange.clear();  // a new answer (after an interim one)
         else if (StartsWithNoCase(data, length, "Content-Range:"))
             t.contentRange.assign(data + 14, length - 14);
+        t.worker.m_answer.TakeHeaderLine(std::string(data, length));
         return length;
     }
 
@@ -84,9 +84,9 @@ void CDownloadWorker::SetOwner(int index, CHttpDownload* owner)
 }
 
 void CDownloadWorker::Setup(const std::string& url, const std::string& host, int64_t start,
-                            int64_t done, int64_t end, int64_t fileSize, const std::string& validator)
+                            int64_t done, int64_t end, int64_t fileSize, const Validators& reference)
 {
-    m_strValidator = validator;
+    m_reference = reference;
     m_strUrl = url;
     m_strHost = host;
     m_nStart = start;
@@ -125,6 +125,16 @@ bool CDownloadWorker::AcceptAnswer(long status, const std::string& contentRange,
 {
     int64_t from = m_nStart + m_nDone;
     m_nWanted = m_nEnd - from + 1;
+    if (status != 200 && status != 206) {
+        m_nRefusedStatus = status;
+        return false;
+    }
+    // Bytes of another version must never be spliced onto this one's, even
+    // from a server that ignores If-Range.
+    if (m_reference.DiffersFrom(m_answer)) {
+        m_bChanged = true;
+        return false;
+    }
     if (status == 206) {
         // Every number must be the one asked for: bytes of another range or
         // another version of the file must never reach the file.
@@ -133,16 +143,13 @@ bool CDownloadWorker::AcceptAnswer(long status, const std::string& contentRange,
                range.end == m_nEnd && range.total == m_nFileSize &&
                (contentLength < 0 || contentLength == m_nWanted);
     }
-    if (status == 200) {
-        // The whole file: usable only from byte 0, and then only this
-        // segment's bytes of it.
-        if (from != 0) {
-            m_bRangeIgnored = true;
-            return false;
-        }
-        return contentLength < 0 || contentLength == m_nFileSize;
+    // The whole file: usable only from byte 0, and then only this
+    // segment's bytes of it.
+    if (from != 0) {
+        m_bRangeIgnored = true;
+        return false;
     }
-    return false;
+    return contentLength < 0 || contentLength == m_nFileSize;
 }
 
 bool CDownloadWorker::Take(const char* data, size_t size)
@@ -155,6 +162,7 @@ bool CDownloadWorker::Take(const char* data, size_t size)
         size_t room = kBlockSize - m_block.size();
         size_t piece = std::min(room, use - taken);
         m_block.insert(m_block.end(), data + taken, data + taken + piece);
+        m_pOwner->OnBuffered(static_cast<int64_t>(piece));
         taken += piece;
         if (m_block.size() == kBlockSize && !Flush())
             return false;
@@ -169,6 +177,7 @@ bool CDownloadWorker::Flush()
     if (m_block.empty())
         return true;
     bool written = m_pOwner->WriteBlock(m_nIndex, m_nStart, m_nDone, m_block.data(), m_block.size());
+    m_pOwner->OnBuffered(-static_cast<int64_t>(m_block.size()));
     m_block.clear();
     m_bWriteFailed = m_bWriteFailed || !written;
     return written;
@@ -179,6 +188,7 @@ uint8_t CDownloadWorker::Finish(bool transferOk)
 {
     Flush();
     bool complete = m_bAccepted && !m_bWriteFailed && m_nReceived >= m_nWanted;
+    m_bBrokeOff = m_bAccepted && !m_bWriteFailed && !complete && !m_bHalt;
     if (!complete)
         OutputDebugStringA(m_bHalt ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
     return complete ? WORKER_FINISHED : WORKER_FAILED;
@@ -193,6 +203,10 @@ void CDownloadWorker::ResetAttempt()
     m_bAccepted = false;
     m_bWriteFailed = false;
     m_bRangeIgnored = false;
+    m_bChanged = false;
+    m_bBrokeOff = false;
+    m_nRefusedStatus = 0;
+    m_answer = Validators{};
 }
 
 void CDownloadWorker::Report(uint8_t state)
@@ -218,13 +232,12 @@ void CDownloadWorker::EndTakeOver(bool transferOk)
 void CDownloadWorker::Run()
 {
     ResetAttempt();
-    EnsureCurlGlobal();
-    CURL* easy = curl_easy_init();
-    uint8_t state = WORKER_FAILED;
+    CURL* easy = m_pOwner->Connections().Take();
+    CURLcode code = CURLE_FAILED_INIT;
     if (easy) {
         char range[80];
         std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
-        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range, m_strValidator);
+        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range, m_reference.ForIfRange());
         WorkerTransfer transfer{*this, easy, std::string(), false};
         m_pOwner->ConfigureTransfer(easy, m_strUrl, headers);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, WorkerTransfer::OnHeader);
@@ -234,12 +247,12 @@ void CDownloadWorker::Run()
         curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, WorkerTransfer::OnProgress);
         curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-        CURLcode code = curl_easy_perform(easy);
+        code = curl_easy_perform(easy);
         if (code == CURLE_OK)
             transfer.Check();  // an answer without a body is judged too
-        state = Finish(code == CURLE_OK);
-        curl_easy_cleanup(easy);
         curl_slist_free_all(headers);
     }
+    uint8_t state = Finish(code == CURLE_OK);
+    m_pOwner->Connections().Give(easy, code == CURLE_OK);
     Report(state);
 }

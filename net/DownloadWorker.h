@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/Validators.h"
+
 class CHttpDownload;
 
 class CDownloadWorker {
@@ -30,10 +32,11 @@ public:
 
     void SetOwner(int index, CHttpDownload* owner);
     // The engine's current URL and host (the Host header), the segment, the
-    // file size every range answer must name, and the size query's validator
-    // (sent as If-Range when not empty).
+    // file size every range answer must name, and the size query's
+    // validators: every answer must carry the same version, and the one
+    // fit for If-Range is sent there.
     void Setup(const std::string& url, const std::string& host, int64_t start, int64_t done,
-               int64_t end, int64_t fileSize, const std::string& validator);
+               int64_t end, int64_t fileSize, const Validators& reference);
     // Starts an attempt on a new thread; false when no thread could be made.
     bool Begin();
     // Stops the attempt in flight and waits for its thread. Never call it
@@ -54,6 +57,15 @@ public:
     // The answer was a whole file (200) for a range that does not start at
     // byte 0: this server ignores ranges.
     bool RangeIgnored() const { return m_bRangeIgnored; }
+    // The answer named another version of the file than the size query's.
+    bool Changed() const { return m_bChanged; }
+    // The status of an answer that was refused for it (403, 416 ...), else 0.
+    long RefusedStatus() const { return m_nRefusedStatus; }
+    // The validators of the last answer; on the worker's thread only.
+    const Validators& AnswerValidators() const { return m_answer; }
+    // The attempt broke off with the answer accepted: another attempt may
+    // well finish it.
+    bool BrokeOff() const { return m_bBrokeOff; }
     int Index() const { return m_nIndex; }
     int64_t Done() const { return m_nDone; }
 
@@ -75,7 +87,7 @@ private:
     CHttpDownload* m_pOwner = nullptr;
     std::string m_strUrl;
     std::string m_strHost;
-    std::string m_strValidator;
+    Validators m_reference;  // the size query's
     int64_t m_nStart = 0;
     int64_t m_nDone = 0;     // advanced by the engine's WriteBlock
     int64_t m_nEnd = -1;
@@ -84,6 +96,9 @@ private:
     std::atomic<uint8_t> m_nState{WORKER_NEW};
     std::atomic<bool> m_bHalt{false};
     std::atomic<bool> m_bRangeIgnored{false};
+    std::atomic<bool> m_bChanged{false};
+    std::atomic<bool> m_bBrokeOff{false};
+    std::atomic<long> m_nRefusedStatus{0};
     std::thread m_thread;
 
     // Per attempt, worker thread only.
@@ -91,5 +106,6 @@ private:
     int64_t m_nWanted = 0;       // bytes this attempt must deliver
     int64_t m_nReceived = 0;     // bytes taken in this attempt
     bool m_bAccepted = false;    // the answer passed AcceptAnswer
+    Validators m_answer;         // the answer's validators
     bool m_bWriteFailed = false;
 };

@@ -1,9 +1,22 @@
 #include "net/FileFinisher.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <strings.h>
 #include <unistd.h>
 
+#include "common/Md5.h"
 #include "net/SideFile.h"
+
+namespace {
+
+std::string ErrnoText(const std::string& what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+}  // namespace
 
 CFileFinisher::CFileFinisher(Files files, Sync sync, OnPlaced placed)
     : m_files(std::move(files)), m_sync(std::move(sync)), m_placed(std::move(placed))
@@ -24,12 +37,52 @@ void CFileFinisher::Cancel()
 
 void CFileFinisher::Run()
 {
-    // A temporary file kept from a larger version of the remote file is cut
-    // to this version's size.
-    bool synced = ftruncate(m_files.fd, m_files.size) == 0 && (m_sync ? m_sync(m_files.fd) : fsync(m_files.fd)) == 0;
+    bool ready = SyncToDisk() && Verify();
     close(m_files.fd);
-    m_bPlaced = synced && Place();
+    m_bPlaced = ready && Place();
     m_ended.SetEvent();
+}
+
+// A temporary file kept from a larger version of the remote file is cut to
+// this version's size; then every byte goes to the disk. A failed sync
+// leaves the file unmoved: its bytes may not be on the disk.
+bool CFileFinisher::SyncToDisk()
+{
+    if (ftruncate(m_files.fd, m_files.size) != 0) {
+        m_strFailure = ErrnoText("cannot cut " + m_files.tempPath + " to size", errno);
+        return false;
+    }
+    if ((m_sync ? m_sync(m_files.fd) : fsync(m_files.fd)) != 0) {
+        m_strFailure = ErrnoText("cannot sync " + m_files.tempPath, errno);
+        return false;
+    }
+    return true;
+}
+
+bool CFileFinisher::Verify()
+{
+    if (m_files.md5.empty())
+        return true;
+    CMd5 md5;
+    std::string buffer(1 << 20, '\0');
+    for (off_t at = 0;;) {
+        ssize_t n = pread(m_files.fd, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            m_strFailure = ErrnoText("cannot read " + m_files.tempPath, errno);
+            return false;
+        }
+        if (n == 0)
+            break;
+        md5.Update(buffer.data(), static_cast<size_t>(n));
+        at += n;
+    }
+    m_strDigest = md5.HexDigest();
+    if (strcasecmp(m_strDigest.c_str(), m_files.md5.c_str()) == 0 || m_strDigest == m_files.alsoAccepted)
+        return true;
+    m_strFailure = "checksum mismatch: expected md5 " + m_files.md5 + ", got " + m_strDigest;
+    return false;
 }
 
 // Every byte is on the disk now: either the file moves into place, or,
@@ -43,8 +96,10 @@ bool CFileFinisher::Place()
     }
     const char* temp = m_files.tempPath.c_str();
     const char* dest = m_files.destPath.c_str();
-    if (std::rename(temp, dest) != 0 && std::rename(temp, dest) != 0)
+    if (std::rename(temp, dest) != 0 && std::rename(temp, dest) != 0) {
+        m_strFailure = ErrnoText("cannot move " + m_files.tempPath + " into place", errno);
         return false;
+    }
     unlink(m_files.infoPath.c_str());
     m_placed();
     return true;

@@ -4,6 +4,9 @@
 // engine says it is finishing, and a stop returns without waiting for the
 // disk.
 //
+// With an MD5 to meet, the synced file is read back and checked before it
+// is moved: a file whose bytes are wrong never takes the destination name.
+//
 // A cancel that comes before the rename leaves the synced temporary file
 // and a side file that claims every byte, so the next start only renames
 // it. The rename and the owner's notice happen under the same lock as the
@@ -29,6 +32,9 @@ public:
         std::string tempPath, destPath, infoPath;
         std::vector<SegmentInfo> segments;  // every one finished
         uint64_t identity = 0;
+        // When not empty: the file's MD5 must be this (either case), or
+        // `alsoAccepted` (an earlier copy's digest), to be moved into place.
+        std::string md5, alsoAccepted;
     };
     using Sync = std::function<int(int fd)>;
     // Called under the lock once the file is in place.
@@ -46,9 +52,16 @@ public:
     CEvent& Ended() { return m_ended; }
     // After Ended: the file is at its destination.
     bool Placed() const { return m_bPlaced; }
+    // After Ended, when not placed and not cancelled: why ("cannot sync
+    // ...: Input/output error"), and the file's digest when that was what
+    // differed (the temporary file then stays, synced).
+    const std::string& Failure() const { return m_strFailure; }
+    const std::string& Digest() const { return m_strDigest; }
 
 private:
     void Run();
+    bool SyncToDisk();
+    bool Verify();
     bool Place();
 
     Files m_files;
@@ -57,6 +70,8 @@ private:
     std::mutex m_lock;  // the cancel against the rename
     bool m_bCancelled = false;
     std::atomic<bool> m_bPlaced{false};  // set before Ended
+    std::string m_strFailure;  // finisher thread until Ended
+    std::string m_strDigest;   // finisher thread until Ended
     CEvent m_ended;
     std::thread m_thread;
 };

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "common/Md5.h"
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "common/UrlText.h"
@@ -64,22 +65,9 @@ bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
     return true;
 }
 
-// What identifies the version of the file: the ETag, else Last-Modified.
-struct Validators {
-    std::string etag;
-    std::string lastModified;
-
-    const std::string& Best() const { return etag.empty() ? lastModified : etag; }
-};
-
 size_t KeepValidators(char* data, size_t size, size_t count, void* user)
 {
-    auto& v = *static_cast<Validators*>(user);
-    std::string line(data, size * count);
-    if (line.rfind("HTTP/", 0) == 0)
-        v = Validators{};  // a new answer (after a redirect)
-    else if (!HeaderLineIs(line, "ETag", v.etag))
-        HeaderLineIs(line, "Last-Modified", v.lastModified);
+    static_cast<Validators*>(user)->TakeHeaderLine(std::string(data, size * count));
     return size * count;
 }
 
@@ -100,14 +88,29 @@ struct SizeQueryTransfer {
     CURL* easy;
     Validators validators;
     bool decided = false;
+    bool redirect = false;
     CDownloadWorker* first = nullptr;  // segment 0's worker, taking the body
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user)
     {
         auto& q = *static_cast<SizeQueryTransfer*>(user);
-        if (!std::exchange(q.decided, true))
+        if (!std::exchange(q.decided, true)) {
             q.first = q.Decide();
+            q.redirect = q.IsRedirect();
+        }
+        // A redirect's page (nginx and Apache send one) is read and dropped:
+        // the transport names the target only after a whole answer, and the
+        // connection stays for the next request.
+        if (q.redirect)
+            return size * count;
         return q.first && q.first->TakeBody(data, size * count) ? size * count : 0;
+    }
+
+    bool IsRedirect() const
+    {
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        return status >= 300 && status < 400;
     }
 
     CDownloadWorker* Decide()
@@ -116,7 +119,7 @@ struct SizeQueryTransfer {
         curl_off_t length = -1;
         curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
-        if (status != 200 || engine.AcceptSize(status, length, validators.Best()) != 0)
+        if (status != 200 || engine.AcceptSize(status, length, validators) != 0)
             return nullptr;
         return engine.TakeOverFirstSegment();
     }
@@ -141,7 +144,7 @@ bool CHttpDownload::AcceptsUrl(const char* text)
 }
 
 curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* rangeLine,
-                                          const std::string& validator)
+                                          const std::string& ifRange)
 {
     curl_slist* headers = nullptr;
     headers = curl_slist_append(headers, "Accept: */*");
@@ -153,15 +156,14 @@ curl_slist* CHttpDownload::RequestHeaders(const std::string& host, const char* r
         headers = curl_slist_append(headers, rangeLine);
     // A file replaced on the server then answers 200 with the whole new
     // file, never a range of it to splice onto the old one.
-    if (rangeLine && !validator.empty())
-        headers = curl_slist_append(headers, ("If-Range: " + validator).c_str());
+    if (rangeLine && !ifRange.empty())
+        headers = curl_slist_append(headers, ("If-Range: " + ifRange).c_str());
     return headers;
 }
 
 void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_slist* headers) const
 {
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-    m_connections.Attach(easy);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, CDownloadWorker::kAgent);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 60000L);
@@ -178,7 +180,7 @@ void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_s
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
 }
 
-int CHttpDownload::Start(const char* url, const char* dest, int)
+int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5)
 {
     Stop();
     m_stopEvent.ResetEvent();
@@ -192,9 +194,16 @@ int CHttpDownload::Start(const char* url, const char* dest, int)
     m_strDestPath = dest;
     m_strTempPath = m_strDestPath + ".tmp!";
     m_strInfoPath = m_strDestPath + ".info";
+    m_strMd5 = md5 && IsMd5Hex(md5) ? md5 : "";
+    m_strFirstDigest.clear();
     m_nDownloaded = 0;
+    m_nBuffered = 0;
     m_nFileSize = 0;
     m_nState = DOWNLOAD_RUNNING;
+    {
+        std::lock_guard<std::mutex> guard(m_failureLock);
+        m_failure = DownloadFailure{};
+    }
     m_bFinishing = false;
     m_bRangeIgnored = false;
     DebugLog("download start %s -> %s", m_strUrl.c_str(), dest);
@@ -242,7 +251,9 @@ void CHttpDownload::DownloadProc()
         m_bFinishing = false;
     }
     unsigned long wait = kFirstRetryWaitMs;
-    while (DownloadRound() != 0 && !Stopping()) {
+    for (int result; (result = DownloadRound()) != 0 && !Stopping();) {
+        if (result == kFetchAgain)
+            continue;
         if (WaitForSingleObject(m_stopEvent, wait) == WAIT_OBJECT_0)
             break;
         wait = std::min(wait * 2, kLongestRetryWaitMs);
@@ -283,12 +294,12 @@ int CHttpDownload::QueryFileSize()
 {
     EnsureCurlGlobal();
     for (int redirects = 0; redirects <= kMaxRedirects; ++redirects) {
-        CURL* easy = curl_easy_init();
+        CURL* easy = m_connections.Take();
         if (!easy)
             return -1;
         curl_slist* headers = RequestHeaders(m_strHost, nullptr);
         ConfigureTransfer(easy, m_strUrl, headers);
-        SizeQueryTransfer query{*this, easy, Validators{}, false, nullptr};
+        SizeQueryTransfer query{*this, easy, Validators{}};
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, SizeQueryTransfer::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &query);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepValidators);
@@ -308,7 +319,7 @@ int CHttpDownload::QueryFileSize()
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
         std::string target = location ? location : "";
-        curl_easy_cleanup(easy);
+        m_connections.Give(easy, code == CURLE_OK);
         curl_slist_free_all(headers);
 
         if (status == 0) {
@@ -323,13 +334,13 @@ int CHttpDownload::QueryFileSize()
             m_strHost = HostOf(m_strUrl);
             continue;
         }
-        return AcceptSize(status, length, query.validators.Best());
+        return AcceptSize(status, length, query.validators);
     }
     m_queryFailure = {FailureCause::Redirects, 0, "too many redirects"};
     return -3;
 }
 
-int CHttpDownload::AcceptSize(long status, int64_t length, const std::string& validator)
+int CHttpDownload::AcceptSize(long status, int64_t length, const Validators& validators)
 {
     if (status != 200) {
         m_queryFailure = {FailureCause::HttpStatus, status, "HTTP " + std::to_string(status)};
@@ -341,8 +352,8 @@ int CHttpDownload::AcceptSize(long status, int64_t length, const std::string& va
         return -3;
     }
     m_nFileSize = length;
-    m_strValidator = validator;
-    m_nIdentity = SideFileIdentity(m_strStartUrl, m_strValidator);
+    m_validators = validators;
+    m_nIdentity = DownloadIdentity(m_strStartUrl, m_validators);
     return 0;
 }
 
@@ -369,6 +380,13 @@ CDownloadWorker* CHttpDownload::TakeOverFirstSegment()
 int CHttpDownload::PrepareFile()
 {
     int64_t size = m_nFileSize;
+    // A destination directory that is gone or closed is named as such, not
+    // as a disk without room.
+    std::string directory = m_strTempPath.substr(0, m_strTempPath.rfind('/') + 1);
+    if (access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) != 0) {
+        m_prepareFailure = {FailureCause::FileAccess, 0, "cannot write " + m_strTempPath + ": " + std::strerror(errno)};
+        return -1;
+    }
     struct stat st;
     bool existed = lstat(m_strTempPath.c_str(), &st) == 0;
     // What the temporary file of a resumed download already holds is room
@@ -412,6 +430,9 @@ int CHttpDownload::PrepareFile()
     InitSegments(existed);
     m_nUnsyncedBytes = 0;
     m_tLastSync = SteadySeconds();
+    m_bSyncFailed = false;
+    m_strChangedTo.clear();
+    m_nRangeStatus = 0;
     return 0;
 }
 
@@ -451,7 +472,10 @@ void CHttpDownload::StartWorkers(bool firstTakenOver)
             worker = std::make_unique<CDownloadWorker>();
         worker->Halt();
         worker->SetOwner(static_cast<int>(k), this);
-        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_strValidator);
+        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_validators);
+        m_nSlotRestarts[slot - 1] = 0;
+        m_tSlotRestartAt[slot - 1] = 0;
+        m_nSlotDone[slot - 1] = s.done;
         ++m_nActiveWorkers;
         if (firstTakenOver && k == 0)
             worker->TakeOver();
@@ -478,11 +502,54 @@ void CHttpDownload::Watchdog()
             continue;
         worker->Halt();
         const SegmentInfo& s = m_segments[worker->Index()];
-        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_strValidator);
+        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_validators);
         ++m_nActiveWorkers;
         if (!worker->Begin())
             --m_nActiveWorkers;
     }
+}
+
+// A worker whose transfer broke off (a dropped connection, a stalled
+// transfer) is asked again after the retry wait, doubling, while the others
+// run: one drop must not cost the file a whole new round.
+void CHttpDownload::RestartBrokenSegments()
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    int64_t now = SteadyMilliseconds();
+    for (int slot = 0; slot < kMaxSegments; ++slot) {
+        CDownloadWorker* worker = m_workers[slot].get();
+        if (!worker || worker->State() != CDownloadWorker::WORKER_FAILED || !worker->BrokeOff())
+            continue;
+        if (m_tSlotRestartAt[slot] == 0) {
+            if (worker->Done() > m_nSlotDone[slot])
+                m_nSlotRestarts[slot] = 0;  // it got somewhere: its count starts again
+            if (m_nSlotRestarts[slot] >= kSegmentRestarts)
+                continue;  // left to the round's end, which fails it
+            m_tSlotRestartAt[slot] = now + (int64_t(kFirstRetryWaitMs) << m_nSlotRestarts[slot]);
+        }
+        if (now < m_tSlotRestartAt[slot])
+            continue;
+        worker->Halt();
+        const SegmentInfo& s = m_segments[worker->Index()];
+        worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_validators);
+        ++m_nSlotRestarts[slot];
+        m_tSlotRestartAt[slot] = 0;
+        m_nSlotDone[slot] = worker->Done();
+        ++m_nActiveWorkers;
+        if (!worker->Begin())
+            --m_nActiveWorkers;
+    }
+}
+
+// True while a broken-off worker waits for its restart.
+bool CHttpDownload::RestartPending()
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    for (int slot = 0; slot < kMaxSegments; ++slot) {
+        if (m_tSlotRestartAt[slot] != 0)
+            return true;
+    }
+    return false;
 }
 
 int CHttpDownload::RunSegments(bool workersStarted)
@@ -491,8 +558,12 @@ int CHttpDownload::RunSegments(bool workersStarted)
         if (!std::exchange(workersStarted, false))
             StartWorkers();
         CEvent* events[] = {&m_stopEvent, &m_workerEnded};
-        while (m_nActiveWorkers > 0) {
-            if (WaitForMultipleObjects(2, events, 1000) == WAIT_OBJECT_0)
+        for (;;) {
+            RestartBrokenSegments();
+            bool pending = RestartPending();
+            if (m_nActiveWorkers == 0 && !pending)
+                break;
+            if (WaitForMultipleObjects(2, events, pending ? 100 : 1000) == WAIT_OBJECT_0)
                 return 0;
             m_workerEnded.ResetEvent();
             Watchdog();
@@ -500,17 +571,45 @@ int CHttpDownload::RunSegments(bool workersStarted)
         if (Stopping())
             return 0;
     } while (ReplanAfterIgnoredRange());
+    return RoundFailed();
+}
 
-    bool written;
+// Every worker has ended: the file is finished, or the round failed, and
+// the failure says why.
+int CHttpDownload::RoundFailed()
+{
+    DownloadFailure failure{FailureCause::Transfer, 0, "the transfers ended with bytes missing"};
     {
         std::lock_guard<std::mutex> guard(m_fileLock);
-        written = AllSegmentsFinished();
+        if (m_bSyncFailed)
+            failure = {FailureCause::FileAccess, 0, m_strSyncFailure};
+        else if (!m_strChangedTo.empty())
+            failure = {FailureCause::Changed, 0, "the file changed on the server during the download (" +
+                                                     m_validators.Describe() + ", then " + m_strChangedTo +
+                                                     "); starting over"};
+        else if (AllSegmentsFinished())
+            failure.cause = FailureCause::None;
+        else if (m_nRangeStatus != 0)
+            failure = {FailureCause::HttpStatus, m_nRangeStatus,
+                       "HTTP " + std::to_string(m_nRangeStatus) + " to a range request"};
     }
-    if (written)
+    if (failure.cause == FailureCause::None)
         return FinishFile();
-    // The last worker ended with bytes missing: say so now.
-    Fail({FailureCause::Transfer, 0, "the transfers ended with bytes missing"});
+    // What was written belongs to another version: the next round plans
+    // the file anew, never splicing the two.
+    if (failure.cause == FailureCause::Changed)
+        Discard();
+    Fail(failure);
     return -1;
+}
+
+// The file starts over from nothing: the side file goes, so the next round
+// plans anew; the temporary file is overwritten.
+void CHttpDownload::Discard()
+{
+    std::lock_guard<std::mutex> guard(m_fileLock);
+    unlink(m_strInfoPath.c_str());
+    m_nDownloaded = 0;
 }
 
 // A server that answers ranges with the whole file can only be read from
@@ -533,7 +632,7 @@ bool CHttpDownload::ReplanAfterIgnoredRange()
 bool CHttpDownload::WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length)
 {
     std::lock_guard<std::mutex> guard(m_fileLock);
-    if (m_fd < 0 || !WriteAll(m_fd, bytes, length, start + static_cast<int64_t>(done)))
+    if (m_fd < 0 || m_bSyncFailed || !WriteAll(m_fd, bytes, length, start + static_cast<int64_t>(done)))
         return false;
     done += static_cast<int64_t>(length);
     m_segments[index].done = done;
@@ -552,7 +651,17 @@ bool CHttpDownload::SyncProgress()
 {
     // A side file that cannot be replaced (a disk filled up meanwhile)
     // fails the attempt: the previous one stays and still tells the truth.
-    if (m_fd < 0 || fdatasync(m_fd) != 0 || !SaveInfoFile())
+    // After a failed sync the written bytes may never reach the disk: the
+    // side file keeps what the last good sync covered, nothing more is
+    // written or counted this round, and the next round resumes from it.
+    if (m_fd < 0 || m_bSyncFailed)
+        return false;
+    if ((m_dataSync ? m_dataSync(m_fd) : fdatasync(m_fd)) != 0) {
+        m_strSyncFailure = "cannot sync " + m_strTempPath + ": " + std::strerror(errno);
+        m_bSyncFailed = true;
+        return false;
+    }
+    if (!SaveInfoFile())
         return false;
     m_nUnsyncedBytes = 0;
     m_tLastSync = SteadySeconds();
@@ -564,11 +673,15 @@ void CHttpDownload::OnWorkerDone(CDownloadWorker* worker, uint8_t state)
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (worker->RangeIgnored())
         m_bRangeIgnored = true;
+    if (worker->Changed())
+        m_strChangedTo = worker->AnswerValidators().Describe();
+    if (worker->RefusedStatus() != 0)
+        m_nRangeStatus = worker->RefusedStatus();
     if (state == CDownloadWorker::WORKER_FAILED)
         m_nState = DOWNLOAD_FAILED;
     // An attempt that ends (stopped, failed or done) leaves its bytes
     // counted; after the last byte of the file the final sync does that.
-    if (--m_nActiveWorkers == 0 && AllSegmentsFinished())
+    if (--m_nActiveWorkers == 0 && AllSegmentsFinished() && !m_bSyncFailed)
         m_bFinishing = true;
     else if (m_nUnsyncedBytes > 0)
         SyncProgress();
@@ -585,8 +698,9 @@ bool CHttpDownload::AllSegmentsFinished() const
     return true;
 }
 
-// Every byte is written: the finisher syncs the file and moves it into
-// place while this thread waits, unless a stop comes first.
+// Every byte is written: the finisher syncs the file (and checks its
+// digest) and moves it into place while this thread waits, unless a stop
+// comes first.
 int CHttpDownload::FinishFile()
 {
     if (Stopping())
@@ -598,26 +712,49 @@ int CHttpDownload::FinishFile()
         m_fd = -1;
         files.segments = m_segments;
     }
+    if (files.fd < 0) {
+        Fail({FailureCause::FileAccess, 0, m_strTempPath + " is not open"});
+        return -1;
+    }
     files.size = m_nFileSize;
     files.tempPath = m_strTempPath;
     files.destPath = m_strDestPath;
     files.infoPath = m_strInfoPath;
     files.identity = m_nIdentity;
-    bool placed = false;
-    if (files.fd >= 0) {
-        m_finisher = std::make_unique<CFileFinisher>(std::move(files), m_finalSync, [this] {
-            m_nState = DOWNLOAD_FINISHED;
-            Post("complete");
-        });
-        if (!AwaitFinisher())
-            return 0;
-        placed = m_finisher->Placed();
-        m_finisher.reset();
-    }
-    if (placed)
+    files.md5 = m_strMd5;
+    files.alsoAccepted = m_strFirstDigest;
+    m_finisher = std::make_unique<CFileFinisher>(std::move(files), m_finalSync, [this] {
+        m_nState = DOWNLOAD_FINISHED;
+        Post("complete");
+    });
+    if (!AwaitFinisher())
+        return 0;
+    bool placed = m_finisher->Placed();
+    std::string failure = m_finisher->Failure(), digest = m_finisher->Digest();
+    m_finisher.reset();
+    if (placed) {
+        if (!m_strFirstDigest.empty() && digest == m_strFirstDigest)
+            DebugLog("download %s: two copies have md5 %s, not the %s given: the given md5 describes something "
+                     "else; the file is kept", m_strUrl.c_str(), digest.c_str(), m_strMd5.c_str());
         return 0;  // still "finishing" until the next start: nothing to watch
+    }
     m_bFinishing = false;
-    Fail({FailureCause::FileAccess, 0, "cannot move " + m_strTempPath + " into place"});
+    if (digest.empty() || failure.empty())
+        return Fail({FailureCause::FileAccess, 0, failure}), -1;
+    // The bytes differ from the digest the caller gave: the first time,
+    // the file is fetched again from nothing; a second copy unlike the
+    // first means the transfers are not to be trusted.
+    {
+        std::lock_guard<std::mutex> guard(m_fileLock);
+        unlink(m_strTempPath.c_str());
+    }
+    Discard();
+    if (m_strFirstDigest.empty()) {
+        DebugLog("download %s: %s; fetching it again", m_strUrl.c_str(), failure.c_str());
+        m_strFirstDigest = digest;
+        return kFetchAgain;
+    }
+    Fail({FailureCause::Checksum, 0, failure + " (and " + m_strFirstDigest + " before)"});
     return -1;
 }
 

@@ -55,6 +55,9 @@ public:
     static constexpr int64_t kSyncSeconds = 1;
     // A transfer that receives nothing for this long fails its attempt.
     static constexpr long kTransferStallSeconds = 60;
+    // A segment whose transfer broke off is asked again after the retry
+    // wait while the others run, this many times without progress.
+    static constexpr int kSegmentRestarts = 3;
 
     // What Start accepts as a URL: a scheme of two or more characters and
     // a colon. Anything else starts nothing.
@@ -67,7 +70,10 @@ public:
 
     // Stops what ran before and starts downloading `url` into `dest` on the
     // download thread. Always 0; a text that is not a URL starts nothing.
-    int Start(const char* url, const char* dest, int unused = 0);
+    // `md5`, when it is 32 hex digits, is what the file's digest must be: a
+    // file that differs is fetched once more from scratch, kept when both
+    // copies agree (the digest then describes something else), else failed.
+    int Start(const char* url, const char* dest, int unused = 0, const char* md5 = nullptr);
     // Returns once the download thread and every worker have ended. The
     // temporary and side files stay for the next Start. A file being
     // finished is left to its sync; the next Start waits for it.
@@ -78,12 +84,18 @@ public:
     // Every byte is written: the file is being synced and moved into place,
     // or is there. Not a stall, however long the disk takes.
     bool IsFinishing() const { return m_bFinishing; }
-    // Why the last posted DOWNLOAD_FAILED came.
+    // Why the last posted DOWNLOAD_FAILED came (of this start).
     DownloadFailure LastFailure() const;
+    // Bytes received so far: written, plus what the workers hold for their
+    // next block. What a slow link's progress shows in, long before a
+    // block is full.
+    int64_t Progress() const { return m_nDownloaded + m_nBuffered; }
 
     // Called by the workers on their threads.
     bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
     void OnWorkerDone(CDownloadWorker* worker, uint8_t state);
+    void OnBuffered(int64_t delta) { m_nBuffered += delta; }
+    CConnectionCache& Connections() const { return m_connections; }
 
     // The request headers of the size query and the range requests (the
     // range line, when given, comes last, then If-Range with the validator
@@ -104,22 +116,32 @@ public:
     int64_t m_nWorkerIdleSeconds = kWorkerIdleSeconds;
     // The final sync of a file (fsync); replaceable so tests can play a slow disk.
     CFileFinisher::Sync m_finalSync;
+    // The sync of data before the side file counts it (fdatasync);
+    // replaceable so tests can play a failing disk.
+    CFileFinisher::Sync m_dataSync;
 
 private:
     friend struct SizeQueryTransfer;
+
+    // A round's result besides 0 and -1: fetch the file anew at once.
+    static constexpr int kFetchAgain = 1;
 
     void DownloadProc();
     int DownloadRound();
     int QueryFileSize();
     // The size query's answer: 0 when it names a usable size (kept, with
     // the validator), else -3 with m_queryFailure set.
-    int AcceptSize(long status, int64_t length, const std::string& validator);
+    int AcceptSize(long status, int64_t length, const Validators& validators);
     CDownloadWorker* TakeOverFirstSegment();
     int PrepareFile();
     void InitSegments(bool loadAllowed);
     int RunSegments(bool workersStarted);
     void StartWorkers(bool firstTakenOver = false);
     void Watchdog();
+    void RestartBrokenSegments();
+    bool RestartPending();
+    int RoundFailed();
+    void Discard();
     bool ReplanAfterIgnoredRange();
     bool AllSegmentsFinished() const;
     int FinishFile();
@@ -143,7 +165,9 @@ private:
     mutable std::mutex m_failureLock;  // m_failure
     DownloadFailure m_failure;         // the last posted failure
     std::string m_strStartUrl;    // as started: with the validator, what the side file describes
-    std::string m_strValidator;   // ETag, else Last-Modified, of the last size query (download thread)
+    Validators m_validators;      // of the last size query (download thread)
+    std::string m_strMd5;         // what the file's digest must be, or empty
+    std::string m_strFirstDigest; // of a first copy that did not match m_strMd5 (download thread)
     std::atomic<uint64_t> m_nIdentity{0};  // SideFileIdentity of this file
     // This round's size query prepared the file (with this result) and
     // perhaps started the workers, its answer carrying segment 0 (download
@@ -152,7 +176,7 @@ private:
     int m_nPrepared = 0;
     bool m_bWorkersStarted = false;
     std::thread m_thread;    // runs DownloadProc
-    CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
+    mutable CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
 
     std::mutex m_fileLock;     // temp file, written counts, the handover to the finisher
     std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only
@@ -162,8 +186,18 @@ private:
     int64_t m_nUnsyncedBytes = 0;  // written since the side file was last brought up to date (file lock)
     int64_t m_tLastSync = 0;       // steady seconds of that (file lock)
     bool m_bRangeIgnored = false;  // a server answered a range with the whole file (file lock)
+    bool m_bSyncFailed = false;    // this round's data sync failed: nothing more is counted (file lock)
+    std::string m_strSyncFailure;  // why (file lock)
+    std::string m_strChangedTo;    // the other version a range answer named (file lock)
+    long m_nRangeStatus = 0;       // the status a range answer was refused for (file lock)
+    // Per worker slot, download thread: restarts without progress, when
+    // the next is due (steady ms, 0: none due) and the done count then.
+    int m_nSlotRestarts[kMaxSegments] = {};
+    int64_t m_tSlotRestartAt[kMaxSegments] = {};
+    int64_t m_nSlotDone[kMaxSegments] = {};
     std::unique_ptr<CDownloadWorker> m_workers[kMaxSegments];
     std::atomic<int> m_nActiveWorkers{0};
+    std::atomic<int64_t> m_nBuffered{0};  // received by the workers, not yet written
     CEvent m_stopEvent;
     CEvent m_workerEnded;      // a worker's attempt ended
     std::atomic<int> m_nStopFlag{0};

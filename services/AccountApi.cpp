@@ -1,10 +1,9 @@
 #include "services/AccountApi.h"
 
 #include <chrono>
-#include <cstdio>
-#include <md5.h>
 #include <thread>
 
+#include "common/Md5.h"
 #include "common/UrlText.h"
 #include "services/JsonText.h"
 
@@ -39,15 +38,7 @@ std::string LoginUrl(const ServiceEndpoint& service, std::string_view userName,
 
 std::string PasswordDigest(std::string_view password)
 {
-    MD5_CTX context;
-    unsigned char digest[MD5_DIGEST_LENGTH];
-    MD5Init(&context);
-    MD5Update(&context, reinterpret_cast<const unsigned char*>(password.data()), password.size());
-    MD5Final(digest, &context);
-    char hex[2 * MD5_DIGEST_LENGTH + 1];
-    for (int i = 0; i < MD5_DIGEST_LENGTH; ++i)
-        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-    return hex;
+    return Md5Hex(password);
 }
 
 int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies)

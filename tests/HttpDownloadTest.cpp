@@ -13,9 +13,11 @@
 #include <thread>
 #include <unistd.h>
 
+#include "common/Md5.h"
 #include "demo/DemoContent.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
+#include "net/Validators.h"
 #include "tests/support/DownloadHarness.h"
 #include "tests/support/SmallFileSystem.h"
 
@@ -37,7 +39,7 @@ void WriteFile(const std::string& path, const std::string& bytes)
 // are at version 1).
 uint64_t IdentityOf(const std::string& url)
 {
-    return SideFileIdentity(url, "\"v1\"");
+    return DownloadIdentity(url, Validators{"\"v1\"", ""});
 }
 
 // Waits until `condition` holds, at most 30 s.
@@ -85,7 +87,9 @@ TEST_P(FaultTest, EndsByteExactAtTheDestination)
 
 const char* const kFaults[] = {"", "drop=200000", "drop=123457", "norange=1", "redirect=1",
                                "stall=500000&stall_ms=300", "redirect=1&drop=300000",
-                               "norange=1&redirect=1", "drop=400000&stall=300000&stall_ms=200"};
+                               "norange=1&redirect=1", "drop=400000&stall=300000&stall_ms=200",
+                               "redirect=html", "redirect=html&drop=300000", "weak=1", "weak=1&drop=300000",
+                               "weak=1&nolastmodified=1", "noetag=1&drop=300000"};
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(kFaults));
 
@@ -611,6 +615,202 @@ TEST_F(HttpDownloadTest, ConnectionsAreKeptAcrossFilesAndAClosedOneIsReplaced)
     fetch("third.bin", 200000);
     h.engine.CloseConnections();
 }
+
+// What content hosts in the field do with validators: each case ends
+// byte-exact, the ranges (all but the first segment, which the size query's
+// answer carries) cost at most 1.15 times their bytes, and they carry the
+// validator that is fit for If-Range.
+struct ValidatorCase {
+    const char* query;
+    const char* ifRange;  // on every range request
+};
+
+class ValidatorTest : public HttpDownloadTest, public ::testing::WithParamInterface<ValidatorCase> {};
+
+TEST_P(ValidatorTest, RangesCarryOnlyAValidatorFitForIfRangeAndNoByteIsSentTwice)
+{
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "v.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "v.bin", GetParam().query), dest, 0));
+    ExpectComplete(dest, "v.bin", size);
+    EXPECT_LE(h.sent, (size - 750592) * 115 / 100);
+    for (const SeenRequest& r : h.server.Requests())
+        if (!r.range.empty())
+            EXPECT_EQ(r.ifRange, GetParam().ifRange) << r.range;
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ValidatorTest, ::testing::Values(
+    ValidatorCase{"", "\"v1\""},
+    ValidatorCase{"weak=1", "Mon, 07 Dec 2026 10:00:01 GMT"},
+    ValidatorCase{"weak=1&nolastmodified=1", ""},
+    ValidatorCase{"nolastmodified=1", "\"v1\""},
+    ValidatorCase{"noetag=1", ""}));
+
+// A host that ignores If-Range while the file is replaced between the size
+// query and the ranges (same size): the ranges' ETag differs from the size
+// query's, the attempt fails naming both, and the file starts over as the
+// new version whole, never a splice.
+TEST_F(HttpDownloadTest, AFileReplacedMidDownloadOnAHostIgnoringIfRangeStartsOverClean)
+{
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "replaced.bin", url = h.Url(size, "replaced.bin", "changeonrange=1&ignoreifrange=1");
+    h.engine.Start(url.c_str(), dest.c_str());
+    uint8_t first = h.NextState();
+    DownloadFailure failure = h.engine.LastFailure();
+    uint8_t second = h.NextState();
+    SetDemoContentVersion(1);
+    ASSERT_EQ(first, DOWNLOAD_FAILED);
+    EXPECT_EQ(failure.cause, FailureCause::Changed);
+    EXPECT_NE(failure.text.find("\"v1\", then ETag \"v2\""), std::string::npos) << failure.text;
+    ASSERT_EQ(second, DOWNLOAD_FINISHED) << "the engine's next round fetches the new version";
+    EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(DemoContentKey("replaced.bin", 2), size));
+}
+
+// CDN links are signed anew at every list fetch: with a strong ETag the
+// query does not part a resumed file from its side file.
+TEST_F(HttpDownloadTest, ASignedUrlSignedAnewResumesWhereItStopped)
+{
+    const int64_t size = 8000000;
+    std::string dest = h.dir / "signed.bin";
+    StopMidway(h.Url(size, "signed.bin", "rate=1500000&sig=first"), dest);
+    int64_t kept = h.engine.m_nDownloaded, before = h.sent;
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "signed.bin", "sig=second"), dest, 0));
+    ExpectComplete(dest, "signed.bin", size);
+    EXPECT_LE(h.sent - before, size - kept + 4 * 65536) << "the second signature fetched the file again";
+}
+
+// A link of 16 KB/s fills a 256 KiB block in 16 s: progress must show in
+// the bytes received, long before the first block is written.
+TEST_F(HttpDownloadTest, ProgressCountsBytesReceivedBeforeTheirBlockIsWritten)
+{
+    std::string dest = h.dir / "slow.bin";
+    h.engine.Start(h.Url(600000, "slow.bin", "rate=16000").c_str(), dest.c_str());
+    EXPECT_TRUE(Eventually([&] { return h.engine.Progress() >= 16000; }));
+    EXPECT_EQ(h.engine.m_nDownloaded, 0);
+    h.engine.Stop();
+}
+
+// One connection dropped once at 128 KiB: that segment is asked again while
+// the others run, in the same round (no failure posted, no second size query).
+TEST_F(HttpDownloadTest, ADroppedSegmentIsAskedAgainWhileTheOthersRun)
+{
+    const int64_t size = 12000000;
+    std::string dest = h.dir / "dropped.bin";
+    h.engine.Start(h.Url(size, "dropped.bin", "droponce=131072&rate=4000000").c_str(), dest.c_str());
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+    ExpectComplete(dest, "dropped.bin", size);
+    size_t sizeQueries = 0;
+    for (const SeenRequest& r : h.server.Requests())
+        sizeQueries += r.range.empty() ? 1 : 0;
+    EXPECT_EQ(sizeQueries, 1u);
+}
+
+// Failures name their cause, and a new start forgets the last one.
+TEST_F(HttpDownloadTest, FailuresNameTheirCause)
+{
+    auto failure = [&](const std::string& url, const std::string& dest) {
+        h.engine.Start(url.c_str(), dest.c_str());
+        EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED) << url;
+        DownloadFailure f = h.engine.LastFailure();
+        h.engine.Stop();
+        return f;
+    };
+    DownloadFailure refused = failure(h.Url(3000000, "r.bin", "rangestatus=403"), h.dir / "r.bin");
+    EXPECT_EQ(refused.cause, FailureCause::HttpStatus);
+    EXPECT_EQ(refused.status, 403);
+    EXPECT_EQ(refused.text, "HTTP 403 to a range request");
+    DownloadFailure gone = failure(h.Url(1000, "g.bin"), h.dir / "gone/g.bin");
+    EXPECT_EQ(gone.cause, FailureCause::FileAccess);
+    EXPECT_NE(gone.text.find("No such file or directory"), std::string::npos) << gone.text;
+    h.engine.Start(h.Url(3000000, "r.bin", "rate=1000000").c_str(), (h.dir / "r.bin").c_str());
+    EXPECT_EQ(h.engine.LastFailure().cause, FailureCause::None);
+    h.engine.Stop();
+}
+
+// A failed sync: the side file keeps only what a good sync covered, nothing
+// is moved into place, and the cause names the error.
+TEST_F(HttpDownloadTest, AFailedSyncNeverBecomesASuccess)
+{
+    const int64_t size = 12000000;
+    std::string dest = h.dir / "eio.bin", url = h.Url(size, "eio.bin", "rate=3000000");
+    std::atomic<int> syncs{0};
+    h.engine.m_dataSync = [&](int fd) {
+        if (++syncs == 1)
+            return fdatasync(fd);
+        errno = EIO;
+        return -1;
+    };
+    h.engine.Start(url.c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    DownloadFailure failure = h.engine.LastFailure();
+    h.engine.Stop();
+    EXPECT_EQ(failure.cause, FailureCause::FileAccess);
+    EXPECT_NE(failure.text.find("Input/output error"), std::string::npos) << failure.text;
+    std::vector<SegmentInfo> saved;
+    ASSERT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(url), saved));
+    int64_t claimed = 0;
+    for (const SegmentInfo& s : saved)
+        claimed += s.done;
+    EXPECT_LE(claimed, CHttpDownload::kSyncBytes + 4 * 262144) << "counts past the last good sync";
+    EXPECT_FALSE(FileExists(dest));
+
+    h.engine.m_dataSync = nullptr;
+    h.engine.m_finalSync = [](int) {
+        errno = EIO;
+        return -1;
+    };
+    h.engine.Start(url.c_str(), dest.c_str());
+    ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
+    EXPECT_NE(h.engine.LastFailure().text.find("cannot sync"), std::string::npos) << h.engine.LastFailure().text;
+    h.engine.Stop();
+    EXPECT_FALSE(FileExists(dest)) << "a file whose final sync failed was moved into place";
+    h.engine.m_finalSync = nullptr;
+    ASSERT_TRUE(h.DownloadToEnd(url, dest, 0));
+    ExpectComplete(dest, "eio.bin", size);
+}
+
+// The md5 of the resource record: a file that matches is placed; one that
+// does not is fetched once more, kept when both copies agree (the digest
+// describes something else), failed when they differ. A host that sends no
+// validator and replaces the file mid-download is caught this way.
+struct ChecksumCase {
+    const char* query;
+    const char* md5Of;   // the file whose digest is given ("" for a digest of nothing here)
+    uint8_t state;
+    int sizeQueries;
+};
+
+class ChecksumTest : public HttpDownloadTest, public ::testing::WithParamInterface<ChecksumCase> {};
+
+TEST_P(ChecksumTest, TheFileIsCheckedBeforeItTakesItsName)
+{
+    const int64_t size = 3000000;
+    const ChecksumCase& c = GetParam();
+    std::string dest = h.dir / "sum.bin";
+    std::string md5 = *c.md5Of ? Md5Hex(DownloadHarness::Expected(c.md5Of, size)) : std::string(32, 'a');
+    h.engine.Start(h.Url(size, "sum.bin", c.query).c_str(), dest.c_str(), 0, md5.c_str());
+    uint8_t state = h.NextState();
+    DownloadFailure failure = h.engine.LastFailure();
+    h.engine.Stop();
+    SetDemoContentVersion(1);
+    EXPECT_EQ(state, c.state);
+    int sizeQueries = 0;
+    for (const SeenRequest& r : h.server.Requests())
+        sizeQueries += r.range.empty() ? 1 : 0;
+    EXPECT_EQ(sizeQueries, c.sizeQueries);
+    if (c.state == DOWNLOAD_FAILED) {
+        EXPECT_EQ(failure.cause, FailureCause::Checksum);
+        EXPECT_FALSE(FileExists(dest));
+    } else {
+        EXPECT_TRUE(FileExists(dest));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Digests, ChecksumTest, ::testing::Values(
+    ChecksumCase{"", "sum.bin", DOWNLOAD_FINISHED, 1},
+    ChecksumCase{"", "", DOWNLOAD_FINISHED, 2},
+    ChecksumCase{"noetag=1&changeonrange=1", "sum.bin@v2", DOWNLOAD_FINISHED, 2},
+    ChecksumCase{"noetag=1&changeonrange=1", "", DOWNLOAD_FAILED, 2}));
 
 // Runs qv-download with `first second` as its arguments, its output into
 // `output` (default: discarded).
