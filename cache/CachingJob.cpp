@@ -181,10 +181,10 @@ void CCachingJob::StartDownload(size_t row)
     PathOf(row, path);
     CCacheLayout::MakeDirs(path.substr(0, path.rfind('/') + 1));
     m_nCurrentRow = row;
-    m_engine.Start(Row(row)->url.c_str(), path.c_str(), 0);
+    m_engine.Start(Row(row)->url.c_str(), path.c_str(), 0, Row(row)->md5.c_str());
     Row(row)->status = STATUS_CACHING;
     m_view.ShowRowStatus(row, STATUS_CACHING);
-    m_nLastSeen = m_engine.m_nDownloaded;
+    m_nLastSeen = m_engine.Progress();
     m_tLastChange = m_now();
 }
 
@@ -284,6 +284,10 @@ void CCachingJob::OnDownloadEvent(uint8_t kind)
         StartNextDownload();
     } else if (kind == DOWNLOAD_FAILED) {
         item->status = STATUS_FAILED;
+        // Two copies that differ from each other and from the md5: another
+        // try would only fetch a third.
+        if (m_engine.LastFailure().cause == FailureCause::Checksum)
+            m_nRetries = kMaxRetries;
         RetryOrFail("download failed");
     }
 }
@@ -295,7 +299,9 @@ void CCachingJob::ProgressTick()
     std::lock_guard<std::mutex> guard(m_progressLock);
     if (m_bChecking || !m_nCaching || !m_bTimerRunning)
         return;
-    int64_t received = m_engine.m_nDownloaded, length = m_engine.m_nFileSize;
+    // Bytes received, not only written: a slow link fills a block in many
+    // seconds, and is no stall meanwhile.
+    int64_t received = m_engine.Progress(), length = m_engine.m_nFileSize;
     int64_t now = m_now();
     bool answered = received != 0 || length != 0;
     if (received != m_nLastSeen) {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cache/CachingJob.h"
+#include "demo/DemoContent.h"
 #include "tests/support/DownloadHarness.h"
 
 namespace {
@@ -263,6 +264,42 @@ TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChang
     EXPECT_EQ(RangeRequests(), before + 1) << "restarted, resuming";
     EXPECT_EQ(h.server.Requests().back().range, "bytes=100000-299999");
     m_job.Stop();
+}
+
+// A steady 16 KB/s link fills a 256 KiB block in 16 s: the bytes received
+// show progress at every tick, so it is never restarted as a stall.
+TEST_F(CachingJobTest, ASlowLinkIsNoStall)
+{
+    Add("slow-link.bin", 600000, "doc", "", 600000, "rate=16000");
+    ASSERT_TRUE(m_job.Start());
+    for (int i = 0; i < 300 && h.engine.Progress() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    for (int tick = 0; tick < 13; ++tick, m_now += 1) {
+        std::this_thread::sleep_for(100ms);
+        m_job.ProgressTick();
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(h.server.RequestCount(), 1u) << "restarted while bytes arrived";
+    m_job.Stop();
+}
+
+// A row whose two copies differ from each other and from the resource's
+// md5 fails at once (a third copy proves nothing), and the job goes on.
+TEST_F(CachingJobTest, ARowWhoseCopiesDisagreeWithItsMd5FailsWithoutRetries)
+{
+    Add("unsure.bin", 3000000, "doc", "", 3000000, "noetag=1&changeonrange=1");
+    m_items[0]->md5 = std::string(32, 'a');
+    Add("next.bin", 2000, "doc", "", 2000);
+    ASSERT_TRUE(m_job.Start());
+    bool ended = RunUntil(Phase::GivenUp);
+    SetDemoContentVersion(1);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(m_items[0]->status, STATUS_FAILED);
+    EXPECT_EQ(m_items[1]->status, STATUS_CACHED);
+    size_t sizeQueries = 0;
+    for (const SeenRequest& r : h.server.Requests())
+        sizeQueries += r.range.empty() && r.target.find("unsure") != std::string::npos ? 1 : 0;
+    EXPECT_EQ(sizeQueries, 2u);
 }
 
 // A final sync that outlasts the stall limit (a large file to a slow disk)

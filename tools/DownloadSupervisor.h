@@ -15,7 +15,7 @@ public:
 
     explicit DownloadSupervisor(int64_t nowSeconds) : m_tLastChange(nowSeconds) {}
 
-    // Once a second, with the engine's byte count; a file being finished
+    // Once a second, with the bytes the engine received; a file being finished
     // (synced and moved into place) is never a stall.
     Action OnTick(int64_t downloaded, int64_t nowSeconds, bool finishing = false);
     // For each posted engine state.

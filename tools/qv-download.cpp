@@ -182,7 +182,7 @@ public:
             CHeadlessOwner::Message message;
             if (!m_owner.WaitMessage(message, 1000)) {
                 Show(started);
-                if (supervisor.OnTick(m_engine.m_nDownloaded, SteadySeconds(), m_engine.IsFinishing()) ==
+                if (supervisor.OnTick(m_engine.Progress(), SteadySeconds(), m_engine.IsFinishing()) ==
                     DownloadSupervisor::Action::Wait)
                     continue;
                 EndLine();
@@ -198,7 +198,7 @@ public:
                 return kStopped;
             } else if (message.msg == WM_DOWNLOAD_NOTIFY && message.lParam == reinterpret_cast<LPARAM>(&m_engine)) {
                 auto action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
-                                                       m_engine.m_nDownloaded, SteadySeconds());
+                                                       m_engine.Progress(), SteadySeconds());
                 if (action == DownloadSupervisor::Action::Done)
                     return Complete(dest, started);
                 DownloadFailure failure = m_engine.LastFailure();
@@ -212,7 +212,7 @@ public:
 private:
     void Show(std::chrono::steady_clock::time_point started)
     {
-        m_progress.Sample(m_engine.m_nDownloaded, m_engine.m_nFileSize, Elapsed(started));
+        m_progress.Sample(m_engine.Progress(), m_engine.m_nFileSize, Elapsed(started));
         std::printf("%s%s%s", m_bTerminal ? "\r" : "", m_progress.Text().c_str(), m_bTerminal ? "   " : "\n");
         std::fflush(stdout);
         m_bLineOpen = m_bTerminal;
