@@ -101,6 +101,6 @@ bool CFileFinisher::Place()
         return false;
     }
     unlink(m_files.infoPath.c_str());
-    m_placed();
+    m_placed(m_strDigest);
     return true;
 }

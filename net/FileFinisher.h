@@ -37,8 +37,9 @@ public:
         std::string md5, alsoAccepted;
     };
     using Sync = std::function<int(int fd)>;
-    // Called under the lock once the file is in place.
-    using OnPlaced = std::function<void()>;
+    // Called under the lock once the file is in place, with its digest
+    // when one was checked.
+    using OnPlaced = std::function<void(const std::string& digest)>;
 
     CFileFinisher(Files files, Sync sync, OnPlaced placed);
     // Waits for the thread: the disk is done with the file after this.

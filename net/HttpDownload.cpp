@@ -196,6 +196,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     m_strInfoPath = m_strDestPath + ".info";
     m_strMd5 = md5 && IsMd5Hex(md5) ? md5 : "";
     m_strFirstDigest.clear();
+    m_bChecksumOverruled = false;
     m_nDownloaded = 0;
     m_nBuffered = 0;
     m_nFileSize = 0;
@@ -723,17 +724,19 @@ int CHttpDownload::FinishFile()
     files.identity = m_nIdentity;
     files.md5 = m_strMd5;
     files.alsoAccepted = m_strFirstDigest;
-    m_finisher = std::make_unique<CFileFinisher>(std::move(files), m_finalSync, [this] {
-        m_nState = DOWNLOAD_FINISHED;
-        Post("complete");
-    });
+    m_finisher = std::make_unique<CFileFinisher>(
+        std::move(files), m_finalSync, [this, first = m_strFirstDigest](const std::string& digest) {
+            m_bChecksumOverruled = !first.empty() && digest == first;
+            m_nState = DOWNLOAD_FINISHED;
+            Post("complete");
+        });
     if (!AwaitFinisher())
         return 0;
     bool placed = m_finisher->Placed();
     std::string failure = m_finisher->Failure(), digest = m_finisher->Digest();
     m_finisher.reset();
     if (placed) {
-        if (!m_strFirstDigest.empty() && digest == m_strFirstDigest)
+        if (m_bChecksumOverruled)
             DebugLog("download %s: two copies have md5 %s, not the %s given: the given md5 describes something "
                      "else; the file is kept", m_strUrl.c_str(), digest.c_str(), m_strMd5.c_str());
         return 0;  // still "finishing" until the next start: nothing to watch

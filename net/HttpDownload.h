@@ -90,6 +90,9 @@ public:
     // next block. What a slow link's progress shows in, long before a
     // block is full.
     int64_t Progress() const { return m_nDownloaded + m_nBuffered; }
+    // After DOWNLOAD_FINISHED: the file was kept although its digest is not
+    // the md5 given to Start (two copies agreed on another one).
+    bool ChecksumOverruled() const { return m_bChecksumOverruled; }
 
     // Called by the workers on their threads.
     bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
@@ -202,6 +205,7 @@ private:
     CEvent m_workerEnded;      // a worker's attempt ended
     std::atomic<int> m_nStopFlag{0};
     std::atomic<bool> m_bFinishing{false};
+    std::atomic<bool> m_bChecksumOverruled{false};
     // The file being finished, by this start or one stopped before it;
     // touched by the download thread, and by Stop once that has ended.
     std::unique_ptr<CFileFinisher> m_finisher;

@@ -60,6 +60,16 @@ row 0 "complete" "d/a.bin" "$qv" "$c/300000/a.bin" d/
 row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin" .
 row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin"
 row 2 "no file name" - "$qv" "$c/300000/a%2Fb.bin" d
+row 2 "no file name" - "$qv" "$c/300000/" d
+row 0 "complete" "d/中文名.bin" "$qv" "$c/300000/%E4%B8%AD%E6%96%87%E5%90%8D.bin" d
+row 0 "complete" "d/q.bin" "$qv" "$c/300000/q.bin?sig=1#part" d
+md5=$(curl -s "$c/300000/a.bin" | md5sum | cut -c1-32)
+row 0 "complete" "a.bin" "$qv" --checksum=md5="$md5" "$c/300000/a.bin" a.bin
+row 32 "not the one given, though two copies agree; kept" "a.bin" "$qv" --checksum=md5=$(printf '%032d' 0) "$c/300000/a.bin" a.bin
+row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
+printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
+row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
+  "$qv" -i "$work/list.txt" -d new/dir
 row 0 "usage: quorvel-demo-services" - "$demo" --help
 row 0 "quorvel-demo-services 1." - "$demo" --version
 row 2 "usage:" - "$demo" abc

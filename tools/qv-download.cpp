@@ -2,11 +2,14 @@
 // engine, as the caching job does, from the command line. `qv-download -h`
 // tells the forms, options and exit codes.
 #include <chrono>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <strings.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <string>
 #include <thread>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "cache/CacheLayout.h"
+#include "common/Md5.h"
 #include "common/SteadyClock.h"
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
@@ -41,7 +45,11 @@ const char kHelp[] =
     "\n"
     "  -i LIST     download every URL of LIST (one a line; blank lines and lines\n"
     "              starting with # skipped), one after another, then a summary\n"
-    "  -d DIR      where -i puts the files (default: the current directory)\n"
+    "  -d DIR      where -i puts the files (default: the current directory; made\n"
+    "              when missing); two entries of one name: the second is NAME.1.EXT\n"
+    "  --checksum=md5=HEX\n"
+    "              the file's MD5 must be HEX: a file that differs is fetched once\n"
+    "              more; when both copies agree it is kept all the same (exit 32)\n"
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
@@ -62,11 +70,12 @@ const char kHelp[] =
     "  19   host not found\n"
     "  22   another HTTP status, or an answer without a length\n"
     "  23   too many redirects\n"
+    "  32   the file's MD5 is not the one given\n"
     "  130  stopped (Ctrl-C, SIGTERM)\n";
 
 enum ExitCode {
     kComplete = 0, kOther = 1, kUsage = 2, kNotFound = 3, kNetwork = 6, kDiskSpace = 9,
-    kCannotWrite = 16, kHostNotFound = 19, kBadAnswer = 22, kRedirects = 23, kStopped = 130,
+    kCannotWrite = 16, kHostNotFound = 19, kBadAnswer = 22, kRedirects = 23, kChecksum = 32, kStopped = 130,
 };
 
 int ExitCodeOf(const DownloadFailure& failure)
@@ -82,16 +91,18 @@ int ExitCodeOf(const DownloadFailure& failure)
     case FailureCause::Tls: return kNetwork;
     case FailureCause::DiskSpace: return kDiskSpace;
     case FailureCause::FileAccess: return kCannotWrite;
+    case FailureCause::Checksum: return kChecksum;
     default: return kOther;
     }
 }
 
 // Trying again can help: the network, a server in trouble (5xx, 408, 429),
-// transfers that broke off.
+// transfers that broke off, a file replaced on the server meanwhile.
 bool MayHeal(const DownloadFailure& failure)
 {
     long s = failure.status;
     return failure.cause == FailureCause::Network || failure.cause == FailureCause::Transfer ||
+           failure.cause == FailureCause::Changed ||
            (failure.cause == FailureCause::HttpStatus && (s >= 500 || s == 408 || s == 429));
 }
 
@@ -112,8 +123,10 @@ bool Destination(const std::string& url, const std::string& dest, std::string& p
         path = dest;
         return true;
     }
+    // The name is the path's last segment: neither the query nor the
+    // fragment is part of it, and an empty one is no name.
     std::string name;
-    if (!CCacheLayout::FileNameOf(url, name))
+    if (!CCacheLayout::FileNameOf(url.substr(0, url.find_first_of("?#")), name) || name.empty())
         return false;
     std::string dir = dest.empty() ? "." : dest;
     path = dir + (dir.back() == '/' ? "" : "/") + name;
@@ -143,7 +156,9 @@ bool UsableUrl(const std::string& url)
     return false;
 }
 
-// Ctrl-C and SIGTERM become a posted stop request for the main loop.
+// Ctrl-C and SIGTERM become a posted stop request for the main loop; a
+// second one ends the process at once (the side file counts only synced
+// bytes, so the pair stays resumable).
 void WatchStopSignals(HWND owner)
 {
     sigset_t signals;
@@ -155,7 +170,16 @@ void WatchStopSignals(HWND owner)
         int signal = 0;
         sigwait(&signals, &signal);
         PostMessageA(owner, WM_STOP_REQUEST, 0, 0);
+        sigwait(&signals, &signal);
+        _exit(kStopped);
     }).detach();
+}
+
+// The terminal's width, 80 when it does not say.
+size_t TerminalColumns()
+{
+    struct winsize size {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
 // Said after a stop or failure only when a temporary file was kept.
@@ -171,13 +195,15 @@ public:
     Downloader(CHeadlessOwner& owner, CHttpDownload& engine, bool terminal)
         : m_owner(owner), m_engine(engine), m_bTerminal(terminal) {}
 
-    // An exit code: kComplete, kStopped or the failure's.
-    int Run(const std::string& url, const std::string& dest)
+    // An exit code: kComplete, kStopped or the failure's. `md5`, when not
+    // empty, is what the file's digest must be.
+    int Run(const std::string& url, const std::string& dest, const std::string& md5 = std::string())
     {
         auto started = std::chrono::steady_clock::now();
         DownloadSupervisor supervisor(SteadySeconds());
         m_progress = ProgressLine();
-        m_engine.Start(url.c_str(), dest.c_str());
+        m_tLastLine = -kLogLineSeconds;
+        m_engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str());
         for (;;) {
             CHeadlessOwner::Message message;
             if (!m_owner.WaitMessage(message, 1000)) {
@@ -190,7 +216,7 @@ public:
                     return GiveUp(dest, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
                 std::fprintf(stderr, "qv-download: stalled, restarting\n");
                 m_progress.Restart();
-                m_engine.Start(url.c_str(), dest.c_str());
+                m_engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str());
             } else if (message.msg == WM_STOP_REQUEST) {
                 m_engine.Stop();
                 EndLine();
@@ -202,18 +228,30 @@ public:
                 if (action == DownloadSupervisor::Action::Done)
                     return Complete(dest, started);
                 DownloadFailure failure = m_engine.LastFailure();
-                // The engine tries again by itself, after its back-off.
                 if (action == DownloadSupervisor::Action::GiveUp || !MayHeal(failure))
                     return GiveUp(dest, failure);
+                // The engine tries again by itself, after its back-off.
+                EndLine();
+                Say("qv-download: %s, retrying\n", failure.text);
             }
         }
     }
 
 private:
+    // On a terminal the line is redrawn in place every second, cut to its
+    // width; into a file or pipe a line goes at most every kLogLineSeconds.
     void Show(std::chrono::steady_clock::time_point started)
     {
-        m_progress.Sample(m_engine.Progress(), m_engine.m_nFileSize, Elapsed(started));
-        std::printf("%s%s%s", m_bTerminal ? "\r" : "", m_progress.Text().c_str(), m_bTerminal ? "   " : "\n");
+        double now = Elapsed(started);
+        m_progress.Sample(m_engine.Progress(), m_engine.m_nFileSize, now);
+        std::string text = m_progress.Text();
+        if (m_bTerminal) {
+            text.resize(std::min(text.size() + 3, TerminalColumns() - 1), ' ');
+            std::printf("\r%s", text.c_str());
+        } else if (now - m_tLastLine >= kLogLineSeconds) {
+            m_tLastLine = now;
+            std::printf("%s\n", text.c_str());
+        }
         std::fflush(stdout);
         m_bLineOpen = m_bTerminal;
     }
@@ -228,6 +266,10 @@ private:
     int Complete(const std::string& dest, std::chrono::steady_clock::time_point started)
     {
         EndLine();
+        if (m_engine.ChecksumOverruled()) {
+            Say("qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", dest);
+            return kChecksum;
+        }
         std::printf("qv-download: %s complete, %lld bytes in %.2f s\n", dest.c_str(),
                     static_cast<long long>(m_engine.m_nFileSize.load()), Elapsed(started));
         return kComplete;
@@ -238,13 +280,17 @@ private:
         m_engine.Stop();
         EndLine();
         Say("qv-download: failed: %s%s\n", failure.text, ResumeHint(dest));
+        if (failure.cause == FailureCause::Tls)
+            std::fprintf(stderr, "qv-download: a CA of your own is trusted when QUORVEL_CA_FILE names its file\n");
         return ExitCodeOf(failure);
     }
 
     CHeadlessOwner& m_owner;
     CHttpDownload& m_engine;
     bool m_bTerminal;
+    static constexpr double kLogLineSeconds = 10;
     bool m_bLineOpen = false;
+    double m_tLastLine = 0;  // seconds into the run of the last line into a file
     ProgressLine m_progress;
 };
 
@@ -264,8 +310,21 @@ bool ReadList(const char* path, std::vector<std::string>& urls)
     return !in.bad();
 }
 
-// Every URL into `dir`; a summary at the end. The exit code is the last
-// failure's.
+// A path this run has not given to another entry: "same.bin", then
+// "same.1.bin", "same.2.bin" ... as aria2c numbers them.
+std::string UnusedPath(const std::string& path, std::set<std::string>& used)
+{
+    size_t slash = path.rfind('/') + 1, dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= slash)
+        dot = path.size();
+    std::string candidate = path;
+    for (int n = 1; !used.insert(candidate).second; ++n)
+        candidate = path.substr(0, dot) + "." + std::to_string(n) + path.substr(dot);
+    return candidate;
+}
+
+// Every URL into `dir` (made when missing); a summary at the end. The exit
+// code is the last failure's.
 int DownloadList(Downloader& downloader, const char* list, const std::string& dir)
 {
     std::vector<std::string> urls;
@@ -273,7 +332,9 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
         Say("qv-download: cannot read %s: %s\n", list, std::strerror(errno));
         return kUsage;
     }
-    std::vector<std::string> failures;
+    CCacheLayout::MakeDirs(dir + "/");
+    std::set<std::string> used;
+    std::vector<std::string> failures, renamed;
     int64_t bytes = 0;
     int code = kComplete;
     for (const std::string& url : urls) {
@@ -283,7 +344,9 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
             why = ": not an http or https URL";
         else if (!Destination(url, dir + "/", dest))
             why = ": unsafe file name";
-        else
+        else if (std::string unused = UnusedPath(dest, used); unused != dest)
+            renamed.push_back(url + " -> " + (dest = unused));
+        if (!dest.empty())
             result = Writable(dest) ? downloader.Run(url, dest) : kCannotWrite;
         if (result == kStopped)
             return kStopped;
@@ -299,12 +362,15 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
                 failures.size());
     for (const std::string& failure : failures)
         std::printf("  failed: %s\n", failure.c_str());
+    for (const std::string& name : renamed)
+        std::printf("  renamed: %s (another entry has its name)\n", name.c_str());
     return code;
 }
 
 struct Options {
     const char* list = nullptr;
     const char* dir = nullptr;
+    std::string md5;
     std::vector<std::string> operands;
 };
 
@@ -323,6 +389,13 @@ int ParseOptions(int argc, char** argv, Options& options)
         }
         if ((arg == "-i" || arg == "-d") && i + 1 < argc) {
             (arg == "-i" ? options.list : options.dir) = argv[++i];
+        } else if (arg.rfind("--checksum=", 0) == 0) {
+            options.md5 = arg.substr(11);
+            if (strncasecmp(options.md5.c_str(), "md5=", 4) != 0 || !IsMd5Hex(options.md5.substr(4))) {
+                Say("qv-download: %s: give --checksum=md5=32 HEX DIGITS\n", arg);
+                return kUsage;
+            }
+            options.md5.erase(0, 4);
         } else if (arg == "--") {
             options.operands.insert(options.operands.end(), argv + i + 1, argv + argc);
             break;
@@ -335,7 +408,7 @@ int ParseOptions(int argc, char** argv, Options& options)
     }
     size_t wanted = options.list ? 0 : options.operands.size();
     if ((options.list && !options.operands.empty()) || (!options.list && (wanted < 1 || wanted > 2)) ||
-        (options.dir && !options.list)) {
+        (options.dir && !options.list) || (options.list && !options.md5.empty())) {
         std::fprintf(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR]; -h tells more\n");
         return kUsage;
     }
@@ -346,6 +419,8 @@ int ParseOptions(int argc, char** argv, Options& options)
 
 int main(int argc, char** argv)
 {
+    // File names from URLs are stored in the user's code page.
+    std::setlocale(LC_ALL, "");
     Options options;
     int parsed = ParseOptions(argc, argv, options);
     if (parsed >= 0)
@@ -369,5 +444,5 @@ int main(int argc, char** argv)
     engine.m_hOwnerWnd = owner.GetSafeHwnd();
     Downloader downloader(owner, engine, isatty(STDOUT_FILENO));
     return options.list ? DownloadList(downloader, options.list, options.dir ? options.dir : ".")
-                        : downloader.Run(url, dest);
+                        : downloader.Run(url, dest, options.md5);
 }
