@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The setup's decision about Debian's caddy.service, with stand-ins for
+# The setup's decision about Debian's caddy.service and nginx.service, with stand-ins for
 # systemd (it does not run where the tests run): disabled only when setup
 # installed caddy itself and systemd runs.
 set -uo pipefail
@@ -12,11 +12,11 @@ chmod +x "$work/systemctl"
 export SYSTEMCTL=$work/systemctl
 passed=0 failed=0
 
-# check NAME INSTALLED_NOW SYSTEMD_RUNS EXPECTED_CALLS
+# check NAME INSTALLED_NOW SYSTEMD_RUNS EXPECTED_CALLS [SERVICE]
 check() {
   rm -f "$work/calls"
   if [ "$3" = yes ]; then mkdir -p "$work/run-systemd"; else rm -rf "$work/run-systemd"; fi
-  SYSTEMD_RUN_DIR=$work/run-systemd quiet_caddy_service "$2" >/dev/null
+  SYSTEMD_RUN_DIR=$work/run-systemd quiet_service "${5:-caddy}" "$2" >/dev/null
   local calls
   calls=$(cat "$work/calls" 2>/dev/null)
   if [ "$calls" = "$4" ]; then
@@ -30,5 +30,6 @@ check() {
 check "installed now, systemd runs" yes yes "disable --now caddy.service"
 check "installed now, no systemd" yes no ""
 check "there before, systemd runs" no yes ""
+check "nginx installed now, systemd runs" yes yes "disable --now nginx.service" nginx
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
