@@ -88,5 +88,15 @@ else
   tr '\r' '\n' < "$work/tty.txt" | head -5 | sed 's/^/    /'
 fi
 
+# Without a terminal (a log file) a progress line goes at most every 10 s.
+"$qv" "$c/400000/l.bin?rate=150000" "$work/out/l.bin" >"$work/log.txt" 2>&1
+lines=$(grep -c "KiB / 390.6 KiB" "$work/log.txt")
+if [ "$lines" = 1 ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: $lines progress lines in a log of a 3 s download (want 1)"
+fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
