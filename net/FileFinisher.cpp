@@ -82,6 +82,7 @@ bool CFileFinisher::Verify()
     if (strcasecmp(m_strDigest.c_str(), m_files.md5.c_str()) == 0 || m_strDigest == m_files.alsoAccepted)
         return true;
     m_strFailure = "checksum mismatch: expected md5 " + m_files.md5 + ", got " + m_strDigest;
+    m_bMismatched = true;
     return false;
 }
 

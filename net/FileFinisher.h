@@ -58,6 +58,8 @@ public:
     // differed (the temporary file then stays, synced).
     const std::string& Failure() const { return m_strFailure; }
     const std::string& Digest() const { return m_strDigest; }
+    // After Ended: the digest was neither the md5 given nor the one also accepted.
+    bool Mismatched() const { return m_bMismatched; }
 
 private:
     void Run();
@@ -73,6 +75,7 @@ private:
     std::atomic<bool> m_bPlaced{false};  // set before Ended
     std::string m_strFailure;  // finisher thread until Ended
     std::string m_strDigest;   // finisher thread until Ended
+    bool m_bMismatched = false;  // finisher thread until Ended
     CEvent m_ended;
     std::thread m_thread;
 };

@@ -474,9 +474,7 @@ void CHttpDownload::StartWorkers(bool firstTakenOver)
         worker->Halt();
         worker->SetOwner(static_cast<int>(k), this);
         worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_validators);
-        m_nSlotRestarts[slot - 1] = 0;
-        m_tSlotRestartAt[slot - 1] = 0;
-        m_nSlotDone[slot - 1] = s.done;
+        m_slotRestarts[slot - 1] = SlotRestarts{0, 0, s.done};
         ++m_nActiveWorkers;
         if (firstTakenOver && k == 0)
             worker->TakeOver();
@@ -521,21 +519,20 @@ void CHttpDownload::RestartBrokenSegments()
         CDownloadWorker* worker = m_workers[slot].get();
         if (!worker || worker->State() != CDownloadWorker::WORKER_FAILED || !worker->BrokeOff())
             continue;
-        if (m_tSlotRestartAt[slot] == 0) {
-            if (worker->Done() > m_nSlotDone[slot])
-                m_nSlotRestarts[slot] = 0;  // it got somewhere: its count starts again
-            if (m_nSlotRestarts[slot] >= kSegmentRestarts)
+        SlotRestarts& r = m_slotRestarts[slot];
+        if (r.dueMs == 0) {
+            if (worker->Done() > r.doneAt)
+                r.count = 0;  // it got somewhere: its count starts again
+            if (r.count >= kSegmentRestarts)
                 continue;  // left to the round's end, which fails it
-            m_tSlotRestartAt[slot] = now + (int64_t(kFirstRetryWaitMs) << m_nSlotRestarts[slot]);
+            r.dueMs = now + (int64_t(kFirstRetryWaitMs) << r.count);
         }
-        if (now < m_tSlotRestartAt[slot])
+        if (now < r.dueMs)
             continue;
         worker->Halt();
         const SegmentInfo& s = m_segments[worker->Index()];
         worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_validators);
-        ++m_nSlotRestarts[slot];
-        m_tSlotRestartAt[slot] = 0;
-        m_nSlotDone[slot] = worker->Done();
+        r = SlotRestarts{r.count + 1, 0, worker->Done()};
         ++m_nActiveWorkers;
         if (!worker->Begin())
             --m_nActiveWorkers;
@@ -546,8 +543,8 @@ void CHttpDownload::RestartBrokenSegments()
 bool CHttpDownload::RestartPending()
 {
     std::lock_guard<std::mutex> guard(m_segmentLock);
-    for (int slot = 0; slot < kMaxSegments; ++slot) {
-        if (m_tSlotRestartAt[slot] != 0)
+    for (const SlotRestarts& r : m_slotRestarts) {
+        if (r.dueMs != 0)
             return true;
     }
     return false;
@@ -572,12 +569,12 @@ int CHttpDownload::RunSegments(bool workersStarted)
         if (Stopping())
             return 0;
     } while (ReplanAfterIgnoredRange());
-    return RoundFailed();
+    return EndRound();
 }
 
 // Every worker has ended: the file is finished, or the round failed, and
 // the failure says why.
-int CHttpDownload::RoundFailed()
+int CHttpDownload::EndRound()
 {
     DownloadFailure failure{FailureCause::Transfer, 0, "the transfers ended with bytes missing"};
     {
@@ -599,16 +596,18 @@ int CHttpDownload::RoundFailed()
     // What was written belongs to another version: the next round plans
     // the file anew, never splicing the two.
     if (failure.cause == FailureCause::Changed)
-        Discard();
+        Discard(false);
     Fail(failure);
     return -1;
 }
 
 // The file starts over from nothing: the side file goes, so the next round
-// plans anew; the temporary file is overwritten.
-void CHttpDownload::Discard()
+// plans anew and overwrites the temporary file (or makes it anew).
+void CHttpDownload::Discard(bool temporaryToo)
 {
     std::lock_guard<std::mutex> guard(m_fileLock);
+    if (temporaryToo)
+        unlink(m_strTempPath.c_str());
     unlink(m_strInfoPath.c_str());
     m_nDownloaded = 0;
 }
@@ -732,7 +731,7 @@ int CHttpDownload::FinishFile()
         });
     if (!AwaitFinisher())
         return 0;
-    bool placed = m_finisher->Placed();
+    bool placed = m_finisher->Placed(), mismatched = m_finisher->Mismatched();
     std::string failure = m_finisher->Failure(), digest = m_finisher->Digest();
     m_finisher.reset();
     if (placed) {
@@ -742,16 +741,14 @@ int CHttpDownload::FinishFile()
         return 0;  // still "finishing" until the next start: nothing to watch
     }
     m_bFinishing = false;
-    if (digest.empty() || failure.empty())
-        return Fail({FailureCause::FileAccess, 0, failure}), -1;
+    if (!mismatched) {
+        Fail({FailureCause::FileAccess, 0, failure});
+        return -1;
+    }
     // The bytes differ from the digest the caller gave: the first time,
     // the file is fetched again from nothing; a second copy unlike the
     // first means the transfers are not to be trusted.
-    {
-        std::lock_guard<std::mutex> guard(m_fileLock);
-        unlink(m_strTempPath.c_str());
-    }
-    Discard();
+    Discard(true);
     if (m_strFirstDigest.empty()) {
         DebugLog("download %s: %s; fetching it again", m_strUrl.c_str(), failure.c_str());
         m_strFirstDigest = digest;

@@ -143,8 +143,8 @@ private:
     void Watchdog();
     void RestartBrokenSegments();
     bool RestartPending();
-    int RoundFailed();
-    void Discard();
+    int EndRound();
+    void Discard(bool temporaryToo);
     bool ReplanAfterIgnoredRange();
     bool AllSegmentsFinished() const;
     int FinishFile();
@@ -193,11 +193,14 @@ private:
     std::string m_strSyncFailure;  // why (file lock)
     std::string m_strChangedTo;    // the other version a range answer named (file lock)
     long m_nRangeStatus = 0;       // the status a range answer was refused for (file lock)
-    // Per worker slot, download thread: restarts without progress, when
-    // the next is due (steady ms, 0: none due) and the done count then.
-    int m_nSlotRestarts[kMaxSegments] = {};
-    int64_t m_tSlotRestartAt[kMaxSegments] = {};
-    int64_t m_nSlotDone[kMaxSegments] = {};
+    // Per worker slot, under the segment lock: how its broken-off
+    // transfers are being asked again.
+    struct SlotRestarts {
+        int count = 0;        // restarts without progress
+        int64_t dueMs = 0;    // steady ms of the next one; 0: none due
+        int64_t doneAt = 0;   // the segment's done count at the last (re)start
+    };
+    SlotRestarts m_slotRestarts[kMaxSegments];
     std::unique_ptr<CDownloadWorker> m_workers[kMaxSegments];
     std::atomic<int> m_nActiveWorkers{0};
     std::atomic<int64_t> m_nBuffered{0};  // received by the workers, not yet written

@@ -634,9 +634,11 @@ TEST_P(ValidatorTest, RangesCarryOnlyAValidatorFitForIfRangeAndNoByteIsSentTwice
     ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "v.bin", GetParam().query), dest, 0));
     ExpectComplete(dest, "v.bin", size);
     EXPECT_LE(h.sent, (size - 750592) * 115 / 100);
-    for (const SeenRequest& r : h.server.Requests())
-        if (!r.range.empty())
+    for (const SeenRequest& r : h.server.Requests()) {
+        if (!r.range.empty()) {
             EXPECT_EQ(r.ifRange, GetParam().ifRange) << r.range;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ValidatorTest, ::testing::Values(
