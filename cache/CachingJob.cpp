@@ -54,6 +54,13 @@ void CCachingJob::Stop()
         m_view.ShowElapsed("");
         m_bTimerRunning = false;
     }
+    // The row that was downloading says so no more, with what it has.
+    if (ResourceItem* item = Row(m_nCurrentRow); item && item->status == STATUS_CACHING) {
+        item->downloaded = m_engine.m_nDownloaded;
+        item->status = STATUS_STOPPED;
+        m_view.ShowRowPercent(m_nCurrentRow, std::to_string(Percent(item->downloaded, item->size)) + "%");
+        m_view.ShowRowStatus(m_nCurrentRow, STATUS_STOPPED);
+    }
 }
 
 bool CCachingJob::IsDownloading()
@@ -111,8 +118,7 @@ void CCachingJob::GetFileSizeFunc()
         ResourceItem* item = Row(i);
         std::string path;
         if (!PathOf(i, path)) {
-            item->status = STATUS_FAILED;
-            m_view.ShowRowStatus(i, item->status);
+            FailRow(i);
         } else if (item->size > 0) {
             if (m_cache.IsCached(path, item->size)) {
                 m_nFinishedBytes += item->size;
@@ -120,6 +126,7 @@ void CCachingJob::GetFileSizeFunc()
             } else if (item->status == STATUS_CACHED) {
                 // Its file is gone since an earlier job: download it again.
                 item->status = STATUS_NOT_STARTED;
+                m_view.ShowRowPercent(i, "");
             }
             m_view.ShowRowStatus(i, item->status);
             m_nTotalBytes += item->size;
@@ -131,8 +138,7 @@ void CCachingJob::GetFileSizeFunc()
                 MarkCached(i);
             } else {
                 item->size = 0;
-                item->status = STATUS_FAILED;
-                m_view.ShowRowStatus(i, item->status);
+                FailRow(i);
             }
         }
     }
@@ -142,7 +148,9 @@ void CCachingJob::DownloadCheck()
 {
     if (m_nStopFlag)
         return;
-    for (size_t i = m_nCurrentRow; i < m_items.size(); ++i) {
+    // From the first row: one that failed in an earlier run (before a stop,
+    // too) is tried again, and a job never ends complete past it.
+    for (size_t i = 0; i < m_items.size(); ++i) {
         if (m_stopEvent.IsSet())
             return;
         ResourceItem* item = Row(i);
@@ -246,6 +254,11 @@ void CCachingJob::GiveUp()
     m_bTimerRunning = false;
     m_nCaching = 0;
     m_nCurrentRow = 0;
+    // The bar shows what is cached, not the last tick of a row that failed,
+    // and the time line how long the job took.
+    m_view.ShowBar(m_nTotalBytes > 0 ? Percent(m_nFinishedBytes, m_nTotalBytes) : 0);
+    m_tTick = m_now();
+    ShowElapsedNow();
     m_view.ShowPhase(CachingView::Phase::GivenUp);
     m_engine.CloseConnections();
 }

@@ -33,6 +33,7 @@ std::string FormatSize(int64_t bytes)
 
 std::string ElapsedText(int64_t seconds)
 {
+    seconds = std::max<int64_t>(seconds, 0);  // never "0:00:-5"
     char text[32];
     std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600,
                   static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));

@@ -24,6 +24,7 @@ TEST(Figures, DiskSpaceAndElapsedTime)
     EXPECT_EQ(ElapsedText(0), "0:00:00");
     EXPECT_EQ(ElapsedText(59), "0:00:59");
     EXPECT_EQ(ElapsedText(3725), "1:02:05");
+    EXPECT_EQ(ElapsedText(-5), "0:00:00") << "a clock set back";
     EXPECT_EQ(ElapsedText(100 * 3600), "100:00:00");
     EXPECT_GT(AvailableDiskBytes("/"), 0);
     EXPECT_EQ(AvailableDiskBytes("/no/such/directory"), -1);

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <system_error>
 #include <utility>
 #include <wx/clipbrd.h>
@@ -12,6 +11,7 @@
 #include "accel/ProcessControl.h"
 #include "cache/Figures.h"
 #include "common/ModulePath.h"
+#include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
@@ -69,7 +69,7 @@ int FirstSelected(wxListCtrl* list)
 
 CMainDlg::CMainDlg()
     : CDialog(IDD_MAIN_DIALOG),
-      m_job(m_items, m_cache, m_download, *this, [] { return static_cast<int64_t>(std::time(nullptr)); })
+      m_job(m_items, m_cache, m_download, *this, SteadySeconds)
 {
     m_request.m_nTimeLimitMs = kServiceTimeLimitMs;
     MapCommand(IDC_REFRESH, [this] { OnRefresh(); });
