@@ -110,6 +110,9 @@ pid_t WinExec(const std::string& path, const std::string& directory, const std::
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    // Nothing else of ours: not the toolkit's wake-up pipe, not a download's
+    // socket, which the server would otherwise hold open for its whole life.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);

@@ -1,8 +1,11 @@
 // Finding the server process by name: the executable's name (also after it
 // was replaced on disk), the command line, and never a zombie.
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -36,6 +39,32 @@ TEST(FindProcessByName, MatchesNameAndCommandLineSkipsZombiesAndSurvivesAnUpgrad
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(FindProcessByName("caddy", "31"), 0) << "an ended process not yet collected is no server";
     EXPECT_EQ(waitpid(pid, nullptr, 0), pid) << "it was a zombie until now";
+}
+
+// The server gets stdin, stdout and stderr and nothing else of the client's
+// descriptors, even one opened without close-on-exec.
+TEST(WinExec, TheServerGetsOnlyTheThreeStandardDescriptors)
+{
+    TempDir dir;
+    std::string program = dir / "server";
+    std::ofstream(program) << "#!/bin/sh\nexec sleep 30\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    int pipes[2];
+    ASSERT_EQ(pipe(pipes), 0);  // inheritable, as a library might leave one
+    pid_t pid = WinExec(program, dir.Path(), {});
+    ASSERT_GT(pid, 0);
+    std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code error;
+    for (int i = 0; i < 200 && std::filesystem::read_symlink(proc + "/exe", error).filename() != "sleep"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::set<std::string> fds;
+    for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd"))
+        fds.insert(entry.path().filename());
+    EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(pipes[0]);
+    close(pipes[1]);
 }
 
 }  // namespace
