@@ -72,9 +72,18 @@ protected:
         std::ofstream(m_dir / "Caddyfile") << caddyfile;
     }
 
-    static void StopServers()
+    // The server the window launched from this test's own program
+    // directory (its command line names that directory's Caddyfile), 0
+    // when none runs. Any other Caddy on the machine is not this test's.
+    pid_t OurServer(const fs::path& dir) const
     {
-        for (pid_t pid = FindProcessByName("caddy"); pid != 0; pid = FindProcessByName("caddy")) {
+        return FindProcessByName("caddy", fs::canonical(dir).string() + "/Caddyfile");
+    }
+    pid_t OurServer() const { return OurServer(m_dir.Path()); }
+
+    void StopServers()
+    {
+        for (pid_t pid = OurServer(); pid != 0; pid = OurServer()) {
             kill(pid, SIGKILL);
             std::this_thread::sleep_for(50ms);
         }
@@ -275,7 +284,7 @@ TEST_F(CachingWindowTest, AccelerationServesTheCacheAndStops)
 
     m_dialog.SendCommand(IDC_ACCELERATE);
     EXPECT_FALSE(m_dialog.IsAccelerating());
-    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
     EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
     EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_STOPPED));
     EXPECT_EQ(Label(IDOK), "开始缓存");
@@ -290,7 +299,7 @@ TEST_F(CachingWindowTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
     m_dialog.SendCommand(IDC_ACCELERATE);
     EXPECT_FALSE(m_dialog.IsAccelerating());
     EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
-    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
     EXPECT_TRUE(m_boxes.boxes.empty()) << "the server was found and stopped";
 }
 
@@ -300,7 +309,7 @@ TEST_F(CachingWindowTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
     m_dialog.SendCommand(IDC_ACCELERATE);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     StopServers();
-    ASSERT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s)) << "no zombie keeps the name";
+    ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s)) << "no zombie keeps the name";
     m_dialog.SendCommand(IDC_ACCELERATE);
     ASSERT_EQ(m_boxes.boxes.size(), 2u);
     EXPECT_EQ(m_boxes.boxes[0].text, "stop process: caddy failed with error: 3\n");
@@ -315,7 +324,7 @@ TEST_F(CachingWindowTest, ClosingTheWindowStopsTheServer)
     m_dialog.SendCommand(IDC_ACCELERATE);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDCANCEL);
-    EXPECT_TRUE(PumpUntil([] { return FindProcessByName("caddy") == 0; }, 5s));
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
@@ -360,12 +369,6 @@ TEST_F(CachingWindowTest, ClosingMidJobNeverHangsAndKeepsTheResumeFiles)
 class AccelerationTest : public CachingWindowTest {
 protected:
     static constexpr const char* kPortMessage = "端口3000已被其他程序占用，无法启动加速服务！";
-
-    // The server of the window's program directory, 0 when none runs.
-    pid_t OurServer(const fs::path& dir) const
-    {
-        return FindProcessByName("caddy", fs::canonical(dir).string() + "/Caddyfile");
-    }
 
     // Starts on a port of its own before the client's server, so it comes
     // first in the process list.
