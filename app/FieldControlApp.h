@@ -6,10 +6,17 @@
 #include "app/InstanceLock.h"
 #include "framework/WinApp.h"
 
+// Captions of the two windows, also what the single-instance check seeks;
+// the main window's is the application's name.
+constexpr const char* kLoginCaption = "Quorvel加速场控登录";
+constexpr const char* kMainCaption = "Quorvel加速场控";
+
 class CFieldControlApp : public CWinApp {
 public:
     // How long a second copy waits for the first copy's window to appear.
     static constexpr int kWindowWaitMs = 10000;
+
+    CFieldControlApp() : CWinApp(kMainCaption) {}
 
     bool InitInstance() override;
 
@@ -23,7 +30,3 @@ private:
 
     CInstanceLock m_lock;  // held from the start to the end of the process
 };
-
-// Captions of the two windows, also what the single-instance check seeks.
-constexpr const char* kLoginCaption = "Quorvel加速场控登录";
-constexpr const char* kMainCaption = "Quorvel加速场控";

@@ -6,6 +6,7 @@
 #include "common/ModulePath.h"
 #include "framework/Dialog.h"
 #include "framework/LocalText.h"
+#include "framework/WinApp.h"
 
 int ShowMessageBox(wxWindow* parent, const std::string& localText,
                    const std::string& localCaption, UINT type)
@@ -20,5 +21,5 @@ int AfxMessageBox(const std::string& localText, UINT type)
 {
     CDialog* active = GetActiveModalDialog();
     return ShowMessageBox(active ? active->GetWindow() : nullptr, localText,
-                          GetModuleBaseName(), type);
+                          AfxGetAppName(), type);
 }

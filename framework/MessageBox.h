@@ -12,5 +12,5 @@ class wxWindow;
 int ShowMessageBox(wxWindow* parent, const std::string& localText,
                    const std::string& localCaption, UINT type);
 
-// Captioned with the application's name (the executable's file name).
+// Captioned with the application's name (AfxGetAppName).
 int AfxMessageBox(const std::string& localText, UINT type = MB_OK);

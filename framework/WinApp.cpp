@@ -8,6 +8,8 @@
 #include <wx/app.h>
 #include <wx/uilocale.h>
 
+#include "common/ModulePath.h"
+#include "common/Utf8ToLocal.h"
 #include "framework/Dialog.h"
 
 namespace {
@@ -44,7 +46,7 @@ public:
 
 }  // namespace
 
-CWinApp::CWinApp()
+CWinApp::CWinApp(const char* appName) : m_pszAppName(appName)
 {
     g_pApp = this;
 }
@@ -57,6 +59,15 @@ CWinApp::~CWinApp()
 int CWinApp::ExitInstance()
 {
     return 0;
+}
+
+std::string AfxGetAppName()
+{
+    // Converted when asked: the application object is made before main
+    // sets the locale.
+    if (g_pApp && g_pApp->m_pszAppName)
+        return Utf8ToLocal(g_pApp->m_pszAppName);
+    return GetModuleBaseName();
 }
 
 CWinApp* AfxGetApp()

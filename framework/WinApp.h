@@ -8,11 +8,15 @@
 // Escape would; the process then ends with 128 + the signal's number.
 #pragma once
 
+#include <string>
+
 class CDialog;
 
 class CWinApp {
 public:
-    CWinApp();
+    // `appName` (UTF-8): the application's name, the caption of its
+    // message boxes; without one the executable's name stands in.
+    explicit CWinApp(const char* appName = nullptr);
     virtual ~CWinApp();
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
@@ -21,9 +25,13 @@ public:
     virtual int ExitInstance();
 
     CDialog* m_pMainWnd = nullptr;  // the main window while it runs
+    const char* m_pszAppName;       // UTF-8, or null
 };
 
 CWinApp* AfxGetApp();
+// The application's name in the local code page: the running application
+// object's, else the executable's file name.
+std::string AfxGetAppName();
 // The signal that asked the process to end, 0 while none did.
 int AfxExitSignal();
 // Routes SIGTERM, SIGHUP and SIGINT to the running modal window's cancel

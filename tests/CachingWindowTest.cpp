@@ -12,6 +12,7 @@
 #include <wx/listctrl.h>
 
 #include "accel/ProcessControl.h"
+#include "app/FieldControlApp.h"
 #include "framework/WinApp.h"
 #include "demo/DemoContent.h"
 #include "demo/DemoServices.h"
@@ -238,14 +239,17 @@ TEST_F(CachingWindowTest, ADoubleClickOnStartLeavesTheJobRunning)
     m_dialog.SendCommand(IDOK);
 }
 
-// Installed where the operator cannot write: said at the first attempt.
+// Installed where the operator cannot write: said at the first attempt,
+// in a box captioned with the application's name.
 TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)
 {
+    CFieldControlApp app;  // as the program runs it
     std::ofstream(m_dir / "assets") << "a file where the cache should be";
     Open(m_dialog);
     Choose(m_dialog, 0);
     m_dialog.SendCommand(IDOK);
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].caption, "Quorvel加速场控");
     EXPECT_EQ(m_boxes.boxes[0].text.rfind("无法写入缓存目录 " + m_dir / "assets", 0), 0u) << m_boxes.boxes[0].text;
     EXPECT_EQ(Label(IDOK), "开始缓存");
     EXPECT_TRUE(Enabled(IDC_REFRESH));
