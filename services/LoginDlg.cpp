@@ -31,6 +31,7 @@ bool CLoginDlg::LookupCompanies()
     if (m_bLookingUp)
         return true;  // the focus left the field for this lookup's own message
     m_bLookingUp = true;
+    m_strLookedUp = userName;
     std::string url = CompanyLookupUrl(AccountServiceEndpoint(), userName);
     {
         CWaitCursor busy;
@@ -102,7 +103,9 @@ void CLoginDlg::OnOK()
         AfxMessageBox(Utf8ToLocal("请输入用户密码"));
         return;
     }
-    int company = SelectedCompany();
+    // A user name changed since its lookup (typed, then Enter without
+    // leaving the field) is looked up again: never another user's company.
+    int company = userName == m_strLookedUp ? SelectedCompany() : wxNOT_FOUND;
     if (company == wxNOT_FOUND) {
         if (!LookupCompanies())
             return;

@@ -42,4 +42,5 @@ private:
     bool ShowUnreachable();
 
     bool m_bLookingUp = false;  // a lookup (or its message box) is on
+    std::string m_strLookedUp;  // the user name the company list belongs to
 };

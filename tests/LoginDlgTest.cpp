@@ -105,6 +105,33 @@ TEST_F(LoginDlgTest, LeavingTheUserNameLooksUpCompaniesAndSelectsTheFirst)
     m_dialog.DestroyWindow();
 }
 
+// The user name changed after its lookup and "登录" pressed without leaving
+// the field: the new name is looked up first, never signed in with the
+// previous user's company.
+TEST_F(LoginDlgTest, AUserNameChangedSinceItsLookupIsLookedUpAgain)
+{
+    m_server.Routes().Get("/orbapi/api/getwwwcompinfo", [](const httplib::Request& req, httplib::Response& res) {
+        std::string user = req.get_param_value("username");
+        res.set_content(R"([{"comp_id":"c-)" + user + R"(","compname":"公司","role_id":"1"}])", "application/json");
+    });
+    m_server.Routes().Get("/orbapi/api/login", [](const httplib::Request& req, httplib::Response& res) {
+        bool own = req.get_param_value("comp_id") == "c-" + req.get_param_value("user_id");
+        res.set_content(own ? R"({"result":"0"})" : R"({"result":"1"})", "application/json");
+    });
+    Serve();
+    int result = RunModal(m_dialog, [&] {
+        TypeInto(m_dialog, IDC_USERNAME, "first");
+        LeaveControl(m_dialog, IDC_USERNAME);
+        TypeInto(m_dialog, IDC_USERNAME, "second");
+        TypeInto(m_dialog, IDC_PASSWORD, "secret");
+        m_dialog.SendCommand(IDOK);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(m_dialog.GetCompId(), "c-second");
+    EXPECT_EQ(Count(IsLookup), 2u);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
 TEST_F(LoginDlgTest, TheDemoUserSignsInWithTheFirstCompany)
 {
     UseDemo();
