@@ -4,6 +4,7 @@
 
 #include "cache/Figures.h"
 #include "common/Trace.h"
+#include "net/UrlHost.h"
 
 CCachingJob::CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
                          Clock now)
@@ -49,6 +50,7 @@ void CCachingJob::Stop()
         m_thread.join();
     m_engine.CloseConnections();
     std::lock_guard<std::mutex> guard(m_progressLock);
+    m_tRetryAt = 0;
     if (m_bTimerRunning) {
         m_view.StopProgressTimer();
         m_view.ShowElapsed("");
@@ -189,6 +191,7 @@ void CCachingJob::StartDownload(size_t row)
     PathOf(row, path);
     CCacheLayout::MakeDirs(path.substr(0, path.rfind('/') + 1));
     m_nCurrentRow = row;
+    m_tRetryAt = 0;
     m_engine.Start(Row(row)->url.c_str(), path.c_str(), 0, Row(row)->md5.c_str());
     Row(row)->status = STATUS_CACHING;
     m_view.ShowRowStatus(row, STATUS_CACHING);
@@ -264,13 +267,17 @@ void CCachingJob::GiveUp()
 }
 
 // A failed or stalled attempt is made again up to kMaxRetries times in a
-// row without progress; then the row fails and the job goes on.
+// row without progress, after a wait that doubles from 1 s (a content host
+// gone for a few seconds costs time, not rows); then the row fails and the
+// job goes on.
 void CCachingJob::RetryOrFail(const char* reason)
 {
     DebugLog("caching row %zu: %s", m_nCurrentRow.load(), reason);
     if (m_nRetries < kMaxRetries) {
+        m_engine.Stop();
+        m_tRetryAt = m_now() + (int64_t(1) << m_nRetries);
         ++m_nRetries;
-        StartDownload(m_nCurrentRow);
+        ShowWhyWaiting();
         return;
     }
     m_engine.Stop();
@@ -284,7 +291,7 @@ void CCachingJob::RetryOrFail(const char* reason)
 void CCachingJob::OnDownloadEvent(uint8_t kind)
 {
     std::lock_guard<std::mutex> guard(m_progressLock);
-    if (m_bChecking || !m_nCaching)
+    if (m_bChecking || !m_nCaching || m_tRetryAt != 0)
         return;
     int64_t received = m_engine.m_nDownloaded;
     ResourceItem* item = Row(m_nCurrentRow);
@@ -296,7 +303,6 @@ void CCachingJob::OnDownloadEvent(uint8_t kind)
         m_nFinishedBytes += received;
         StartNextDownload();
     } else if (kind == DOWNLOAD_FAILED) {
-        item->status = STATUS_FAILED;
         // Two copies that differ from each other and from the md5: another
         // try would only fetch a third.
         if (m_engine.LastFailure().cause == FailureCause::Checksum)
@@ -316,6 +322,11 @@ void CCachingJob::ProgressTick()
     // seconds, and is no stall meanwhile.
     int64_t received = m_engine.Progress(), length = m_engine.m_nFileSize;
     int64_t now = m_now();
+    if (m_tRetryAt != 0) {
+        if (now >= m_tRetryAt)
+            StartDownload(m_nCurrentRow);
+        return;  // the figures line says why it waits
+    }
     bool answered = received != 0 || length != 0;
     if (received != m_nLastSeen) {
         m_nLastSeen = received;
@@ -344,6 +355,23 @@ void CCachingJob::ProgressTick()
     m_tTick = now;
     ShowElapsedNow();
     m_view.ShowDiskSpace();
+}
+
+// While a row waits to be tried again: a host that could not be reached
+// is named, so the operator knows it is not the client.
+void CCachingJob::ShowWhyWaiting()
+{
+    FailureCause cause = m_engine.LastFailure().cause;
+    ResourceItem* item = Row(m_nCurrentRow);
+    if (item && (cause == FailureCause::None || cause == FailureCause::Network ||
+                 cause == FailureCause::HostNotFound || cause == FailureCause::Tls))
+        m_view.ShowElapsed("无法连接 " + HostPortOf(item->url) + "，稍后重试");
+}
+
+bool CCachingJob::IsWaitingToRetry()
+{
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    return m_tRetryAt != 0;
 }
 
 void CCachingJob::ShowElapsedNow()

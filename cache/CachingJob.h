@@ -26,7 +26,8 @@ public:
     using Items = std::vector<std::unique_ptr<ResourceItem>>;
     using Clock = std::function<int64_t()>;  // whole seconds
 
-    static constexpr int kMaxRetries = 3;
+    // Tries after a row's first attempt, waiting 1, 2, 4 and 8 s before them.
+    static constexpr int kMaxRetries = 4;
     static constexpr int64_t kStallSeconds = 10;
 
     CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
@@ -56,6 +57,8 @@ public:
     void ProgressTick();
 
     size_t CurrentRow() const { return m_nCurrentRow; }
+    // A row failed and waits for its next attempt.
+    bool IsWaitingToRetry();
 
 private:
     ResourceItem* Row(size_t row) const;
@@ -69,6 +72,7 @@ private:
     void Finish();
     void GiveUp();
     void ShowElapsedNow();
+    void ShowWhyWaiting();
     int RunningPercent(int64_t downloaded) const;
 
     Items& m_items;
@@ -93,5 +97,6 @@ private:
     int64_t m_nLastSeen = 0;         // engine byte count when it last changed
     int64_t m_tLastChange = 0;
     int m_nRetries = 0;              // restarts after failure since the last progress
+    int64_t m_tRetryAt = 0;          // when the failed row is tried again; 0: not waiting
     bool m_bRowsFailed = false;      // a row of this job failed for good
 };

@@ -22,26 +22,11 @@
 #include "net/HeaderLine.h"
 #include "net/InternetErrorText.h"
 #include "net/SideFile.h"
+#include "net/UrlHost.h"
 
 namespace {
 
 constexpr int kMaxRedirects = 10;
-
-// The Host header's host, from the transport's own URL parser: signed CDN
-// URLs and redirect targets run far past the request helper's 259 characters.
-std::string HostOf(const std::string& url)
-{
-    std::string host;
-    CURLU* parsed = curl_url();
-    char* part = nullptr;
-    if (parsed && curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
-        curl_url_get(parsed, CURLUPART_HOST, &part, 0) == CURLUE_OK) {
-        host = part;
-        curl_free(part);
-    }
-    curl_url_cleanup(parsed);
-    return host;
-}
 
 std::string Mebibytes(int64_t bytes)
 {

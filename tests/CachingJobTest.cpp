@@ -89,9 +89,12 @@ protected:
         std::ofstream(PathOf(row), std::ios::binary) << DownloadHarness::Expected(m_items[row]->name, size);
     }
 
-    // Plays the UI thread once: delivers an engine message, or ticks.
+    // Plays the UI thread once: delivers an engine message, or ticks. The
+    // job's clock runs on while a failed row waits for its next attempt.
     void Pump()
     {
+        if (m_job.IsWaitingToRetry())
+            m_now += 1;
         CHeadlessOwner::Message message;
         if (h.owner.WaitMessage(message, 50) && message.msg == WM_DOWNLOAD_NOTIFY)
             m_job.OnDownloadEvent(static_cast<uint8_t>(message.wParam));
@@ -180,7 +183,7 @@ TEST_F(CachingJobTest, AFileOfAnEarlierJobThatVanishedIsDownloadedAgain)
     EXPECT_TRUE(ReadWholeFile(PathOf(0)) == DownloadHarness::Expected("a.bin", 5000));
 }
 
-TEST_F(CachingJobTest, FailuresRestartThreeTimesThenTheLastRowGivesUp)
+TEST_F(CachingJobTest, FailuresAreTriedAgainFourTimesThenTheLastRowGivesUp)
 {
     Add("gone.bin", 1000, "doc", "", 1000, "status=404");
     ASSERT_TRUE(m_job.Start());
@@ -188,8 +191,34 @@ TEST_F(CachingJobTest, FailuresRestartThreeTimesThenTheLastRowGivesUp)
     EXPECT_EQ(m_view.history[0].back(), STATUS_FAILED);
     EXPECT_FALSE(m_job.IsRunning());
     EXPECT_FALSE(m_view.timer);
-    // Four starts of five size queries each: the first and three restarts.
-    EXPECT_EQ(h.server.RequestCount(), 20u);
+    // Five starts of five size queries each: the first and four more.
+    EXPECT_EQ(h.server.RequestCount(), 25u);
+}
+
+// The content host is gone for a moment: the row waits (1 s, then 2, 4, 8
+// on the job's clock) instead of burning its attempts at once, the figures
+// line names the host, and once the host is back the row is cached.
+TEST_F(CachingJobTest, AShortOutageCostsTimeNotTheRow)
+{
+    int port = ClosedLoopbackPort();
+    Add("back.bin", 300000, "doc", "", 300000);
+    m_items[0]->url = "http://127.0.0.1:" + std::to_string(port) + "/content/300000/back.bin";
+    ASSERT_TRUE(m_job.Start());
+    CHeadlessOwner::Message message;
+    ASSERT_TRUE(h.owner.WaitMessage(message, 20000));
+    m_job.OnDownloadEvent(static_cast<uint8_t>(message.wParam));
+    ASSERT_TRUE(m_job.IsWaitingToRetry());
+    EXPECT_EQ(m_view.elapsed, "无法连接 127.0.0.1:" + std::to_string(port) + "，稍后重试");
+    m_job.ProgressTick();
+    EXPECT_TRUE(m_job.IsWaitingToRetry()) << "tried again before its wait";
+
+    LoopbackServer back(port);
+    ASSERT_EQ(back.Port(), port);
+    MountDemoContent(back.Routes());
+    back.Start();
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_EQ(m_items[0]->status, STATUS_CACHED);
+    EXPECT_TRUE(ReadWholeFile(PathOf(0)) == DownloadHarness::Expected("back.bin", 300000));
 }
 
 // A first resource that cannot be had, then two good ones: the bad row
