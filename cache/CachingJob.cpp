@@ -73,11 +73,19 @@ bool CCachingJob::IsDownloading()
 
 void CCachingJob::Reset()
 {
+    m_nStopFlag = 1;
+    m_stopEvent.SetEvent();
     if (m_thread.joinable())
         m_thread.join();
+    // The last job's download ends here: its rows are about to go.
+    m_engine.CloseConnections();
     std::lock_guard<std::mutex> guard(m_progressLock);
     m_nCaching = 0;
     m_nCurrentRow = 0;
+    m_tRetryAt = 0;
+    if (m_bTimerRunning)
+        m_view.StopProgressTimer();
+    m_bTimerRunning = false;
 }
 
 // Events and ticks that arrive while this runs (left from a stopped job) are
@@ -291,11 +299,17 @@ void CCachingJob::RetryOrFail(const char* reason)
 void CCachingJob::OnDownloadEvent(uint8_t kind)
 {
     std::lock_guard<std::mutex> guard(m_progressLock);
-    if (m_bChecking || !m_nCaching || m_tRetryAt != 0)
+    // An event the engine's current start did not post (queued before a
+    // restart or a stop) is stale; a row is cached only with its whole
+    // file in place.
+    if (m_bChecking || !m_nCaching || m_tRetryAt != 0 || m_engine.m_nState != kind)
         return;
     int64_t received = m_engine.m_nDownloaded;
     ResourceItem* item = Row(m_nCurrentRow);
-    if (!item)
+    std::string path;
+    struct stat st;
+    if (!item || (kind == DOWNLOAD_FINISHED &&
+                  !(PathOf(m_nCurrentRow, path) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))))
         return;
     if (kind == DOWNLOAD_FINISHED) {
         item->downloaded = received;

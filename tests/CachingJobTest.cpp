@@ -402,6 +402,33 @@ TEST_F(CachingJobTest, AStopAndStartAfterAFailedRowTriesItAgainAndNeverEndsCompl
     EXPECT_NE(seen[before].target.find("gone.bin"), std::string::npos) << "the failed row first";
 }
 
+// An event left from an earlier start (queued before a restart, a stop or
+// a new meeting) never marks the row downloading now as cached.
+TEST_F(CachingJobTest, AStaleFinishedEventNeverMarksARowCached)
+{
+    Add("slow.bin", 3000000, "doc", "", 3000000, "rate=500000");
+    ASSERT_TRUE(m_job.Start());
+    for (int i = 0; i < 500 && h.engine.m_nDownloaded == 0; ++i)
+        Pump();
+    m_job.OnDownloadEvent(DOWNLOAD_FINISHED);
+    EXPECT_EQ(m_items[0]->status, STATUS_CACHING);
+    EXPECT_FALSE(m_view.Reached(Phase::Complete));
+    m_job.Stop();
+}
+
+// A new resource list (another meeting) ends the last job's download.
+TEST_F(CachingJobTest, ResetStopsTheDownload)
+{
+    Add("slow.bin", 3000000, "doc", "", 3000000, "rate=500000");
+    ASSERT_TRUE(m_job.Start());
+    for (int i = 0; i < 500 && h.engine.m_nDownloaded == 0; ++i)
+        Pump();
+    m_job.Reset();
+    int64_t downloaded = h.engine.m_nDownloaded;
+    std::this_thread::sleep_for(700ms);
+    EXPECT_EQ(h.engine.m_nDownloaded, downloaded) << "the old download runs on";
+}
+
 TEST_F(CachingJobTest, AResourceWithUnsafeNamesIsMarkedFailedAndNeverFetched)
 {
     Add("x", 1000, "../..", "", 1000);

@@ -239,6 +239,27 @@ TEST_F(CachingWindowTest, ADoubleClickOnStartLeavesTheJobRunning)
     m_dialog.SendCommand(IDOK);
 }
 
+// Stopping acceleration while a download runs leaves the lists off: a
+// click on a meeting would pull the rows from under the job.
+TEST_F(CachingWindowTest, StoppingAccelerationMidJobLeavesTheListsToTheJob)
+{
+    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_FALSE(Enabled(IDC_REFRESH));
+    EXPECT_FALSE(Enabled(IDC_MEETING_LIST));
+    EXPECT_EQ(Label(IDOK), "停止缓存");
+    m_dialog.SendCommand(IDOK);
+    EXPECT_TRUE(Enabled(IDC_MEETING_LIST));
+    EXPECT_EQ(Cell(0, 2), "缓存停止");
+}
+
 // Installed where the operator cannot write: said at the first attempt,
 // in a box captioned with the application's name.
 TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)

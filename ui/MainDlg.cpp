@@ -219,9 +219,11 @@ void CMainDlg::ShowStatusLine(const std::string& utf8)
         SetDlgItemText(IDC_WAITING, Utf8ToLocal(utf8));
 }
 
+// The request object is the fetch's while a resource list is fetched.
 void CMainDlg::OnRefresh()
 {
-    FetchMeetingList();
+    if (!m_nFetching)
+        FetchMeetingList();
 }
 
 void CMainDlg::OnMeetingClick()
@@ -514,8 +516,12 @@ void CMainDlg::OnAccelerate()
     } else {
         if (!m_server.StopAccelerationService(error))
             ShowStopFailure(error);
-        EnableDlgItem(IDC_REFRESH, true);
-        EnableDlgItem(IDC_MEETING_LIST, true);
+        // A job that checks or downloads keeps the lists off: a click on a
+        // meeting would pull its rows from under it.
+        if (!m_job.IsWorking() && !m_nFetching) {
+            EnableDlgItem(IDC_REFRESH, true);
+            EnableDlgItem(IDC_MEETING_LIST, true);
+        }
         if (!m_job.IsWorking())
             SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
         SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
