@@ -155,6 +155,10 @@ void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_s
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, m_nStallSeconds);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A transfer given up in a name lookup (a stop, a restart) does not
+    // wait for the resolver's thread: the lookup may take as long as a
+    // venue's DNS likes.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     // Content hosts are http or https (certificates checked against the
     // system's store, never skipped); QUORVEL_CA_FILE adds a CA of one's own.

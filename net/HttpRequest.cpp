@@ -108,6 +108,10 @@ void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A transfer given up in a name lookup (a stop, a restart) does not
+    // wait for the resolver's thread: the lookup may take as long as a
+    // venue's DNS likes.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");

@@ -18,6 +18,7 @@
 #include "demo/DemoServices.h"
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
+#include "tests/support/SlowResolver.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 #include "ui/IconButton.h"
@@ -387,6 +388,49 @@ TEST_F(CachingWindowTest, ClosingMidJobNeverHangsAndKeepsTheResumeFiles)
         FillContent("slow.bin", 0, expected.data(), expected.size());
         EXPECT_TRUE(ReadWholeFile(slow) == expected);
     }
+}
+
+// A venue whose name lookups take seconds: closing the window during the
+// resource list's lookup, and stopping the job or closing during a
+// download's lookup, return at once instead of waiting for the resolver.
+TEST_F(CachingWindowTest, StoppingAndClosingNeverWaitForASlowNameLookup)
+{
+    SetSlowLookupMs(6000);
+    LoopbackServer list;
+    std::string url = SlowHostUrl(m_server.Port(), "/content/300000/dns.bin");
+    list.Routes().Get("/resource/get_list", [url](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"code":0,"data":[{"url":")" + url + R"(","name":"dns","type":"doc","size":300000}]})",
+                        "application/json");
+    });
+    list.Start();
+    auto quick = [&](const char* what, const std::function<void()>& action) {
+        auto began = std::chrono::steady_clock::now();
+        action();
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 3s) << what << " waited for the resolver";
+    };
+    {
+        CMainDlg dialog;
+        dialog.SetProgramPath(m_dir / "quorvel-client");
+        dialog.SetCompany("qv-1001");
+        setenv("QUORVEL_RESOURCE_HOST", ("list.slow.test:" + std::to_string(list.Port())).c_str(), 1);
+        RunModal(dialog, [&] {
+            dialog.GetList(IDC_MEETING_LIST)->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+            dialog.OnMeetingClick();
+            std::this_thread::sleep_for(300ms);
+            quick("closing during the list's lookup", [&] { dialog.SendCommand(IDCANCEL); });
+        });
+    }
+    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
+    std::this_thread::sleep_for(300ms);
+    quick("stopping the job", [&] { m_dialog.SendCommand(IDOK); });
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
+    std::this_thread::sleep_for(300ms);
+    quick("closing during the download's lookup", [&] { m_dialog.SendCommand(IDCANCEL); });
 }
 
 // The acceleration server on an ordinary desktop: other Caddy processes,

@@ -19,6 +19,7 @@
 #include "net/SideFile.h"
 #include "net/Validators.h"
 #include "tests/support/DownloadHarness.h"
+#include "tests/support/SlowResolver.h"
 #include "tests/support/SmallFileSystem.h"
 
 extern char** environ;
@@ -820,6 +821,25 @@ INSTANTIATE_TEST_SUITE_P(Digests, ChecksumTest, ::testing::Values(
     ChecksumCase{"", "", DOWNLOAD_FINISHED, 2},
     ChecksumCase{"noetag=1&changeonrange=1", "sum.bin@v2", DOWNLOAD_FINISHED, 2},
     ChecksumCase{"noetag=1&changeonrange=1", "", DOWNLOAD_FAILED, 2}));
+
+// A name lookup that takes seconds (a venue's DNS is out): stopping the
+// engine in the middle of it returns at once, not when the lookup ends.
+TEST_F(HttpDownloadTest, StopNeverWaitsForASlowNameLookup)
+{
+    SetSlowLookupMs(6000);
+    std::string dest = h.dir / "slow-dns.bin";
+    h.engine.Start(SlowHostUrl(h.server.Port(), "/content/1000/slow-dns.bin").c_str(), dest.c_str());
+    std::this_thread::sleep_for(300ms);  // in the lookup
+    auto stopped = std::async(std::launch::async, [&] { h.engine.Stop(); });
+    EXPECT_EQ(stopped.wait_for(3s), std::future_status::ready) << "Stop waited for the resolver";
+    stopped.wait();
+    h.engine.Start(SlowHostUrl(h.server.Port(), "/content/1000/slow-dns.bin").c_str(), dest.c_str());
+    std::this_thread::sleep_for(300ms);
+    auto restarted = std::async(std::launch::async, [&] { h.engine.Start(h.Url(1000, "x.bin").c_str(), dest.c_str()); });
+    EXPECT_EQ(restarted.wait_for(3s), std::future_status::ready) << "a restart waited for the resolver";
+    restarted.wait();
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+}
 
 // Runs qv-download with `first second` as its arguments, its output into
 // `output` (default: discarded).
