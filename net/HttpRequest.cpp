@@ -137,7 +137,9 @@ HttpFailure FailureOf(CURLcode code, long status)
     case CURLE_OK: return HTTP_FAILURE_NONE;
     case CURLE_COULDNT_CONNECT: return HTTP_FAILURE_REFUSED;
     case CURLE_COULDNT_RESOLVE_HOST: return HTTP_FAILURE_NO_HOST;
-    case CURLE_OPERATION_TIMEDOUT: return status == 0 ? HTTP_FAILURE_TIMED_OUT : HTTP_FAILURE_OTHER;
+    // After the status line too: a service that stalls mid-answer is as
+    // unreachable as a silent one.
+    case CURLE_OPERATION_TIMEDOUT: return HTTP_FAILURE_TIMED_OUT;
     default: return HTTP_FAILURE_OTHER;
     }
 }

@@ -45,7 +45,7 @@ int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies)
 {
     Json::Value root;
     if (!ParseJson(body, root) || !root.isArray())
-        return ACCOUNT_UNUSABLE;
+        return ACCOUNT_BAD_ANSWER;
     size_t before = companies.size();
     for (const Json::Value& element : root)
         if (element.isObject())
@@ -57,7 +57,7 @@ int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies)
 int ParseLoginAnswer(std::string_view body)
 {
     Json::Value root;
-    if (!ParseJson(body, root))
-        return ACCOUNT_UNUSABLE;
+    if (!ParseJson(body, root) || !root.isObject())
+        return ACCOUNT_BAD_ANSWER;
     return MemberText(root, "result") == "0" ? ACCOUNT_OK : ACCOUNT_UNUSABLE;
 }

@@ -22,6 +22,7 @@ enum AccountResult {
     ACCOUNT_FAILED = 1,    // the request failed: worth another attempt
     ACCOUNT_UNUSABLE = 2,  // the answer was refused, empty or unreadable
     ACCOUNT_TIMED_OUT = 3, // no answer in time: not tried again
+    ACCOUNT_BAD_ANSWER = 4, // an answer that is not what the service sends (not JSON, wrong shape)
 };
 
 constexpr int kAccountMaxAttempts = 6;
@@ -41,8 +42,10 @@ std::string PasswordDigest(std::string_view password);
 
 // Appends the companies of a lookup answer (a JSON array of objects;
 // elements of other kinds are skipped) in order: ACCOUNT_OK when it listed
-// at least one, else ACCOUNT_UNUSABLE.
+// at least one, ACCOUNT_UNUSABLE when none (an unknown user), and
+// ACCOUNT_BAD_ANSWER for anything but a JSON array.
 int ParseCompanies(std::string_view body, std::vector<CompanyInfo>& companies);
 
-// ACCOUNT_OK when the answer is an object whose "result" reads "0".
+// ACCOUNT_OK when the answer is an object whose "result" reads "0",
+// ACCOUNT_BAD_ANSWER when it is no JSON object, else ACCOUNT_UNUSABLE.
 int ParseLoginAnswer(std::string_view body);

@@ -1,5 +1,6 @@
 #include "services/LoginDlg.h"
 
+#include <chrono>
 #include <wx/combobox.h>
 
 #include "common/Utf8ToLocal.h"
@@ -10,7 +11,6 @@
 
 CLoginDlg::CLoginDlg() : CDialog(IDD_LOGIN_DIALOG)
 {
-    m_request.m_nTimeLimitMs = kServiceTimeLimitMs;
     MapKillFocus(IDC_USERNAME, [this] { LookupCompanies(); });
 }
 
@@ -33,22 +33,43 @@ bool CLoginDlg::LookupCompanies()
     m_bLookingUp = true;
     m_strLookedUp = userName;
     std::string url = CompanyLookupUrl(AccountServiceEndpoint(), userName);
+    int result;
     {
         CWaitCursor busy;
-        RetryWhileFailed([&] { return FetchCompanies(url); });
+        result = WithinBudget([&] { return FetchCompanies(url); });
     }
-    bool reached = !ShowUnreachable();
+    bool reached = !ShowServiceTrouble(result);
     m_bLookingUp = false;
     return reached;
 }
 
-// After the retries of a request: when the service was not reached at all,
-// the operator is told so (instead of a prompt about what was typed).
-bool CLoginDlg::ShowUnreachable()
+// One operator action waits for the service at most m_nBudgetMs, however
+// many tries it takes; a try that timed out ends them.
+int CLoginDlg::WithinBudget(const std::function<int()>& attempt)
 {
-    if (!IsNoConnection(m_request.m_nFailure))
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_nBudgetMs);
+    return RetryWhileFailed([&] {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            m_request.m_nFailure = HTTP_FAILURE_TIMED_OUT;
+            return static_cast<int>(ACCOUNT_TIMED_OUT);
+        }
+        m_request.m_nTimeLimitMs = static_cast<long>(left.count());
+        return attempt();
+    });
+}
+
+// After the tries of a request: a service that was not reached, or that
+// answered as it never should, is named (never a prompt that blames what
+// the operator typed). True when the operator was told.
+bool CLoginDlg::ShowServiceTrouble(int result)
+{
+    if (IsNoConnection(m_request.m_nFailure))
+        AfxMessageBox(Utf8ToLocal(UnreachableText(AccountServiceEndpoint())));
+    else if (result == ACCOUNT_FAILED || result == ACCOUNT_BAD_ANSWER)
+        AfxMessageBox(Utf8ToLocal(ServiceErrorText(AccountServiceEndpoint())));
+    else
         return false;
-    AfxMessageBox(Utf8ToLocal(UnreachableText(AccountServiceEndpoint())));
     return true;
 }
 
@@ -63,8 +84,8 @@ int CLoginDlg::FetchCompanies(const std::string& url)
     if (m_request.Get(url.c_str(), answer.data(), kCompanyAnswerSize) != HTTP_RESULT_OK)
         return FailedRequest();
     size_t first = m_companies.size();
-    if (ParseCompanies(answer.data(), m_companies) != ACCOUNT_OK)
-        return ACCOUNT_UNUSABLE;
+    if (int parsed = ParseCompanies(answer.data(), m_companies); parsed != ACCOUNT_OK)
+        return parsed;
     auto* combo = dynamic_cast<wxComboBox*>(GetDlgItem(IDC_COMPANY));
     if (!combo)
         return ACCOUNT_OK;
@@ -119,13 +140,13 @@ void CLoginDlg::OnOK()
     int result;
     {
         CWaitCursor busy;
-        result = RetryWhileFailed([&] { return RequestLogin(m_strCompId, userName, password); });
+        result = WithinBudget([&] { return RequestLogin(m_strCompId, userName, password); });
     }
     if (result == ACCOUNT_OK) {
         EndDialog(IDOK);
         return;
     }
-    if (ShowUnreachable())
+    if (ShowServiceTrouble(result))
         return;
     MessageBox(Utf8ToLocal("用户密码出错请检查用户名称和密码"), Utf8ToLocal("用户登录提示"), MB_OK);
 }

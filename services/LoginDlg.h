@@ -4,6 +4,7 @@
 // the account service accepts. Everything runs on the UI thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,12 +35,15 @@ public:
 
     std::string m_strCompId;               // company of the last "登录" that passed the checks
     CHttpRequest m_request;                // both requests
+    long m_nBudgetMs = kServiceTimeLimitMs;  // for all tries of one operator action
     std::vector<CompanyInfo> m_companies;  // same order as the combo's lines
 
 private:
     int SelectedCompany() const;
     int FailedRequest() const;
-    bool ShowUnreachable();
+    // RetryWhileFailed, every try within what is left of m_nBudgetMs.
+    int WithinBudget(const std::function<int()>& attempt);
+    bool ShowServiceTrouble(int result);
 
     bool m_bLookingUp = false;  // a lookup (or its message box) is on
     std::string m_strLookedUp;  // the user name the company list belongs to

@@ -44,3 +44,8 @@ std::string UnreachableText(const ServiceEndpoint& service)
 {
     return "无法连接服务器 " + service.host + ":" + std::to_string(service.port);
 }
+
+std::string ServiceErrorText(const ServiceEndpoint& service)
+{
+    return "服务器 " + service.host + ":" + std::to_string(service.port) + " 应答出错，请稍后再试";
+}

@@ -18,6 +18,9 @@ constexpr long kServiceTimeLimitMs = 20000;
 // What the operator is told when a service cannot be reached at all
 // (UTF-8): "无法连接服务器 host:port".
 std::string UnreachableText(const ServiceEndpoint& service);
+// What the operator is told when a service answered, but not as it should
+// (an error status, an answer it never sends): "服务器 host:port 应答出错，请稍后再试".
+std::string ServiceErrorText(const ServiceEndpoint& service);
 
 ServiceEndpoint AccountServiceEndpoint();
 ServiceEndpoint MeetingServiceEndpoint();

@@ -39,8 +39,8 @@ TEST(ParseCompanies, UnusableAnswersListNothing)
 {
     std::vector<CompanyInfo> companies;
     EXPECT_EQ(ParseCompanies("[]", companies), ACCOUNT_UNUSABLE);
-    EXPECT_EQ(ParseCompanies("not json", companies), ACCOUNT_UNUSABLE);
-    EXPECT_EQ(ParseCompanies(R"({"comp_id":"1"})", companies), ACCOUNT_UNUSABLE);
+    EXPECT_EQ(ParseCompanies("not json", companies), ACCOUNT_BAD_ANSWER);
+    EXPECT_EQ(ParseCompanies(R"({"comp_id":"1"})", companies), ACCOUNT_BAD_ANSWER);
     EXPECT_TRUE(companies.empty());
     // Members of the wrong kind read as empty texts; elements that are no
     // objects are skipped.
@@ -58,8 +58,8 @@ TEST(ParseLoginAnswer, AcceptsResultZeroAsNumberOrText)
     EXPECT_EQ(ParseLoginAnswer(R"({"result":"1"})"), ACCOUNT_UNUSABLE);
     EXPECT_EQ(ParseLoginAnswer(R"({"msg":"ok"})"), ACCOUNT_UNUSABLE);
     EXPECT_EQ(ParseLoginAnswer(R"({"result":[0]})"), ACCOUNT_UNUSABLE);
-    EXPECT_EQ(ParseLoginAnswer(R"([0])"), ACCOUNT_UNUSABLE);
-    EXPECT_EQ(ParseLoginAnswer("<html>"), ACCOUNT_UNUSABLE);
+    EXPECT_EQ(ParseLoginAnswer(R"([0])"), ACCOUNT_BAD_ANSWER);
+    EXPECT_EQ(ParseLoginAnswer("<html>"), ACCOUNT_BAD_ANSWER);
 }
 
 TEST(RetryWhileFailed, TriesSixTimesOnlyWhileTheRequestFails)

@@ -1,6 +1,8 @@
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <thread>
 #include <wx/combobox.h>
 
 #include "demo/DemoData.h"
@@ -179,16 +181,48 @@ TEST_P(RefusedLoginTest, ShowsThePasswordMessageAfterOneAttempt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, RefusedLoginTest,
-                         ::testing::Values(R"({"result":"1"})", R"({"msg":"no result"})",
-                                           "<html>busy</html>"));
+                         ::testing::Values(R"({"result":"1"})", R"({"msg":"no result"})"));
 
-TEST_F(LoginDlgTest, AFailingLoginRequestIsTriedSixTimes)
+// A service that answers with an error status (tried six times) or with a
+// page it never sends is named; the operator's password is not blamed.
+TEST_F(LoginDlgTest, AServiceThatAnswersWronglyIsNamedNotTheOperator)
 {
     UseScript(500, "");
     EXPECT_EQ(SignIn("op", "pw"), IDCANCEL);
     EXPECT_EQ(Count(IsLogin), 6u);
     ASSERT_EQ(m_boxes.boxes.size(), 1u);
-    EXPECT_EQ(m_boxes.boxes[0].text, kPasswordMessage);
+    EXPECT_EQ(m_boxes.boxes[0].text, "服务器 " + m_server.HostPort() + " 应答出错，请稍后再试");
+}
+
+TEST_F(LoginDlgTest, APageInsteadOfTheLoginAnswerIsNamedNotTheOperator)
+{
+    UseScript(200, "<html>busy</html>");
+    EXPECT_EQ(SignIn("op", "pw"), IDCANCEL);
+    ASSERT_EQ(m_boxes.boxes.size(), 1u);
+    EXPECT_EQ(m_boxes.boxes[0].text, "服务器 " + m_server.HostPort() + " 应答出错，请稍后再试");
+}
+
+// A service that sends its headers and then stalls: each operator action
+// waits at most the budget (one try, since a timeout ends the tries), and
+// the operator is told the service cannot be reached, never blamed.
+TEST_F(LoginDlgTest, AServiceStalledAfterItsHeadersCostsOneBudgetPerAction)
+{
+    m_server.Routes().Get("/orbapi/api/getwwwcompinfo", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("application/json", [](size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+            sink.done();
+            return true;
+        });
+    });
+    Serve();
+    m_dialog.m_nBudgetMs = 500;  // stands in for the 20 s budget
+    auto began = std::chrono::steady_clock::now();
+    SignIn("op", "pw");
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5)) << "more than one budget per action";
+    EXPECT_EQ(Count(IsLookup), 2u) << "the leave and the press, once each";
+    ASSERT_EQ(m_boxes.boxes.size(), 2u);
+    for (const auto& box : m_boxes.boxes)
+        EXPECT_EQ(box.text, "无法连接服务器 " + m_server.HostPort());
 }
 
 TEST_F(LoginDlgTest, ALoginServiceGoneAfterTheLookupSaysItCannotConnect)
@@ -214,7 +248,7 @@ TEST_F(LoginDlgTest, ASilentServiceIsAskedOncePerActionAndSaysItCannotConnect)
 {
     SilentListener silent;
     setenv("QUORVEL_ACCOUNT_HOST", silent.HostPort().c_str(), 1);
-    m_dialog.m_request.m_nTimeLimitMs = 300;  // stands in for the 20 s limit
+    m_dialog.m_nBudgetMs = 300;  // stands in for the 20 s limit
     SignIn("op", "pw");
     EXPECT_EQ(silent.Connections(), 2) << "a request that timed out is not tried again";
     ASSERT_EQ(m_boxes.boxes.size(), 2u);
