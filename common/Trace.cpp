@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <sys/time.h>
 
 namespace {
@@ -21,10 +22,16 @@ void Trace(const char*, ...)
 {
 }
 
+// The design's texts carry "\r\n" or no line end at all: each becomes one
+// timestamped line like every other.
 void OutputDebugStringA(const char* text)
 {
-    if (text && DebugOn())
-        std::fputs(text, stderr);
+    if (!text || !DebugOn())
+        return;
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    DebugLog("%s", line.c_str());
 }
 
 void DebugLog(const char* format, ...)

@@ -6,6 +6,7 @@
 #include <limits>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -256,6 +257,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
     request.Get(h.Url(10, "r.txt", "status=404").c_str(), answer, sizeof answer);
     std::string dest = h.dir / "d.bin";
     h.DownloadToEnd(h.Url(1000, "d.bin"), dest, 0);
+    h.DownloadToEnd(h.Url(2000000, "w.bin"), h.dir / "w.bin", 0);  // with workers
     h.engine.Start(h.Url(1000, "x.bin", "status=500").c_str(), (h.dir / "x.bin").c_str());
     h.NextState();
     h.engine.Stop();
@@ -268,6 +270,13 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
              R"(download done http://\S+/d\.bin -> \S+/d\.bin \(complete\), 1000 of 1000 bytes)",
              R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(HTTP 500\), 0 of 0 bytes)"})
         EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + stamp + line + "\n"))) << line << "\n" << log;
+    // Every line, the workers' own texts included, has its stamp and ends
+    // in a plain newline.
+    EXPECT_EQ(log.find('\r'), std::string::npos);
+    std::istringstream lines(log);
+    for (std::string l; std::getline(lines, l);)
+        EXPECT_TRUE(std::regex_search(l, std::regex("^" + stamp))) << l;
+    EXPECT_NE(log.find("URL请求成功开始接收数据"), std::string::npos) << "the workers' texts are there too";
 }
 
 // Signed CDN URLs run far past 259 characters; the Host header must not

@@ -70,6 +70,9 @@ row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
 row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
   "$qv" -i "$work/list.txt" -d new/dir
+client=$build/bin/quorvel-client
+row 0 "usage: quorvel-client" - env -u DISPLAY "$client" --help
+row 0 "quorvel-client 1." - env -u DISPLAY "$client" --version
 row 0 "usage: quorvel-demo-services" - "$demo" --help
 row 0 "quorvel-demo-services 1." - "$demo" --version
 row 2 "usage:" - "$demo" abc
