@@ -4,6 +4,7 @@
 // free port; the first line printed names the address. --rtt-ms and
 // --conn-rate (bytes a second, with K or M) make the content a stand-in for
 // a host across a wide-area link; --cert and --key (PEM) serve https.
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -138,6 +139,10 @@ int main(int argc, char** argv)
         int signal = 0;
         sigwait(&stopSignals, &signal);
         server.stop();
+        // The listener is closed; answers still under way (a slow or stalled
+        // one takes minutes) end with the process.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        std::_Exit(0);
     }).detach();
     return server.listen_after_bind() ? 0 : 1;
 }

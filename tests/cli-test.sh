@@ -101,5 +101,27 @@ else
   echo "FAILED: $lines progress lines in a log of a 3 s download (want 1)"
 fi
 
+# The demo services end within a second of SIGTERM, a slow answer under way.
+"$demo" 0 >"$work/second.txt" &
+second_pid=$!
+for _ in $(seq 100); do [ -s "$work/second.txt" ] && break; sleep 0.05; done
+second=$(sed -n 's/^demo services on //p' "$work/second.txt")
+curl -s -o /dev/null "$second/content/100000000/slow.bin?rate=100000" &
+curl_pid=$!
+sleep 0.5
+kill -TERM "$second_pid"
+ended=no
+for _ in $(seq 20); do kill -0 "$second_pid" 2>/dev/null || { ended=yes; break; }; sleep 0.1; done
+if [ $ended = yes ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: the demo services still ran 2 s after SIGTERM"
+  kill -KILL "$second_pid"
+fi
+wait "$second_pid" 2>/dev/null
+kill "$curl_pid" 2>/dev/null
+wait "$curl_pid" 2>/dev/null
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
