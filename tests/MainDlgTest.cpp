@@ -8,6 +8,7 @@
 #include "demo/DemoServices.h"
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
+#include "ui/ListToolTips.h"
 #include "tests/support/LoopbackServer.h"
 #include "ui/IconButton.h"
 #include "ui/MainDlg.h"
@@ -166,6 +167,25 @@ TEST_F(MainDlgTest, ClickingTheChosenRowAgainFetchesAgainWithOneSetOfRows)
     EXPECT_EQ(ResourceRequests(), 2u);
     EXPECT_EQ(Contents()->GetItemCount(), 5);
     EXPECT_EQ(m_dialog.Items().size(), 5u);
+}
+
+// A meeting name its column cuts off shows in full in a tooltip while the
+// pointer rests on it; one that fits shows none.
+TEST_F(MainDlgTest, ANameCutOffByItsColumnShowsInATooltip)
+{
+    Open();
+    wxWindow* rows = ListRowsWindow(Meetings());
+    ASSERT_NE(rows, Meetings());
+    auto hover = [&](int width) {
+        Meetings()->SetColumnWidth(0, width);
+        wxMouseEvent motion(wxEVT_MOTION);
+        motion.SetPosition(wxPoint(4, 4));  // on the first row's name
+        motion.SetEventObject(rows);
+        rows->GetEventHandler()->ProcessEvent(motion);
+        return rows->GetToolTipText().utf8_string();
+    };
+    EXPECT_EQ(hover(40), "2026年度产品发布会");
+    EXPECT_EQ(hover(600), "");
 }
 
 TEST_F(MainDlgTest, AClickOnEmptySpaceDoesNothing)

@@ -21,6 +21,7 @@
 #include "services/ServiceEndpoint.h"
 #include "services/ServiceLists.h"
 #include "ui/IconButton.h"
+#include "ui/ListToolTips.h"
 #include "ui/PercentBar.h"
 
 namespace {
@@ -49,15 +50,6 @@ std::string ServiceUrl(const ServiceEndpoint& service, const std::string& pathAn
 std::string ListFailureText(int failure, const ServiceEndpoint& service, const char* list)
 {
     return IsNoConnection(failure) ? UnreachableText(service) : std::string(list) + "获取失败";
-}
-
-// The list's window of rows (below its header), which gets the clicks.
-wxWindow* ListRowsWindow(wxListCtrl* list)
-{
-    for (wxWindow* child : list->GetChildren())
-        if (wxString(child->GetClassInfo()->GetClassName()) == "wxListMainWindow")
-            return child;
-    return list;
 }
 
 int FirstSelected(wxListCtrl* list)
@@ -148,25 +140,28 @@ void CMainDlg::SetupLists()
 void CMainDlg::BindListNotifications()
 {
     wxListCtrl* meetings = GetList(IDC_MEETING_LIST);
-    wxWindow* rows = ListRowsWindow(meetings);
+    // The rows window hands its mouse events to the list first, in its own
+    // coordinates, which are the ones HitTest takes.
+    wxWindow* rows = meetings;
     // The release that ends a double-click is no click of its own.
     rows->Bind(wxEVT_LEFT_DCLICK, [this](wxMouseEvent& event) {
         event.Skip();
         m_bDoubleClickUp = true;
     });
-    rows->Bind(wxEVT_LEFT_UP, [this, meetings, rows](wxMouseEvent& event) {
+    rows->Bind(wxEVT_LEFT_UP, [this, meetings](wxMouseEvent& event) {
         event.Skip();
         if (std::exchange(m_bDoubleClickUp, false))
             return;
-        wxPoint at = meetings->ScreenToClient(rows->ClientToScreen(event.GetPosition()));
         int flags = 0;
-        if (meetings->HitTest(at, flags) == wxNOT_FOUND)
+        if (meetings->HitTest(event.GetPosition(), flags) == wxNOT_FOUND)
             for (int row = FirstSelected(meetings); row != -1; row = FirstSelected(meetings))
                 meetings->SetItemState(row, 0, wxLIST_STATE_SELECTED);
         HWND hwnd = GetSafeHwnd();
         PostToWindow(hwnd, [this] { OnMeetingClick(); });
     });
     GetList(IDC_CONTENT_LIST)->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OnContentDblClk(); });
+    ShowCutLabelsInToolTips(meetings);
+    ShowCutLabelsInToolTips(GetList(IDC_CONTENT_LIST));
 }
 
 void CMainDlg::ShowDiskSpace()
