@@ -261,6 +261,32 @@ TEST_F(CachingWindowTest, StoppingAccelerationMidJobLeavesTheListsToTheJob)
     EXPECT_EQ(Cell(0, 2), "缓存停止");
 }
 
+// The content host is down: the row waits for its next attempt and the
+// figures line says which host cannot be reached; once it is back, the
+// row is cached.
+TEST_F(CachingWindowTest, AnOutageIsSaidOnTheFiguresLineAndRiddenOut)
+{
+    int port = ClosedLoopbackPort();
+    LoopbackServer list;
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/content/5000/back.bin";
+    list.Routes().Get("/resource/get_list", [url](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"code":0,"data":[{"url":")" + url + R"(","name":"back","type":"doc","size":5000}]})",
+                        "application/json");
+    });
+    list.Start();
+    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    std::string waiting = "无法连接 127.0.0.1:" + std::to_string(port) + "，稍后重试";
+    ASSERT_TRUE(PumpUntil([&] { return Label(IDC_ELAPSED) == waiting; }));
+    EXPECT_EQ(Cell(0, 2), "缓存中");
+    LoopbackServer back(port);
+    MountDemoContent(back.Routes());
+    back.Start();
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存完成"; }, 20s));
+}
+
 // Installed where the operator cannot write: said at the first attempt,
 // in a box captioned with the application's name.
 TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)
