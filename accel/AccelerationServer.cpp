@@ -1,17 +1,12 @@
 #include "accel/AccelerationServer.h"
 
-#include <cerrno>
 #include <chrono>
-#include <climits>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <random>
-#include <sys/wait.h>
 #include <thread>
 
-#include "accel/ProcessControl.h"
+#include "common/FileSystem.h"
 #include "common/Trace.h"
 
 namespace {
@@ -30,15 +25,6 @@ long MsUntil(std::chrono::steady_clock::time_point deadline)
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
 }
 
-// Terminates a process that is not our child and waits (briefly) until it
-// is gone, so the port it held is free again.
-void TerminateStale(pid_t pid)
-{
-    kill(pid, SIGKILL);
-    for (int i = 0; i < 100 && kill(pid, 0) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-}
-
 }  // namespace
 
 CAccelerationServer::~CAccelerationServer()
@@ -50,38 +36,25 @@ CAccelerationServer::~CAccelerationServer()
 
 void CAccelerationServer::SetProgramDir(const std::string& directory)
 {
-    char resolved[PATH_MAX];
-    m_strDir = realpath(directory.c_str(), resolved) ? resolved : directory;
-}
-
-// The launcher runs Caddy with the canonical path of this file, which is how
-// a server of this directory is told from any other Caddy.
-std::string CAccelerationServer::CaddyfilePath() const
-{
-    return m_strDir + "/Caddyfile";
+    m_strDir = fsys::Canonical(directory);
 }
 
 bool CAccelerationServer::IsRunning()
 {
-    if (m_pid == 0)
-        return false;
-    if (waitpid(m_pid, nullptr, WNOHANG) == 0)
-        return true;
-    m_pid = 0;
-    return false;
+    return m_server.Running();
 }
 
 CAccelerationServer::ProbeResult CAccelerationServer::Start()
 {
     if (!IsRunning())
-        if (pid_t stale = FindProcessByName(AccelerationServerName(), CaddyfilePath()))
-            TerminateStale(stale);
+        if (ProcessId stale = FindServerOf(m_strDir))
+            KillProcess(stale);
     m_strToken = NewToken();
-    m_pid = WinExec(m_strDir + "/" + AccelerationServerName(), m_strDir, {"QUORVEL_ACCEL_TOKEN=" + m_strToken});
+    m_server.Launch(m_strDir, {"QUORVEL_ACCEL_TOKEN=" + m_strToken});
     ProbeResult result = Probe();
-    DebugLog("acceleration probe: %s (pid %d)",
+    DebugLog("acceleration probe: %s (pid %ld)",
              result == PROBE_RUNNING ? "running" : result == PROBE_PORT_TAKEN ? "port 3000 taken" : "failed",
-             static_cast<int>(m_pid));
+             m_server.Id());
     return result;
 }
 
@@ -114,12 +87,8 @@ CAccelerationServer::ProbeResult CAccelerationServer::Probe()
 bool CAccelerationServer::StopAccelerationService(int& lastError)
 {
     bool ours = IsRunning();
-    pid_t pid = ours ? m_pid : FindProcessByName(AccelerationServerName(), CaddyfilePath());
-    lastError = pid == 0 ? ESRCH : kill(pid, SIGKILL) != 0 ? errno : 0;
-    if (ours && lastError == 0) {
-        waitpid(pid, nullptr, 0);
-        m_pid = 0;
-    }
-    DebugLog("acceleration stop pid %d: %s", static_cast<int>(pid), lastError ? std::strerror(lastError) : "killed");
+    ProcessId pid = ours ? m_server.Id() : FindServerOf(m_strDir);
+    lastError = ours ? m_server.Kill() : KillProcess(pid);
+    DebugLog("acceleration stop pid %ld: error %d", pid, lastError);
     return lastError == 0;
 }

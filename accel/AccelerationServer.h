@@ -9,8 +9,8 @@
 #pragma once
 
 #include <string>
-#include <sys/types.h>
 
+#include "accel/ProcessControl.h"
 #include "net/HttpRequest.h"
 
 class CAccelerationServer {
@@ -35,17 +35,16 @@ public:
     // an earlier run) and probes it.
     ProbeResult Start();
     // Terminates our server. False when none runs or it could not be
-    // terminated; `lastError` then holds the errno.
+    // terminated; `lastError` then holds the system's error code.
     bool StopAccelerationService(int& lastError);
     // The server launched last still runs (it is collected once it ended).
     bool IsRunning();
 
 private:
     ProbeResult Probe();
-    std::string CaddyfilePath() const;
 
     std::string m_strDir;    // canonical program directory
     std::string m_strToken;  // of the server launched last
-    pid_t m_pid = 0;         // the server launched last, until collected
+    CServerProcess m_server;  // the server launched last
     CHttpRequest m_probe;
 };

@@ -1,26 +1,53 @@
 // The processes of the acceleration service: launching the web server from
-// the program directory and finding a server process by name.
+// the program directory, finding one left running from it, and ending it.
+// posix/ProcessControl.cpp and win32/ProcessControl.cpp implement it.
 #pragma once
 
+#include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
-// True when a 32-bit build of the client runs on a 64-bit kernel.
+// A process id; 0 is none.
+using ProcessId = long;
+
+// True when a 32-bit build of the client runs on a 64-bit system.
 bool IsWow64();
 
-// "caddy_64" under IsWow64, else "caddy".
+// The server's executable name: "caddy_64" under IsWow64, else "caddy"
+// (Windows: with ".exe").
 const char* AccelerationServerName();
 
-// Starts `path` with no arguments in `directory`, in a session of its own,
-// with its standard streams on /dev/null and `environment` ("NAME=value")
-// added to the client's. The child stays the caller's to reap (so its pid
-// cannot be reused while the caller holds it). 0 when it could not start.
-pid_t WinExec(const std::string& path, const std::string& directory,
-              const std::vector<std::string>& environment = {});
+// The web server this client launched: Caddy with the Caddyfile beside it,
+// run from the program directory, `environment` ("NAME=value") added to
+// the client's, no console, no standard streams of ours. POSIX: in a
+// session of its own, the launcher `caddy` beside the Caddyfile. Windows:
+// caddy.exe in a job object that ends it when the client ends.
+class CServerProcess {
+public:
+    CServerProcess();
+    ~CServerProcess();
+    CServerProcess(const CServerProcess&) = delete;
+    CServerProcess& operator=(const CServerProcess&) = delete;
 
-// The first live process (zombies do not count), in ascending pid order,
-// whose executable's file name is exactly `name` (also while it shows as
-// deleted after an upgrade) and, when `argument` is given, whose command
-// line holds it as one of its words; 0 when there is none.
-pid_t FindProcessByName(const std::string& name, const std::string& argument = std::string());
+    // False when it could not start.
+    bool Launch(const std::string& directory, const std::vector<std::string>& environment);
+    // It still runs; one that ended is collected (its id cannot be reused
+    // while this holds it).
+    bool Running();
+    // Ends it and collects it: 0, or the system's error code.
+    int Kill();
+    ProcessId Id() const;
+
+private:
+    struct Child;
+    std::unique_ptr<Child> m_child;
+};
+
+// A live server started from `directory` (after a crash of the client),
+// the first in ascending id order; 0 when there is none. Another program's
+// server is never found.
+ProcessId FindServerOf(const std::string& directory);
+
+// Ends a process that is not our child and waits (at most a second) until
+// it is gone, so a port it held is free again: 0, or the error code.
+int KillProcess(ProcessId pid);

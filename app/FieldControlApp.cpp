@@ -5,19 +5,19 @@
 #include <thread>
 
 #include "common/ModulePath.h"
-#include "framework/X11Windows.h"
+#include "framework/TopWindows.h"
 #include "services/LoginDlg.h"
 #include "ui/MainDlg.h"
 
 bool CFieldControlApp::IsFirstInstance(const char* caption)
 {
-    XWINDOW window = FindWindowA(nullptr, caption);
+    TopWindow window = FindTopWindow(caption);
     if (!window)
         return true;
-    XWINDOW popup = GetLastActivePopup(window);
-    if (IsIconic(window))
-        ShowWindow(window, SW_RESTORE);
-    SetForegroundWindow(popup);
+    TopWindow popup = LastActivePopupOf(window);
+    if (IsTopWindowIconic(window))
+        RestoreTopWindow(window);
+    ActivateTopWindow(popup);
     return false;
 }
 

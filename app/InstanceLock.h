@@ -1,9 +1,10 @@
-// CInstanceLock: an exclusive lock on a file in the program directory that
-// the first copy of the client holds for its whole life, so a second copy
-// knows of it even before the first has a window (between the login and
-// the main window no caption exists).
+// CInstanceLock: a lock of the program directory that the first copy of the
+// client holds for its whole life, so a second copy knows of it even before
+// the first has a window (between the login and the main window no caption
+// exists). POSIX: flock on a file in the directory; Windows: a named mutex.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class CInstanceLock {
@@ -20,5 +21,5 @@ public:
     bool Acquire(const std::string& directory);
 
 private:
-    int m_fd = -1;  // open, and locked, while held
+    intptr_t m_handle = -1;  // open, and locked, while held
 };

@@ -1,11 +1,9 @@
 #include "cache/CacheLayout.h"
 
-#include <dirent.h>
 #include <set>
 #include <utility>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+
+#include "common/FileSystem.h"
 
 #include "common/UrlDecode.h"
 #include "common/Utf8ToLocal.h"
@@ -115,8 +113,7 @@ bool CCacheLayout::MakeDirs(const std::string& directory)
     for (size_t slash = directory.find('/', 1); slash != std::string::npos;
          slash = directory.find('/', slash + 1)) {
         std::string level = directory.substr(0, slash);
-        struct stat st;
-        if (stat(level.c_str(), &st) != 0 && mkdir(level.c_str(), 0755) != 0)
+        if (!fsys::Stat(level).exists && !fsys::MakeDir(level))
             return false;
     }
     return true;
@@ -127,18 +124,18 @@ bool CCacheLayout::CanWriteCache() const
     if (!MakeDirs(m_szAssetsDir + "/"))
         return false;
     std::string probe = m_szAssetsDir + "/.write-test";
-    int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    fsys::Handle file = fsys::Open(probe, fsys::Mode::Fresh);
+    if (file == fsys::kNoFile)
         return false;
-    close(fd);
-    unlink(probe.c_str());
+    fsys::Close(file);
+    fsys::Remove(probe);
     return true;
 }
 
 void CCacheLayout::ScanCache()
 {
     ClearScanList();
-    std::set<std::pair<dev_t, ino_t>> visited;
+    std::set<std::pair<uint64_t, uint64_t>> visited;
     ScanDir(m_szAssetsDir, visited);
     m_cachedSizes.reserve(m_cachedFiles.size());
     for (const CachedFile& file : m_cachedFiles)
@@ -155,28 +152,19 @@ void CCacheLayout::ClearScanList()
 // Symbolic links are followed (an operator may move assets/video to another
 // disk and link it back); a directory already listed is not entered again,
 // so a link loop ends.
-void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<dev_t, ino_t>>& visited)
+void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited)
 {
-    struct stat self;
-    if (stat(directory.c_str(), &self) != 0 || !visited.insert({self.st_dev, self.st_ino}).second)
+    fsys::Info self = fsys::Stat(directory);
+    if (!self.exists || !visited.insert({self.volume, self.id}).second)
         return;
-    DIR* listing = opendir(directory.c_str());
-    if (!listing)
-        return;
-    while (dirent* entry = readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+    for (const std::string& name : fsys::List(directory)) {
         std::string path = directory + "/" + name;
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0)
-            continue;
-        if (S_ISDIR(st.st_mode))
+        fsys::Info st = fsys::Stat(path);
+        if (st.directory)
             ScanDir(path, visited);
-        else if (S_ISREG(st.st_mode))
-            m_cachedFiles.push_back({path, static_cast<int64_t>(st.st_size)});
+        else if (st.regular)
+            m_cachedFiles.push_back({path, st.size});
     }
-    closedir(listing);
 }
 
 // A lookup by path, so checking every row of a large meeting stays linear.

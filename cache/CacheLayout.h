@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <map>
 #include <set>
-#include <sys/types.h>
 #include <utility>
 #include <string>
 #include <unordered_map>
@@ -59,7 +58,7 @@ public:
     const std::vector<CachedFile>& CachedFiles() const { return m_cachedFiles; }
 
 private:
-    void ScanDir(const std::string& directory, std::set<std::pair<dev_t, ino_t>>& visited);
+    void ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited);
 
     std::vector<CachedFile> m_cachedFiles;            // the last walk
     std::unordered_map<std::string, int64_t> m_cachedSizes;  // the same by path, for IsCached

@@ -1,8 +1,8 @@
 #include "cache/CachingJob.h"
 
-#include <sys/stat.h>
 
 #include "cache/Figures.h"
+#include "common/FileSystem.h"
 #include "common/Trace.h"
 #include "net/UrlHost.h"
 
@@ -141,9 +141,9 @@ void CCachingJob::GetFileSizeFunc()
             m_view.ShowRowStatus(i, item->status);
             m_nTotalBytes += item->size;
         } else {
-            struct stat st;
-            if (m_cache.IsCached(path, 0) && stat(path.c_str(), &st) == 0) {
-                item->size = st.st_size;
+            fsys::Info st = fsys::Stat(path);
+            if (m_cache.IsCached(path, 0) && st.exists) {
+                item->size = st.size;
                 m_nFinishedBytes += item->size;
                 MarkCached(i);
             } else {
@@ -307,9 +307,7 @@ void CCachingJob::OnDownloadEvent(uint8_t kind)
     int64_t received = m_engine.m_nDownloaded;
     ResourceItem* item = Row(m_nCurrentRow);
     std::string path;
-    struct stat st;
-    if (!item || (kind == DOWNLOAD_FINISHED &&
-                  !(PathOf(m_nCurrentRow, path) && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))))
+    if (!item || (kind == DOWNLOAD_FINISHED && !(PathOf(m_nCurrentRow, path) && fsys::Stat(path).regular)))
         return;
     if (kind == DOWNLOAD_FINISHED) {
         item->downloaded = received;

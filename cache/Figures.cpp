@@ -4,7 +4,8 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
-#include <sys/statvfs.h>
+
+#include "common/FileSystem.h"
 
 namespace {
 
@@ -58,8 +59,5 @@ std::string DiskSpaceText(int64_t freeBytes)
 
 int64_t AvailableDiskBytes(const std::string& directory)
 {
-    struct statvfs info;
-    if (statvfs(directory.c_str(), &info) != 0)
-        return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+    return fsys::FreeBytes(directory);
 }

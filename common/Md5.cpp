@@ -1,20 +1,15 @@
 #include "common/Md5.h"
 
 #include <cctype>
-#include <cstdio>
 
-void CMd5::Update(const void* bytes, size_t length)
+std::string CMd5::HexOf(const unsigned char (&digest)[kDigestLength])
 {
-    MD5Update(&m_context, static_cast<const unsigned char*>(bytes), length);
-}
-
-std::string CMd5::HexDigest()
-{
-    unsigned char digest[MD5_DIGEST_LENGTH];
-    MD5Final(digest, &m_context);
-    char hex[2 * MD5_DIGEST_LENGTH + 1];
-    for (int i = 0; i < MD5_DIGEST_LENGTH; ++i)
-        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : digest) {
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 15];
+    }
     return hex;
 }
 
@@ -27,7 +22,7 @@ std::string Md5Hex(std::string_view bytes)
 
 bool IsMd5Hex(std::string_view text)
 {
-    if (text.size() != 2 * MD5_DIGEST_LENGTH)
+    if (text.size() != 2 * CMd5::kDigestLength)
         return false;
     for (char c : text)
         if (!std::isxdigit(static_cast<unsigned char>(c)))

@@ -3,20 +3,28 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include <md5.h>
-
 class CMd5 {
 public:
-    CMd5() { MD5Init(&m_context); }
+    static constexpr size_t kDigestLength = 16;
+
+    CMd5();
+    ~CMd5();
+    CMd5(const CMd5&) = delete;
+    CMd5& operator=(const CMd5&) = delete;
     void Update(const void* bytes, size_t length);
     // Ends the digest; call once.
     std::string HexDigest();
 
 private:
-    MD5_CTX m_context;
+    // The system's MD5 (libmd; Windows: CNG), posix/Md5.cpp and win32/Md5.cpp.
+    struct Context;
+    std::unique_ptr<Context> m_context;
+
+    static std::string HexOf(const unsigned char (&digest)[kDigestLength]);
 };
 
 std::string Md5Hex(std::string_view bytes);

@@ -2,14 +2,12 @@
 
 #include <atomic>
 #include <clocale>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <wx/app.h>
 #include <wx/uilocale.h>
 
 #include "common/ModulePath.h"
 #include "common/Utf8ToLocal.h"
+#include "framework/Desktop.h"
 #include "framework/Dialog.h"
 
 namespace {
@@ -17,8 +15,8 @@ namespace {
 CWinApp* g_pApp = nullptr;
 std::atomic<int> g_nExitSignal{0};
 
-// Runs on the UI thread from the event loop (wx turns the signal into an
-// event), so the window's cancel steps run as for Escape.
+// Runs on the UI thread from the event loop, so the window's cancel steps
+// run as for Escape.
 void OnExitSignal(int signal)
 {
     g_nExitSignal = signal;
@@ -82,21 +80,13 @@ int AfxExitSignal()
 
 void InstallExitSignalHandlers()
 {
-    for (int signal : {SIGTERM, SIGHUP, SIGINT})
-        wxTheApp->SetSignalHandler(signal, OnExitSignal);
+    WatchSessionEnd(OnExitSignal);
 }
 
 int AfxWinMain(int argc, char** argv)
 {
-    // The windows are X11 windows (the single-instance check looks up X11
-    // captions): under Wayland they go through XWayland, which sets DISPLAY.
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) {
-        std::fprintf(stderr, "%s: needs a graphical session (no X display: DISPLAY is not set)\n",
-                     argc > 0 ? argv[0] : "quorvel-client");
+    if (!PrepareDesktop(argc > 0 ? argv[0] : "quorvel-client"))
         return 1;
-    }
-    setenv("GDK_BACKEND", "x11", 1);
     // Under the "C" locale GTK leaves WM_NAME unset for Chinese captions and
     // the local code page would be ASCII.
     std::setlocale(LC_ALL, "");

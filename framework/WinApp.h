@@ -3,9 +3,10 @@
 // InitInstance runs the program's modal windows. When InitInstance returns
 // false the process ends without a message loop, with exit code 0.
 //
-// SIGTERM, SIGHUP and SIGINT (logging out, closing the terminal, Ctrl-C)
-// cancel the modal window that runs, through its own cancel steps, as
-// Escape would; the process then ends with 128 + the signal's number.
+// SIGTERM, SIGHUP and SIGINT (logging out, closing the terminal, Ctrl-C;
+// on Windows the session's end) cancel the modal window that runs, through
+// its own cancel steps, as Escape would; the process then ends with 128 +
+// the signal's number.
 #pragma once
 
 #include <string>
@@ -37,6 +38,7 @@ int AfxExitSignal();
 // Routes SIGTERM, SIGHUP and SIGINT to the running modal window's cancel
 // steps (AfxWinMain does this; tests running their own wx application may).
 void InstallExitSignalHandlers();
-// The process's main routine: call from main(). Without an X display it
-// says so in one line and returns 1; GTK always uses its X11 backend.
+// The process's main routine: call from main(). Without a desktop (no X
+// display) it says so in one line and returns 1; GTK always uses its X11
+// backend.
 int AfxWinMain(int argc, char** argv);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <strings.h>
-#include <unistd.h>
 
+#include "common/FileSystem.h"
 #include "common/Md5.h"
 #include "net/SideFile.h"
 
@@ -38,7 +38,7 @@ void CFileFinisher::Cancel()
 void CFileFinisher::Run()
 {
     bool ready = SyncToDisk() && Verify();
-    close(m_files.fd);
+    fsys::Close(m_files.fd);
     m_bPlaced = ready && Place();
     m_ended.SetEvent();
 }
@@ -48,11 +48,11 @@ void CFileFinisher::Run()
 // leaves the file unmoved: its bytes may not be on the disk.
 bool CFileFinisher::SyncToDisk()
 {
-    if (ftruncate(m_files.fd, m_files.size) != 0) {
+    if (!fsys::SetSize(m_files.fd, m_files.size)) {
         m_strFailure = ErrnoText("cannot cut " + m_files.tempPath + " to size", errno);
         return false;
     }
-    if ((m_sync ? m_sync(m_files.fd) : fsync(m_files.fd)) != 0) {
+    if ((m_sync ? m_sync(m_files.fd) : fsys::Sync(m_files.fd)) != 0) {
         m_strFailure = ErrnoText("cannot sync " + m_files.tempPath, errno);
         return false;
     }
@@ -65,10 +65,8 @@ bool CFileFinisher::Verify()
         return true;
     CMd5 md5;
     std::string buffer(1 << 20, '\0');
-    for (off_t at = 0;;) {
-        ssize_t n = pread(m_files.fd, buffer.data(), buffer.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
+    for (int64_t at = 0;;) {
+        int64_t n = fsys::ReadAt(m_files.fd, buffer.data(), buffer.size(), at);
         if (n < 0) {
             m_strFailure = ErrnoText("cannot read " + m_files.tempPath, errno);
             return false;
@@ -95,13 +93,13 @@ bool CFileFinisher::Place()
         SaveSideFile(m_files.infoPath, m_files.segments, m_files.identity);
         return false;
     }
-    const char* temp = m_files.tempPath.c_str();
-    const char* dest = m_files.destPath.c_str();
-    if (std::rename(temp, dest) != 0 && std::rename(temp, dest) != 0) {
+    const std::string& temp = m_files.tempPath;
+    const std::string& dest = m_files.destPath;
+    if (!fsys::Replace(temp, dest) && !fsys::Replace(temp, dest)) {
         m_strFailure = ErrnoText("cannot move " + m_files.tempPath + " into place", errno);
         return false;
     }
-    unlink(m_files.infoPath.c_str());
+    fsys::Remove(m_files.infoPath);
     m_placed(m_strDigest);
     return true;
 }

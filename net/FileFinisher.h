@@ -21,13 +21,14 @@
 #include <thread>
 #include <vector>
 
+#include "common/FileSystem.h"
 #include "framework/Event.h"
 #include "net/SegmentInfo.h"
 
 class CFileFinisher {
 public:
     struct Files {
-        int fd = -1;  // the temporary file, open; the finisher closes it
+        fsys::Handle fd = fsys::kNoFile;  // the temporary file, open; the finisher closes it
         int64_t size = 0;
         std::string tempPath, destPath, infoPath;
         std::vector<SegmentInfo> segments;  // every one finished
@@ -36,7 +37,7 @@ public:
         // `alsoAccepted` (an earlier copy's digest), to be moved into place.
         std::string md5, alsoAccepted;
     };
-    using Sync = std::function<int(int fd)>;
+    using Sync = std::function<int(fsys::Handle file)>;
     // Called under the lock once the file is in place, with its digest
     // when one was checked.
     using OnPlaced = std::function<void(const std::string& digest)>;

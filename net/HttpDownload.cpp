@@ -7,11 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
+#include "common/FileSystem.h"
 #include "common/Md5.h"
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
@@ -33,21 +31,6 @@ std::string Mebibytes(int64_t bytes)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
     return text;
-}
-
-bool WriteAll(int fd, const char* bytes, size_t length, int64_t offset)
-{
-    while (length > 0) {
-        ssize_t n = pwrite(fd, bytes, length, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        length -= n;
-        offset += n;
-    }
-    return true;
 }
 
 size_t KeepValidators(char* data, size_t size, size_t count, void* user)
@@ -216,9 +199,9 @@ void CHttpDownload::Stop()
         m_nActiveWorkers = 0;
     }
     std::lock_guard<std::mutex> guard(m_fileLock);
-    if (m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
+    if (m_fd != fsys::kNoFile) {
+        fsys::Close(m_fd);
+        m_fd = fsys::kNoFile;
     }
 }
 
@@ -373,15 +356,15 @@ int CHttpDownload::PrepareFile()
     // A destination directory that is gone or closed is named as such, not
     // as a disk without room.
     std::string directory = m_strTempPath.substr(0, m_strTempPath.rfind('/') + 1);
-    if (access(directory.empty() ? "." : directory.c_str(), W_OK | X_OK) != 0) {
+    if (!fsys::CanWriteIn(directory)) {
         m_prepareFailure = {FailureCause::FileAccess, 0, "cannot write " + m_strTempPath + ": " + std::strerror(errno)};
         return -1;
     }
-    struct stat st;
-    bool existed = lstat(m_strTempPath.c_str(), &st) == 0;
+    fsys::Info st = fsys::Stat(m_strTempPath, false);
+    bool existed = st.exists;
     // What the temporary file of a resumed download already holds is room
     // the file has, not room it still needs.
-    int64_t held = existed && S_ISREG(st.st_mode) ? std::min<int64_t>(int64_t(st.st_blocks) * 512, size) : 0;
+    int64_t held = st.regular ? std::min<int64_t>(st.allocated, size) : 0;
     int64_t freeBytes = m_freeSpace ? m_freeSpace(m_strTempPath) : GetFreeDiskBytes(m_strTempPath);
     if (size - held + kFreeSpaceReserve > freeBytes) {
         m_prepareFailure = {FailureCause::DiskSpace, 0,
@@ -390,29 +373,29 @@ int CHttpDownload::PrepareFile()
         return -2;
     }
     std::lock_guard<std::mutex> guard(m_fileLock);
-    if (m_fd >= 0)
-        close(m_fd);  // left open by an earlier round of this start
+    if (m_fd != fsys::kNoFile)
+        fsys::Close(m_fd);  // left open by an earlier round of this start
     // A side file without its temporary file (killed between the rename and
     // its removal, or the operator deleted the .tmp!) must never come to
     // describe the new file, even after a crash right below.
     if (!existed)
-        unlink(m_strInfoPath.c_str());
-    m_fd = open(m_strTempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (m_fd < 0) {
+        fsys::Remove(m_strInfoPath);
+    m_fd = fsys::Open(m_strTempPath, fsys::Mode::ReadWrite);
+    if (m_fd == fsys::kNoFile) {
         m_prepareFailure = {FailureCause::FileAccess, 0, "cannot write " + m_strTempPath + ": " + std::strerror(errno)};
         return -1;
     }
     // Real allocation, so a full disk shows now rather than mid-download.
     // A larger file is kept as it is; one made just now that cannot be
     // allocated goes again, rather than stay as an empty husk.
-    int allocated = (!existed || st.st_size < size) && size > 0 ? posix_fallocate(m_fd, 0, size) : 0;
+    int allocated = (!existed || st.size < size) && size > 0 ? fsys::Allocate(m_fd, size) : 0;
     if (allocated != 0) {
         m_prepareFailure = {allocated == ENOSPC ? FailureCause::DiskSpace : FailureCause::FileAccess, 0,
                             "cannot allocate " + m_strTempPath + ": " + std::strerror(allocated)};
-        close(m_fd);
-        m_fd = -1;
+        fsys::Close(m_fd);
+        m_fd = fsys::kNoFile;
         if (!existed)
-            unlink(m_strTempPath.c_str());
+            fsys::Remove(m_strTempPath);
         return -1;
     }
     // A side file beside a temporary file made just now claims bytes that
@@ -596,8 +579,8 @@ void CHttpDownload::Discard(bool temporaryToo)
 {
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (temporaryToo)
-        unlink(m_strTempPath.c_str());
-    unlink(m_strInfoPath.c_str());
+        fsys::Remove(m_strTempPath);
+    fsys::Remove(m_strInfoPath);
     m_nDownloaded = 0;
 }
 
@@ -621,7 +604,7 @@ bool CHttpDownload::ReplanAfterIgnoredRange()
 bool CHttpDownload::WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length)
 {
     std::lock_guard<std::mutex> guard(m_fileLock);
-    if (m_fd < 0 || m_bSyncFailed || !WriteAll(m_fd, bytes, length, start + static_cast<int64_t>(done)))
+    if (m_fd == fsys::kNoFile || m_bSyncFailed || !fsys::WriteAt(m_fd, bytes, length, start + static_cast<int64_t>(done)))
         return false;
     done += static_cast<int64_t>(length);
     m_segments[index].done = done;
@@ -643,9 +626,9 @@ bool CHttpDownload::SyncProgress()
     // After a failed sync the written bytes may never reach the disk: the
     // side file keeps what the last good sync covered, nothing more is
     // written or counted this round, and the next round resumes from it.
-    if (m_fd < 0 || m_bSyncFailed)
+    if (m_fd == fsys::kNoFile || m_bSyncFailed)
         return false;
-    if ((m_dataSync ? m_dataSync(m_fd) : fdatasync(m_fd)) != 0) {
+    if ((m_dataSync ? m_dataSync(m_fd) : fsys::SyncData(m_fd)) != 0) {
         m_strSyncFailure = "cannot sync " + m_strTempPath + ": " + std::strerror(errno);
         m_bSyncFailed = true;
         return false;
@@ -698,7 +681,7 @@ int CHttpDownload::FinishFile()
     {
         std::scoped_lock guard(m_fileLock, m_segmentLock);
         files.fd = m_fd;
-        m_fd = -1;
+        m_fd = fsys::kNoFile;
         files.segments = m_segments;
     }
     if (files.fd < 0) {

@@ -185,7 +185,7 @@ private:
     std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only
     std::mutex m_segmentLock;  // the plan's shape and the worker slots
     std::vector<SegmentInfo> m_segments;
-    int m_fd = -1;             // the temporary file while open
+    fsys::Handle m_fd = fsys::kNoFile;  // the temporary file while open
     int64_t m_nUnsyncedBytes = 0;  // written since the side file was last brought up to date (file lock)
     int64_t m_tLastSync = 0;       // steady seconds of that (file lock)
     bool m_bRangeIgnored = false;  // a server answered a range with the whole file (file lock)

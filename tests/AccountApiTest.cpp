@@ -3,6 +3,7 @@
 
 #include "services/AccountApi.h"
 #include "services/ServiceEndpoint.h"
+#include "tests/support/Environment.h"
 
 TEST(PasswordDigest, IsLowercaseHexMd5OfTheBytes)
 {
@@ -75,15 +76,15 @@ TEST(RetryWhileFailed, TriesSixTimesOnlyWhileTheRequestFails)
 
 TEST(ServiceEndpoint, EnvironmentOverridesHostAndPort)
 {
-    setenv("QUORVEL_MEETING_HOST", "127.0.0.1:18080", 1);
-    setenv("QUORVEL_RESOURCE_HOST", "resources.test", 1);
-    unsetenv("QUORVEL_ACCOUNT_HOST");
+    SetEnv("QUORVEL_MEETING_HOST", "127.0.0.1:18080");
+    SetEnv("QUORVEL_RESOURCE_HOST", "resources.test");
+    UnsetEnv("QUORVEL_ACCOUNT_HOST");
     EXPECT_EQ(MeetingServiceEndpoint().host, "127.0.0.1");
     EXPECT_EQ(MeetingServiceEndpoint().port, 18080);
     EXPECT_EQ(ResourceServiceEndpoint().host, "resources.test");
     EXPECT_EQ(ResourceServiceEndpoint().port, 80);
     EXPECT_EQ(AccountServiceEndpoint().port, 80);
     EXPECT_FALSE(AccountServiceEndpoint().host.empty());
-    unsetenv("QUORVEL_MEETING_HOST");
-    unsetenv("QUORVEL_RESOURCE_HOST");
+    UnsetEnv("QUORVEL_MEETING_HOST");
+    UnsetEnv("QUORVEL_RESOURCE_HOST");
 }

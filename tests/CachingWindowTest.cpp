@@ -77,10 +77,7 @@ protected:
     // The server the window launched from this test's own program
     // directory (its command line names that directory's Caddyfile), 0
     // when none runs. Any other Caddy on the machine is not this test's.
-    pid_t OurServer(const fs::path& dir) const
-    {
-        return FindProcessByName("caddy", fs::canonical(dir).string() + "/Caddyfile");
-    }
+    pid_t OurServer(const fs::path& dir) const { return FindServerOf(fs::canonical(dir).string()); }
     pid_t OurServer() const { return OurServer(m_dir.Path()); }
 
     void StopServers()

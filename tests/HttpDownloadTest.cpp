@@ -1,81 +1,21 @@
 #include <chrono>
-#include <csignal>
-#include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
 #include <limits>
 #include <regex>
 #include <set>
 #include <sstream>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "common/Md5.h"
 #include "demo/DemoContent.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
 #include "net/Validators.h"
-#include "tests/support/DownloadHarness.h"
-#include "tests/support/SlowResolver.h"
-#include "tests/support/SmallFileSystem.h"
-
-extern char** environ;
+#include "tests/support/Environment.h"
+#include "tests/support/HttpDownloadFixture.h"
 
 namespace {
-
-using namespace std::chrono_literals;
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(fd);
-}
-
-// What the engine stores in the side file for a demo URL (the demo's files
-// are at version 1).
-uint64_t IdentityOf(const std::string& url)
-{
-    return DownloadIdentity(url, Validators{"\"v1\"", ""});
-}
-
-// Waits until `condition` holds, at most 30 s.
-template <typename Condition>
-bool Eventually(Condition condition)
-{
-    for (int i = 0; i < 3000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
-}
-
-class HttpDownloadTest : public ::testing::Test {
-protected:
-    void ExpectComplete(const std::string& dest, const std::string& name, int64_t size)
-    {
-        EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(name, size)) << "bytes differ";
-        EXPECT_FALSE(FileExists(dest + ".tmp!"));
-        EXPECT_FALSE(FileExists(dest + ".info"));
-    }
-
-    // Starts a slow download and stops it once every segment has written
-    // at least one block.
-    void StopMidway(const std::string& url, const std::string& dest)
-    {
-        h.engine.Start(url.c_str(), dest.c_str());
-        ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 4 * 262144; }));
-        h.engine.Stop();
-    }
-
-    DownloadHarness h;
-};
 
 class FaultTest : public HttpDownloadTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -250,7 +190,7 @@ TEST_F(HttpDownloadTest, AUrlWithASpaceAndUtf8IsSentEncoded)
 // completion leaves one timestamped line naming the URL.
 TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
 {
-    setenv("QUORVEL_DEBUG", "1", 1);
+    SetEnv("QUORVEL_DEBUG", "1");
     ::testing::internal::CaptureStderr();
     CHttpRequest request;
     char answer[64];
@@ -262,7 +202,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
     h.NextState();
     h.engine.Stop();
     std::string log = ::testing::internal::GetCapturedStderr();
-    unsetenv("QUORVEL_DEBUG");
+    UnsetEnv("QUORVEL_DEBUG");
     const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
     for (const char* line : {
              R"(request http://\S+/content/10/r\.txt\?status=404 status 404 bytes 0 ms \d+)",
@@ -309,17 +249,6 @@ TEST_F(HttpDownloadTest, AContentLengthNearTwoToThe63IsRefused)
     EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
     h.engine.Stop();
     EXPECT_FALSE(FileExists(dest + ".tmp!"));
-}
-
-TEST_F(HttpDownloadTest, ALinkPlantedAsTheTemporaryFileIsNeverWrittenThrough)
-{
-    std::string victim = h.dir / "victim", dest = h.dir / "planted.bin";
-    WriteFile(victim, "keep me");
-    ASSERT_EQ(symlink(victim.c_str(), (dest + ".tmp!").c_str()), 0);
-    h.engine.Start(h.Url(300000, "planted.bin").c_str(), dest.c_str());
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
-    h.engine.Stop();
-    EXPECT_EQ(ReadWholeFile(victim), "keep me");
 }
 
 // A server that ignores Range makes the engine replan the file as one
@@ -420,95 +349,6 @@ TEST_F(HttpDownloadTest, AFileChangedOnTheServerIsFetchedAnewNotSpliced)
         }
     }
     EXPECT_TRUE(ReadWholeFile(dest) == DownloadHarness::Expected(DemoContentKey("changed.bin", 2), size));
-}
-
-// On a disk with blocks kept for root, a file that would fit only into
-// those is refused before anything is made: they are not the user's to fill.
-TEST_F(HttpDownloadTest, BlocksKeptForRootAreNotFreeSpace)
-{
-    SmallFileSystem disk(400 << 20, 50);
-    if (!disk.Mounted())
-        GTEST_SKIP() << "mounting a file system image needs root and a loop device";
-    struct statvfs info;
-    ASSERT_EQ(statvfs(disk.Path().c_str(), &info), 0);
-    const int64_t size = 150 << 20;
-    ASSERT_LT(int64_t(info.f_bavail * info.f_frsize), size + CHttpDownload::kFreeSpaceReserve);
-    ASSERT_GT(int64_t(info.f_bfree * info.f_frsize), size + CHttpDownload::kFreeSpaceReserve);
-    std::string dest = disk / "big.bin";
-    h.engine.Start(h.Url(size, "big.bin").c_str(), dest.c_str());
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
-    h.engine.Stop();
-    EXPECT_FALSE(FileExists(dest + ".tmp!"));
-    EXPECT_FALSE(FileExists(dest + ".info"));
-}
-
-// A real full file system, with a side file left from an earlier file of
-// that name (its .tmp! gone): the start fails without leaving anything
-// behind, and once there is room the file arrives byte-exact (the old side
-// file would have claimed the new, zero-filled file complete).
-TEST_F(HttpDownloadTest, AFullDiskLeavesNothingAndAnOrphanedSideFileIsNeverTrusted)
-{
-    SmallFileSystem disk(1 << 20);
-    if (!disk.Mounted())
-        GTEST_SKIP() << "mounting a small file system needs root";
-    const int64_t size = 2 << 20;
-    std::string dest = disk / "new.bin";
-    ASSERT_TRUE(SaveSideFile(dest + ".info", {{0, size, size - 1, SEGMENT_IDLE}}, IdentityOf(h.Url(size, "new.bin"))));
-    h.engine.m_freeSpace = [](const std::string&) { return int64_t(1) << 40; };  // past the check
-    h.engine.Start(h.Url(size, "new.bin").c_str(), dest.c_str());
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
-    h.engine.Stop();
-    EXPECT_FALSE(FileExists(dest + ".tmp!"));
-    EXPECT_FALSE(FileExists(dest + ".info"));
-
-    ASSERT_TRUE(disk.Resize(8 << 20));
-    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "new.bin"), dest, 0));
-    ExpectComplete(dest, "new.bin", size);
-}
-
-// Writes until the file system is full, as another program might.
-void FillDisk(const std::string& path)
-{
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    std::string chunk(1 << 20, 'x');
-    for (size_t length = chunk.size(); length >= 4096; length /= 16) {
-        while (write(fd, chunk.data(), length) == static_cast<ssize_t>(length)) {
-        }
-    }
-    close(fd);
-}
-
-// The disk fills up under a running download: the side file can no longer
-// be replaced, so the attempt fails; the pair left counts only bytes that
-// are on disk, a start on the full disk fails at once, and once there is
-// room again the download resumes (the space the temporary file already
-// holds counts as free) and completes.
-TEST_F(HttpDownloadTest, ADiskThatFillsUpMidwayFailsTheAttemptAndResumesOnceThereIsRoom)
-{
-    const int64_t size = 8 << 20;
-    SmallFileSystem disk(size + CHttpDownload::kFreeSpaceReserve + (4 << 20));
-    if (!disk.Mounted())
-        GTEST_SKIP() << "mounting a small file system needs root";
-    std::string dest = disk / "filling.bin", filler = disk / "filler", url = h.Url(size, "filling.bin", "rate=2000000");
-    h.engine.Start(url.c_str(), dest.c_str());
-    ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 1 << 20; }));
-    FillDisk(filler);
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
-    h.engine.Stop();
-    std::vector<SegmentInfo> saved;
-    ASSERT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(url), saved));
-    std::string onDisk = ReadWholeFile(dest + ".tmp!"), expected = DownloadHarness::Expected("filling.bin", size);
-    for (const SegmentInfo& s : saved)
-        EXPECT_EQ(onDisk.compare(s.start, s.done, expected, s.start, s.done), 0) << "claimed bytes differ";
-    EXPECT_FALSE(FileExists(dest + ".info.new"));
-
-    h.engine.Start(url.c_str(), dest.c_str());
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED) << "no room";
-    h.engine.Stop();
-    unlink(filler.c_str());
-    ASSERT_TRUE(h.DownloadToEnd(url, dest, 0));
-    ExpectComplete(dest, "filling.bin", size);
 }
 
 TEST_F(HttpDownloadTest, TooLittleFreeSpaceCreatesNothing)
@@ -753,9 +593,9 @@ TEST_F(HttpDownloadTest, AFailedSyncNeverBecomesASuccess)
     const int64_t size = 12000000;
     std::string dest = h.dir / "eio.bin", url = h.Url(size, "eio.bin", "rate=3000000");
     std::atomic<int> syncs{0};
-    h.engine.m_dataSync = [&](int fd) {
+    h.engine.m_dataSync = [&](fsys::Handle fd) {
         if (++syncs == 1)
-            return fdatasync(fd);
+            return fsys::SyncData(fd);
         errno = EIO;
         return -1;
     };
@@ -774,7 +614,7 @@ TEST_F(HttpDownloadTest, AFailedSyncNeverBecomesASuccess)
     EXPECT_FALSE(FileExists(dest));
 
     h.engine.m_dataSync = nullptr;
-    h.engine.m_finalSync = [](int) {
+    h.engine.m_finalSync = [](fsys::Handle) {
         errno = EIO;
         return -1;
     };
@@ -830,125 +670,5 @@ INSTANTIATE_TEST_SUITE_P(Digests, ChecksumTest, ::testing::Values(
     ChecksumCase{"", "", DOWNLOAD_FINISHED, 2},
     ChecksumCase{"noetag=1&changeonrange=1", "sum.bin@v2", DOWNLOAD_FINISHED, 2},
     ChecksumCase{"noetag=1&changeonrange=1", "", DOWNLOAD_FAILED, 2}));
-
-// A name lookup that takes seconds (a venue's DNS is out): stopping the
-// engine in the middle of it returns at once, not when the lookup ends.
-TEST_F(HttpDownloadTest, StopNeverWaitsForASlowNameLookup)
-{
-    SetSlowLookupMs(6000);
-    std::string dest = h.dir / "slow-dns.bin";
-    h.engine.Start(SlowHostUrl(h.server.Port(), "/content/1000/slow-dns.bin").c_str(), dest.c_str());
-    std::this_thread::sleep_for(300ms);  // in the lookup
-    auto stopped = std::async(std::launch::async, [&] { h.engine.Stop(); });
-    EXPECT_EQ(stopped.wait_for(3s), std::future_status::ready) << "Stop waited for the resolver";
-    stopped.wait();
-    h.engine.Start(SlowHostUrl(h.server.Port(), "/content/1000/slow-dns.bin").c_str(), dest.c_str());
-    std::this_thread::sleep_for(300ms);
-    auto restarted = std::async(std::launch::async, [&] { h.engine.Start(h.Url(1000, "x.bin").c_str(), dest.c_str()); });
-    EXPECT_EQ(restarted.wait_for(3s), std::future_status::ready) << "a restart waited for the resolver";
-    restarted.wait();
-    EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
-}
-
-// Runs qv-download with `first second` as its arguments, its output into
-// `output` (default: discarded).
-pid_t StartDownloader(const std::string& first, const std::string& second, const std::string& output = "/dev/null",
-                      const char* option = nullptr)
-{
-    pid_t pid = 0;
-    int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-    std::vector<const char*> argv{QV_DOWNLOAD_PATH};
-    if (option)
-        argv.insert(argv.end(), {option, first.c_str(), "-d", second.c_str()});
-    else
-        argv.insert(argv.end(), {first.c_str(), second.c_str()});
-    argv.push_back(nullptr);
-    int rc = posix_spawn(&pid, QV_DOWNLOAD_PATH, &actions, nullptr, const_cast<char**>(argv.data()), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out);
-    return rc == 0 ? pid : -1;
-}
-
-int ExitStatus(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
-{
-    const int64_t size = 12000000;
-    std::string dest = h.dir / "killed.bin";
-    pid_t first = StartDownloader(h.Url(size, "killed.bin", "rate=2000000"), dest);
-    ASSERT_GT(first, 0);
-    std::vector<SegmentInfo> saved;
-    ASSERT_TRUE(Eventually([&] {
-        if (!LoadSideFile(dest + ".info", size, IdentityOf(h.Url(size, "killed.bin", "rate=2000000")), saved))
-            return false;
-        int64_t done = 0;
-        for (const SegmentInfo& s : saved)
-            done += s.done;
-        return done >= 2 * 1048576;
-    }));
-    kill(first, SIGKILL);
-    ExitStatus(first);
-    int64_t firstRun = h.sent;
-
-    pid_t second = StartDownloader(h.Url(size, "killed.bin", "rate=2000000"), dest);
-    ASSERT_EQ(ExitStatus(second), 0);
-    ExpectComplete(dest, "killed.bin", size);
-    int64_t fetchedTwice = firstRun + (h.sent - firstRun) - size;
-    // What the side file did not count yet (it counts only synced bytes,
-    // brought up to date every kSyncBytes), a block not yet written at the
-    // kill, plus what was in flight.
-    EXPECT_LE(fetchedTwice, CHttpDownload::kSyncBytes + 4 * (262144 + 65536));
-}
-
-TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
-{
-    const int64_t size = 12000000;
-    std::string dest = h.dir / "interrupted.bin";
-    pid_t first = StartDownloader(h.Url(size, "interrupted.bin", "rate=2000000"), dest);
-    ASSERT_GT(first, 0);
-    ASSERT_TRUE(Eventually([&] { return FileExists(dest + ".info"); }));
-    kill(first, SIGINT);
-    EXPECT_EQ(ExitStatus(first), 130);
-    EXPECT_TRUE(FileExists(dest + ".tmp!"));
-    std::vector<SegmentInfo> saved;
-    EXPECT_TRUE(LoadSideFile(dest + ".info", size, IdentityOf(h.Url(size, "interrupted.bin", "rate=2000000")), saved));
-    EXPECT_FALSE(FileExists(dest));
-
-    EXPECT_EQ(ExitStatus(StartDownloader(h.Url(size, "interrupted.bin", "rate=2000000"), dest)), 0);
-    ExpectComplete(dest, "interrupted.bin", size);
-}
-
-}  // namespace
-
-namespace {
-
-// A list of good, missing and unsafe entries: the good ones arrive (named
-// from their URLs), the exit status is the last failure's (an unsafe name is
-// bad input), and the summary names the failures.
-TEST_F(HttpDownloadTest, AListIsFetchedIntoADirectoryAndTheSummaryNamesTheFailures)
-{
-    std::string list = h.dir / "list.txt", out = h.dir / "out", report = h.dir / "report.txt";
-    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-    std::string missing = h.Url(1000, "gone.bin", "status=404"), unsafe = h.Url(1000, "a%2Fb.bin");
-    WriteFile(list, "# a meeting\n" + h.Url(3000000, "big.bin") + "\n\n" + missing + "\n" + unsafe + "\n" +
-                        h.Url(70000, "small%20one.bin") + "\n");
-    EXPECT_EQ(ExitStatus(StartDownloader(list, out, report, "-i")), 2);
-    ExpectComplete(out + "/big.bin", "big.bin", 3000000);
-    ExpectComplete(out + "/small one.bin", "small one.bin", 70000);
-    std::string summary = ReadWholeFile(report);
-    EXPECT_NE(summary.find("4 files, 3070000 bytes, 2 failed"), std::string::npos) << summary;
-    EXPECT_NE(summary.find(missing), std::string::npos) << summary;
-    EXPECT_NE(summary.find(unsafe + ": unsafe file name"), std::string::npos) << summary;
-    for (const SeenRequest& r : h.server.Requests())
-        EXPECT_EQ(r.target.find("a%2Fb"), std::string::npos) << "an unsafe entry was fetched";
-}
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <thread>
 
-#include "accel/ProcessControl.h"
+#include "accel/posix/ProcessList.h"
 #include "tests/support/TempDir.h"
 
 extern char** environ;

@@ -12,7 +12,7 @@
 #include "app/FieldControlApp.h"
 #include "demo/DemoData.h"
 #include "demo/DemoServices.h"
-#include "framework/X11Windows.h"
+#include "framework/TopWindows.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -46,10 +46,10 @@ int WaitExit(pid_t pid, std::chrono::milliseconds limit)
     return -1;
 }
 
-XWINDOW WaitForWindow(const char* caption)
+TopWindow WaitForWindow(const char* caption)
 {
     for (int i = 0; i < 500; ++i) {
-        if (XWINDOW window = FindWindowA(nullptr, caption))
+        if (TopWindow window = FindTopWindow(caption))
             return window;
         std::this_thread::sleep_for(20ms);
     }
@@ -99,7 +99,7 @@ TEST_F(SingleInstance, ASecondStartShowsNothingAndBringsTheFirstLoginWindowForwa
     setenv("QUORVEL_ACCOUNT_HOST", ("127.0.0.1:" + std::to_string(ClosedLoopbackPort())).c_str(), 1);
     pid_t first = StartClient();
     ASSERT_GT(first, 0);
-    XWINDOW login = WaitForWindow(kLoginCaption);
+    TopWindow login = WaitForWindow(kLoginCaption);
     ASSERT_NE(login, 0u) << "the first copy's login window did not appear";
 
     FocusThief thief;
@@ -107,8 +107,8 @@ TEST_F(SingleInstance, ASecondStartShowsNothingAndBringsTheFirstLoginWindowForwa
     pid_t second = StartClient();
     EXPECT_EQ(WaitExit(second, 10s), 0);
     EXPECT_EQ(thief.Focused(), login);
-    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), login) << "no second login window";
-    EXPECT_EQ(FindWindowA(nullptr, kMainCaption), 0u);
+    EXPECT_EQ(FindTopWindow(kLoginCaption), login) << "no second login window";
+    EXPECT_EQ(FindTopWindow(kMainCaption), 0u);
 
     kill(first, SIGKILL);
     WaitExit(first, 10s);
@@ -127,7 +127,7 @@ TEST_F(SingleInstance, AWindowOfAnyProgramWithTheCaptionStopsTheStart)
     EXPECT_TRUE(CFieldControlApp::IsFirstInstance("Quorvel加速场控 (另一个)"));
     pid_t client = StartClient();
     EXPECT_EQ(WaitExit(client, 10s), 0);
-    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), 0u);
+    EXPECT_EQ(FindTopWindow(kLoginCaption), 0u);
 
     XDestroyWindow(display, other);
     XCloseDisplay(display);
@@ -158,13 +158,13 @@ TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
     for (int i = 0; i < 500 && meetingRequests == 0; ++i)
         std::this_thread::sleep_for(10ms);
     ASSERT_EQ(meetingRequests, 1) << "the first copy is opening its main window";
-    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), 0u);
-    EXPECT_EQ(FindWindowA(nullptr, kMainCaption), 0u);
+    EXPECT_EQ(FindTopWindow(kLoginCaption), 0u);
+    EXPECT_EQ(FindTopWindow(kMainCaption), 0u);
 
     pid_t second = StartClient();
     EXPECT_EQ(WaitExit(second, 15s), 0);
-    EXPECT_EQ(FindWindowA(nullptr, kLoginCaption), 0u) << "the second copy showed no login window";
-    EXPECT_NE(FindWindowA(nullptr, kMainCaption), 0u);
+    EXPECT_EQ(FindTopWindow(kLoginCaption), 0u) << "the second copy showed no login window";
+    EXPECT_NE(FindTopWindow(kMainCaption), 0u);
 
     kill(first, SIGTERM);
     EXPECT_EQ(WaitExit(first, 10s), 128 + SIGTERM);

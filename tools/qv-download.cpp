@@ -3,25 +3,23 @@
 // tells the forms, options and exit codes.
 #include <chrono>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <strings.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
 #include "cache/CacheLayout.h"
+#include "common/FileSystem.h"
 #include "common/Md5.h"
 #include "common/SteadyClock.h"
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
+#include "tools/Console.h"
 #include "tools/DownloadSupervisor.h"
 #include "tools/ProgressLine.h"
 
@@ -116,9 +114,7 @@ void Say(const char* format, const std::string& a, const std::string& b = std::s
 // name the cache would give the URL's file. False when there is no such name.
 bool Destination(const std::string& url, const std::string& dest, std::string& path)
 {
-    struct stat st;
-    bool directory = dest.empty() || dest == "." || dest.back() == '/' ||
-                     (stat(dest.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    bool directory = dest.empty() || dest == "." || dest.back() == '/' || fsys::Stat(dest).directory;
     if (!directory) {
         path = dest;
         return true;
@@ -139,7 +135,7 @@ bool Writable(const std::string& path)
 {
     size_t slash = path.rfind('/');
     std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (access(directory.c_str(), W_OK | X_OK) == 0)
+    if (fsys::CanWriteIn(directory))
         return true;
     Say("qv-download: cannot write %s: %s\n", path, std::strerror(errno));
     return false;
@@ -156,36 +152,10 @@ bool UsableUrl(const std::string& url)
     return false;
 }
 
-// Ctrl-C and SIGTERM become a posted stop request for the main loop; a
-// second one ends the process at once (the side file counts only synced
-// bytes, so the pair stays resumable).
-void WatchStopSignals(HWND owner)
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals, owner] {
-        int signal = 0;
-        sigwait(&signals, &signal);
-        PostMessageA(owner, WM_STOP_REQUEST, 0, 0);
-        sigwait(&signals, &signal);
-        _exit(kStopped);
-    }).detach();
-}
-
-// The terminal's width, 80 when it does not say.
-size_t TerminalColumns()
-{
-    struct winsize size {};
-    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-}
-
 // Said after a stop or failure only when a temporary file was kept.
 const char* ResumeHint(const std::string& dest)
 {
-    return access((dest + ".tmp!").c_str(), F_OK) == 0 ? "; run it again to resume" : "";
+    return fsys::Stat(dest + ".tmp!", false).exists ? "; run it again to resume" : "";
 }
 
 // One download at a time, with the caching job's rules and the retry rule
@@ -351,8 +321,7 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
         if (result == kStopped)
             return kStopped;
         if (result == kComplete) {
-            struct stat st;
-            bytes += stat(dest.c_str(), &st) == 0 ? st.st_size : 0;
+            bytes += fsys::Stat(dest).size;
             continue;
         }
         code = result;
@@ -439,10 +408,13 @@ int main(int argc, char** argv)
     }
 
     CHeadlessOwner owner;
-    WatchStopSignals(owner.GetSafeHwnd());
+    // The first request becomes a posted stop for the main loop; a second
+    // ends the process at once (the side file counts only synced bytes, so
+    // the pair stays resumable).
+    WatchStopRequests([hwnd = owner.GetSafeHwnd()] { PostMessageA(hwnd, WM_STOP_REQUEST, 0, 0); }, kStopped);
     CHttpDownload engine;
     engine.m_hOwnerWnd = owner.GetSafeHwnd();
-    Downloader downloader(owner, engine, isatty(STDOUT_FILENO));
+    Downloader downloader(owner, engine, StdoutIsTerminal());
     return options.list ? DownloadList(downloader, options.list, options.dir ? options.dir : ".")
                         : downloader.Run(url, dest, options.md5);
 }

@@ -23,12 +23,12 @@ void DownloadHarness::HoldFinalSync()
         std::lock_guard<std::mutex> guard(m_syncLock);
         m_bSyncHeld = true;
     }
-    engine.m_finalSync = [this](int fd) {
+    engine.m_finalSync = [this](fsys::Handle fd) {
         std::unique_lock<std::mutex> lock(m_syncLock);
         m_bSyncEntered = true;
         m_syncChanged.notify_all();
         m_syncChanged.wait(lock, [this] { return !m_bSyncHeld; });
-        return fsync(fd);
+        return fsys::Sync(fd);
     };
 }
 

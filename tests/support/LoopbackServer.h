@@ -62,9 +62,9 @@ public:
     int Connections() const { return m_nConnections; }
 
 private:
-    int m_fd = -1;
+    intptr_t m_fd = -1;  // a socket (Windows: a SOCKET)
     int m_port = 0;
     std::atomic<int> m_nConnections{0};
-    std::vector<int> m_accepted;  // open until the end, so clients keep waiting
+    std::vector<intptr_t> m_accepted;  // open until the end, so clients keep waiting
     std::thread m_thread;
 };

@@ -7,8 +7,8 @@
 
 CInstanceLock::~CInstanceLock()
 {
-    if (m_fd >= 0)
-        close(m_fd);
+    if (m_handle >= 0)
+        close(static_cast<int>(m_handle));
 }
 
 // Close-on-exec, so the web server the client starts never inherits it.
@@ -22,6 +22,6 @@ bool CInstanceLock::Acquire(const std::string& directory)
         close(fd);
         return !held;
     }
-    m_fd = fd;
+    m_handle = fd;
     return true;
 }

@@ -1,4 +1,4 @@
-#include "framework/X11Windows.h"
+#include "framework/TopWindows.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -111,7 +111,7 @@ bool IsMapped(const XConnection& x, Window window)
 
 }  // namespace
 
-XWINDOW FindWindowA(const char*, const char* caption)
+TopWindow FindTopWindow(const char* caption)
 {
     XConnection x;
     if (!x.get() || !caption)
@@ -123,7 +123,7 @@ XWINDOW FindWindowA(const char*, const char* caption)
     return 0;
 }
 
-XWINDOW GetLastActivePopup(XWINDOW window)
+TopWindow LastActivePopupOf(TopWindow window)
 {
     XConnection x;
     if (!x.get())
@@ -138,7 +138,7 @@ XWINDOW GetLastActivePopup(XWINDOW window)
     return window;
 }
 
-bool IsIconic(XWINDOW window)
+bool IsTopWindowIconic(TopWindow window)
 {
     XConnection x;
     if (!x.get())
@@ -154,14 +154,14 @@ bool IsIconic(XWINDOW window)
     return false;
 }
 
-void ShowWindow(XWINDOW window, int command)
+void RestoreTopWindow(TopWindow window)
 {
     XConnection x;
-    if (x.get() && command == SW_RESTORE)
+    if (x.get())
         XMapRaised(x.get(), window);
 }
 
-bool SetForegroundWindow(XWINDOW window)
+bool ActivateTopWindow(TopWindow window)
 {
     XConnection x;
     if (!x.get())

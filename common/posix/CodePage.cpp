@@ -1,9 +1,13 @@
 #include "common/CodePage.h"
+#include "common/Utf8ToLocal.h"
 
 #include <cerrno>
 #include <iconv.h>
 #include <langinfo.h>
 
+namespace {
+
+// Charset of the process locale as iconv names it ("GBK", "UTF-8", ...).
 std::string LocalCodeset()
 {
     const char* codeset = nl_langinfo(CODESET);
@@ -11,6 +15,9 @@ std::string LocalCodeset()
     return (codeset && *codeset) ? codeset : "ANSI_X3.4-1968";
 }
 
+// Converts `text` from one iconv charset to another. A sequence that cannot
+// be read or written is replaced by `substitute` (bytes in the target charset)
+// and skipped by `unitSize` input bytes, so the conversion never fails.
 std::string Transcode(std::string_view text, const char* from, const char* to,
                       std::string_view substitute, size_t unitSize)
 {
@@ -44,7 +51,19 @@ std::string Transcode(std::string_view text, const char* from, const char* to,
     return out;
 }
 
+}  // namespace
+
 std::string LocalToUtf8(std::string_view local)
 {
     return Transcode(local, LocalCodeset().c_str(), "UTF-8", "?", 1);
+}
+
+std::string Utf8ToLocal(std::string_view utf8)
+{
+    const wchar_t replacement = 0xFFFD;
+    std::string wide = Transcode(utf8, "UTF-8", "WCHAR_T",
+                                 std::string_view(reinterpret_cast<const char*>(&replacement),
+                                                  sizeof replacement),
+                                 1);
+    return Transcode(wide, "WCHAR_T", LocalCodeset().c_str(), "?", sizeof(wchar_t));
 }

@@ -1,5 +1,7 @@
 #include "accel/ProcessControl.h"
 
+#include "accel/posix/ProcessList.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -11,6 +13,7 @@
 #include <spawn.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -130,5 +133,64 @@ pid_t FindProcessByName(const std::string& name, const std::string& argument)
     for (pid_t pid : ProcessIds())
         if (ExecutableName(pid) == name && !IsZombie(pid) && (argument.empty() || CommandLineHolds(pid, argument)))
             return pid;
+    return 0;
+}
+
+struct CServerProcess::Child {
+    pid_t pid = 0;  // until collected
+};
+
+CServerProcess::CServerProcess() : m_child(std::make_unique<Child>()) {}
+
+CServerProcess::~CServerProcess() = default;
+
+// The launcher beside the Caddyfile runs the system's Caddy with it.
+bool CServerProcess::Launch(const std::string& directory, const std::vector<std::string>& environment)
+{
+    m_child->pid = WinExec(directory + "/" + AccelerationServerName(), directory, environment);
+    return m_child->pid != 0;
+}
+
+bool CServerProcess::Running()
+{
+    if (m_child->pid == 0)
+        return false;
+    if (waitpid(m_child->pid, nullptr, WNOHANG) == 0)
+        return true;
+    m_child->pid = 0;
+    return false;
+}
+
+int CServerProcess::Kill()
+{
+    if (m_child->pid == 0)
+        return ESRCH;
+    if (kill(m_child->pid, SIGKILL) != 0)
+        return errno;
+    waitpid(m_child->pid, nullptr, 0);
+    m_child->pid = 0;
+    return 0;
+}
+
+ProcessId CServerProcess::Id() const
+{
+    return m_child->pid;
+}
+
+// The launcher runs Caddy with the canonical path of the Caddyfile, which
+// is how a server of this directory is told from any other Caddy.
+ProcessId FindServerOf(const std::string& directory)
+{
+    return FindProcessByName(AccelerationServerName(), directory + "/Caddyfile");
+}
+
+int KillProcess(ProcessId pid)
+{
+    if (pid <= 0)
+        return ESRCH;
+    if (kill(static_cast<pid_t>(pid), SIGKILL) != 0)
+        return errno;
+    for (int i = 0; i < 100 && kill(static_cast<pid_t>(pid), 0) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return 0;
 }

@@ -1,0 +1,16 @@
+# The libraries of the Linux build: Debian's packages.
+find_package(PkgConfig REQUIRED)
+find_package(CURL REQUIRED)
+find_package(X11 REQUIRED)
+find_package(wxWidgets 3.2 REQUIRED COMPONENTS core base)
+pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
+pkg_check_modules(LIBMD REQUIRED IMPORTED_TARGET libmd)
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+
+add_library(qv_deps_core INTERFACE)
+target_link_libraries(qv_deps_core INTERFACE CURL::libcurl PkgConfig::JSONCPP PkgConfig::LIBMD)
+add_library(qv_deps_gui INTERFACE)
+include(${wxWidgets_USE_FILE})
+target_link_libraries(qv_deps_gui INTERFACE ${wxWidgets_LIBRARIES} X11::X11)
+add_library(qv_deps_httplib INTERFACE)
+target_link_libraries(qv_deps_httplib INTERFACE PkgConfig::HTTPLIB)

@@ -1,0 +1,67 @@
+// The file-system calls of the engine and the cache, one implementation per
+// system (posix/FileSystem.cpp, win32/FileSystem.cpp). Paths are narrow
+// strings in the local code page with '/' between levels; Windows takes
+// them as UTF-16. A failed call leaves its cause in errno.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fsys {
+
+using Handle = intptr_t;
+constexpr Handle kNoFile = -1;
+
+enum class Mode {
+    Read,       // existing file, reading
+    ReadWrite,  // made when missing, kept as it is otherwise
+    Fresh,      // made when missing, emptied otherwise; writing
+};
+
+// Never through a symbolic link (Windows: a reparse point) in the file's
+// own place; not inherited by child processes.
+Handle Open(const std::string& path, Mode mode);
+// False when the last write-back failed.
+bool Close(Handle file);
+// Writes every byte at `offset`; false on an error.
+bool WriteAt(Handle file, const char* bytes, size_t length, int64_t offset);
+// Bytes read at `offset`: 0 at the end, -1 on an error.
+int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset);
+// Gives the file real room for `size` bytes (it grows to at least that):
+// 0, or the error's errno value (ENOSPC for a full disk).
+int Allocate(Handle file, int64_t size);
+bool SetSize(Handle file, int64_t size);
+// The written bytes (SyncData) or bytes and size (Sync) reach the disk: 0,
+// or -1 with errno set.
+int SyncData(Handle file);
+int Sync(Handle file);
+
+// Moves `from` onto `to`, replacing it, the change itself on the disk.
+bool Replace(const std::string& from, const std::string& to);
+bool Remove(const std::string& path);
+bool MakeDir(const std::string& path);
+
+struct Info {
+    bool exists = false;
+    bool directory = false;
+    bool regular = false;
+    int64_t size = 0;
+    int64_t allocated = 0;      // bytes the disk holds for it
+    uint64_t volume = 0, id = 0;  // the same pair for the same file
+};
+// Follows a link in the last place only when `followLink` is set.
+Info Stat(const std::string& path, bool followLink = true);
+// The process may make files in `directory`.
+bool CanWriteIn(const std::string& directory);
+// The names of the entries, "." and ".." left out; empty when unreadable.
+std::vector<std::string> List(const std::string& directory);
+// The absolute path without links, "." or ".." levels; `path` itself when
+// it cannot be resolved.
+std::string Canonical(const std::string& path);
+// Free bytes this user may use on the volume of `directory`; -1 when it
+// cannot be asked.
+int64_t FreeBytes(const std::string& directory);
+
+}  // namespace fsys
