@@ -40,10 +40,12 @@ bool HasDotDotLevel(const std::string& text)
     return false;
 }
 
+// A backslash separates levels on Windows: it is refused on every system,
+// in the service's UTF-8 text, where no multibyte character holds that byte.
 bool SafeLevel(const std::string& level)
 {
     return (level.empty() || level[0] != '/') && !HasDotDotLevel(level) &&
-           level.find('\0') == std::string::npos;
+           level.find('\0') == std::string::npos && level.find('\\') == std::string::npos;
 }
 
 // The longest name a file system takes (NAME_MAX of the usual ones); the
@@ -91,7 +93,9 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
     std::string fileName;
     if (!SafeLevel(item.type) || !SafeLevel(item.module) || !FileNameOf(item.url, fileName))
         return false;
-    std::string type = NormalLevels(item.type), module = NormalLevels(item.module);
+    // In the local code page like the file name: raw UTF-8 read as code page
+    // 936 on Windows makes garbled names, or none at all.
+    std::string type = NormalLevels(Utf8ToLocal(item.type)), module = NormalLevels(Utf8ToLocal(item.module));
     std::string directory = JoinLevels({&m_szAssetsDir, &type, &module}) + "/";
     path = directory + fileName;
     if (m_createdDirs.find(directory) == m_createdDirs.end()) {
@@ -104,8 +108,9 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
 bool CCacheLayout::FileNameOf(const std::string& url, std::string& name)
 {
     size_t slash = url.rfind('/');
-    name = Utf8ToLocal(UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1)));
-    return SafeFileName(name);
+    std::string decoded = UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1));
+    name = Utf8ToLocal(decoded);
+    return decoded.find('\\') == std::string::npos && SafeFileName(name);
 }
 
 bool CCacheLayout::MakeDirs(const std::string& directory)

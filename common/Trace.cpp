@@ -1,11 +1,12 @@
 #include "common/Trace.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
-#include <sys/time.h>
 
 namespace {
 
@@ -24,7 +25,7 @@ void Trace(const char*, ...)
 
 // The design's texts carry "\r\n" or no line end at all: each becomes one
 // timestamped line like every other.
-void OutputDebugStringA(const char* text)
+void DebugText(const char* text)
 {
     if (!text || !DebugOn())
         return;
@@ -38,13 +39,20 @@ void DebugLog(const char* format, ...)
 {
     if (!DebugOn())
         return;
-    timeval now;
-    gettimeofday(&now, nullptr);
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    long millis = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     tm local;
-    localtime_r(&now.tv_sec, &local);
+    {
+        // localtime's result is shared between threads.
+        static std::mutex lock;
+        std::lock_guard<std::mutex> guard(lock);
+        local = *std::localtime(&seconds);
+    }
     char line[2048];
     size_t used = std::strftime(line, sizeof line, "%Y-%m-%d %H:%M:%S", &local);
-    used += std::snprintf(line + used, sizeof line - used, ".%03ld ", static_cast<long>(now.tv_usec / 1000));
+    used += std::snprintf(line + used, sizeof line - used, ".%03ld ", millis);
     va_list args;
     va_start(args, format);
     std::vsnprintf(line + used, sizeof line - used, format, args);

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Windows' MulDiv: rounds half away from zero.
-int MulDiv(int value, int numerator, int denominator)
+// As Windows' MulDiv: rounds half away from zero.
+int MulDivRounded(int value, int numerator, int denominator)
 {
     long long product = static_cast<long long>(value) * numerator;
     long long half = denominator / 2;
@@ -33,17 +33,17 @@ DialogUnits DialogUnits::ForFont(wxWindow* window, const wxFont& font)
 
 int DialogUnits::X(int units) const
 {
-    return MulDiv(units, baseX, 4);
+    return MulDivRounded(units, baseX, 4);
 }
 
 int DialogUnits::Y(int units) const
 {
-    return MulDiv(units, baseY, 8);
+    return MulDivRounded(units, baseY, 8);
 }
 
 int DialogUnits::ScaleWidth(int pixels) const
 {
-    return MulDiv(pixels, baseX, 8);
+    return MulDivRounded(pixels, baseX, 8);
 }
 
 wxFont DialogFont(const char* face, int points)

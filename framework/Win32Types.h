@@ -20,6 +20,9 @@ constexpr UINT MB_OKCANCEL = 0x1;
 
 constexpr UINT WM_USER = 0x0400;
 
+// The Windows build has Windows' own definitions of these (same values).
+#ifndef INFINITE
 constexpr unsigned long INFINITE = 0xFFFFFFFF;
 constexpr unsigned long WAIT_OBJECT_0 = 0;
 constexpr unsigned long WAIT_TIMEOUT = 258;
+#endif

@@ -41,7 +41,7 @@ struct WorkerTransfer {
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         worker.m_bAccepted = worker.AcceptAnswer(status, contentRange, length);
         if (worker.m_bAccepted)
-            OutputDebugStringA("URL请求成功开始接收数据!!!!!!!!!\r\n");
+            DebugText("URL请求成功开始接收数据!!!!!!!!!\r\n");
         return worker.m_bAccepted;
     }
 
@@ -190,7 +190,7 @@ uint8_t CDownloadWorker::Finish(bool transferOk)
     bool complete = m_bAccepted && !m_bWriteFailed && m_nReceived >= m_nWanted;
     m_bBrokeOff = m_bAccepted && !m_bWriteFailed && !complete && !m_bHalt;
     if (!complete)
-        OutputDebugStringA(m_bHalt ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
+        DebugText(m_bHalt ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
     return complete ? WORKER_FINISHED : WORKER_FAILED;
 }
 

@@ -1,9 +1,9 @@
-#include <clocale>
 #include <limits>
 #include <gtest/gtest.h>
 #include <string>
 
 #include "cache/Figures.h"
+#include "tests/support/LocaleScope.h"
 
 TEST(FormatSize, BoundariesBelongToTheLowerUnit)
 {
@@ -32,10 +32,12 @@ TEST(Figures, DiskSpaceAndElapsedTime)
 
 TEST(Figures, TheDecimalMarkIsAPointUnderEveryLocale)
 {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8")) << "scripts/setup generates it";
-    std::string disk = DiskSpaceText(123456789012), kilo = FormatSize(1536);
-    std::setlocale(LC_ALL, saved.c_str());
+    std::string disk, kilo;
+    {
+        USE_LOCALE(comma, TestLocale::CommaDecimal);
+        disk = DiskSpaceText(123456789012);
+        kilo = FormatSize(1536);
+    }
     EXPECT_EQ(disk, "磁盘剩余:114.98G");
     EXPECT_EQ(kilo, "1.50KB");
 }

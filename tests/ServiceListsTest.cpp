@@ -1,7 +1,7 @@
-#include <clocale>
 #include <gtest/gtest.h>
 
 #include "services/ServiceLists.h"
+#include "tests/support/LocaleScope.h"
 
 TEST(ParseMeetingList, ReadsRowsInOrderWithStatusWords)
 {
@@ -31,10 +31,11 @@ TEST(ParseMeetingList, FailedAnswersGiveNoRows)
 
 TEST(ParseMeetingList, ConvertsNamesToTheLocalCodePage)
 {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_ALL, "zh_CN.GBK"));
-    auto rows = ParseMeetingList(R"({"code":0,"data":[{"meet_id":"a","meet_name":"会议"}]})");
-    std::setlocale(LC_ALL, saved.c_str());
+    std::vector<MeetingRow> rows;
+    {
+        USE_LOCALE(gbk, TestLocale::Gbk);
+        rows = ParseMeetingList(R"({"code":0,"data":[{"meet_id":"a","meet_name":"会议"}]})");
+    }
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].name, "\xBB\xE1\xD2\xE9");
 }

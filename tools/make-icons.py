@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the program's 32x32 icons and writes them as XPM under res/icons/,
-and the program's icon as PNG at the sizes of the desktop's icon theme.
+the program's icon as PNG at the sizes of the desktop's icon theme, and as
+a Windows icon file holding those and 16x16.
 
 Run it again after changing a drawing; the files are committed so the
 build needs no Python.
@@ -13,6 +14,7 @@ import zlib
 
 SIZE = 32  # the drawings' coordinates
 PNG_SIZES = (32, 48, 64, 128)
+ICO_SIZES = (16, 32, 48, 64, 128)
 SUPERSAMPLE = 4  # samples per pixel side for the smooth edges of the PNGs
 
 
@@ -150,6 +152,17 @@ ICONS = {128: app_icon, 132: cache_stop_icon, 133: refresh_icon,
          134: accel_start_icon, 135: accel_stop_icon, 136: cache_start_icon}
 
 
+def ico(images):
+    """A Windows .ico of PNG images (Windows Vista and later read them), smallest first."""
+    header = struct.pack("<HHH", 0, 1, len(images))
+    offset = len(header) + 16 * len(images)
+    entries, data = b"", b""
+    for size, png in images:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(png), offset + len(data))
+        data += png
+    return header + entries + data
+
+
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "res", "icons")
     os.makedirs(out, exist_ok=True)
@@ -159,6 +172,8 @@ def main():
     for size in PNG_SIZES:
         with open(os.path.join(out, f"quorvel-client-{size}.png"), "wb") as f:
             f.write(app_icon(size * SUPERSAMPLE).png(SUPERSAMPLE))
+    with open(os.path.join(out, "quorvel-client.ico"), "wb") as f:
+        f.write(ico([(size, app_icon(size * SUPERSAMPLE).png(SUPERSAMPLE)) for size in ICO_SIZES]))
 
 
 if __name__ == "__main__":

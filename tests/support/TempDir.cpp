@@ -3,12 +3,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
+// A new directory under the system's temporary directory, with '/' between
+// levels on every system.
 TempDir::TempDir()
 {
-    char pattern[] = "/tmp/quorvel-test-XXXXXX";
-    m_path = mkdtemp(pattern);
+    std::random_device random;
+    std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (;;) {
+        std::filesystem::path path = base / ("quorvel-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path)) {
+            m_path = path.generic_string();
+            return;
+        }
+    }
 }
 
 TempDir::~TempDir()

@@ -1,6 +1,10 @@
-// The test helpers that differ by system, POSIX: raw sockets, the environment.
+// The test helpers that differ by system, POSIX: raw sockets, the
+// environment, locales.
 #include "tests/support/Environment.h"
+#include "tests/support/LocaleScope.h"
 #include "tests/support/LoopbackServer.h"
+
+#include <clocale>
 
 #include <cstdlib>
 
@@ -64,4 +68,31 @@ void SetEnv(const char* name, const char* value)
 void UnsetEnv(const char* name)
 {
     unsetenv(name);
+}
+
+namespace {
+
+const char* LocaleName(TestLocale locale)
+{
+    switch (locale) {
+    case TestLocale::Gbk:
+        return "zh_CN.GBK";
+    case TestLocale::Utf8:
+        return "C.UTF-8";
+    case TestLocale::CommaDecimal:
+        return "de_DE.UTF-8";
+    }
+    return "C";
+}
+
+}  // namespace
+
+LocaleScope::LocaleScope(TestLocale locale) : m_saved(std::setlocale(LC_ALL, nullptr))
+{
+    m_ok = std::setlocale(LC_ALL, LocaleName(locale)) != nullptr;
+}
+
+LocaleScope::~LocaleScope()
+{
+    std::setlocale(LC_ALL, m_saved.c_str());
 }
