@@ -1,0 +1,246 @@
+#include "common/FileSystem.h"
+
+#include <cerrno>
+#include <windows.h>
+
+#include "common/win32/WideText.h"
+
+namespace fsys {
+
+namespace {
+
+// The errno value of the last Windows error, so callers name causes alike
+// on every system.
+int ErrnoOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return ENOSPC;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return EEXIST;
+    case ERROR_CANT_RESOLVE_FILENAME:
+    case ERROR_CANT_ACCESS_FILE:
+        return ELOOP;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    default:
+        return EIO;
+    }
+}
+
+template <typename T>
+T Failed(T result)
+{
+    errno = ErrnoOf(GetLastError());
+    return result;
+}
+
+HANDLE Native(Handle file)
+{
+    return reinterpret_cast<HANDLE>(file);
+}
+
+bool IsLink(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+OVERLAPPED At(int64_t offset)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+}
+
+}  // namespace
+
+// A reparse point (a link or junction) in the file's own place is opened as
+// itself and then refused, as O_NOFOLLOW refuses a symbolic link.
+Handle Open(const std::string& path, Mode mode)
+{
+    DWORD access = mode == Mode::Read ? GENERIC_READ : mode == Mode::ReadWrite ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+    DWORD disposition = mode == Mode::Read ? OPEN_EXISTING : mode == Mode::ReadWrite ? OPEN_ALWAYS : CREATE_ALWAYS;
+    HANDLE file = CreateFileW(LocalToWide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Failed(kNoFile);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(file);
+        errno = ELOOP;
+        return kNoFile;
+    }
+    return reinterpret_cast<Handle>(file);
+}
+
+bool Close(Handle file)
+{
+    return CloseHandle(Native(file)) || Failed(false);
+}
+
+// Positioned writes: each call names its offset, so the workers' writes to
+// one handle never race over a shared file pointer.
+bool WriteAt(Handle file, const char* bytes, size_t length, int64_t offset)
+{
+    while (length > 0) {
+        DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+        OVERLAPPED at = At(offset);
+        DWORD written = 0;
+        if (!WriteFile(Native(file), bytes, chunk, &written, &at) || written == 0)
+            return Failed(false);
+        bytes += written;
+        length -= written;
+        offset += written;
+    }
+    return true;
+}
+
+int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset)
+{
+    DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
+    OVERLAPPED at = At(offset);
+    DWORD read = 0;
+    if (!ReadFile(Native(file), bytes, chunk, &read, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : Failed(int64_t(-1));
+    return read;
+}
+
+// Setting the end of file reserves the clusters on NTFS, so a full disk
+// shows here; a larger file keeps its size.
+int Allocate(Handle file, int64_t size)
+{
+    LARGE_INTEGER current;
+    if (!GetFileSizeEx(Native(file), &current))
+        return ErrnoOf(GetLastError());
+    if (current.QuadPart >= size)
+        return 0;
+    if (!SetSize(file, size))
+        return errno;
+    return 0;
+}
+
+bool SetSize(Handle file, int64_t size)
+{
+    FILE_END_OF_FILE_INFO end;
+    end.EndOfFile.QuadPart = size;
+    return SetFileInformationByHandle(Native(file), FileEndOfFileInfo, &end, sizeof end) || Failed(false);
+}
+
+int SyncData(Handle file)
+{
+    return Sync(file);
+}
+
+int Sync(Handle file)
+{
+    return FlushFileBuffers(Native(file)) ? 0 : Failed(-1);
+}
+
+bool Replace(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(LocalToWide(from).c_str(), LocalToWide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+           Failed(false);
+}
+
+bool Remove(const std::string& path)
+{
+    return DeleteFileW(LocalToWide(path).c_str()) || Failed(false);
+}
+
+bool MakeDir(const std::string& path)
+{
+    return CreateDirectoryW(LocalToWide(path).c_str(), nullptr) || Failed(false);
+}
+
+Info Stat(const std::string& path, bool followLink)
+{
+    Info info;
+    std::wstring wide = LocalToWide(path);
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE file = CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, flags, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Failed(info);
+    BY_HANDLE_FILE_INFORMATION about;
+    FILE_STANDARD_INFO standard;
+    if (GetFileInformationByHandle(file, &about)) {
+        info.exists = true;
+        info.directory = about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        info.regular = !info.directory && !IsLink(about.dwFileAttributes);
+        info.size = (int64_t(about.nFileSizeHigh) << 32) | about.nFileSizeLow;
+        info.allocated = info.size;
+        info.volume = about.dwVolumeSerialNumber;
+        info.id = (uint64_t(about.nFileIndexHigh) << 32) | about.nFileIndexLow;
+        if (GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard))
+            info.allocated = standard.AllocationSize.QuadPart;
+    }
+    CloseHandle(file);
+    return info;
+}
+
+// A probe file says what access checks cannot (ACLs, read-only media).
+bool CanWriteIn(const std::string& directory)
+{
+    std::wstring probe = LocalToWide(directory.empty() ? "." : directory) + L"/.qv-write-probe";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_EXISTS || Failed(false);
+    CloseHandle(file);
+    return true;
+}
+
+std::vector<std::string> List(const std::string& directory)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((LocalToWide(directory) + L"/*").c_str(), &entry);
+    if (listing == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            names.push_back(WideToLocal(name));
+    } while (FindNextFileW(listing, &entry));
+    FindClose(listing);
+    return names;
+}
+
+std::string Canonical(const std::string& path)
+{
+    wchar_t full[32768];
+    DWORD n = GetFullPathNameW(LocalToWide(path).c_str(), sizeof full / sizeof full[0], full, nullptr);
+    if (n == 0 || n >= sizeof full / sizeof full[0])
+        return path;
+    std::string local = WideToLocal(std::wstring_view(full, n));
+    for (char& c : local)
+        if (c == '\\')
+            c = '/';
+    while (local.size() > 3 && local.back() == '/')
+        local.pop_back();
+    return local;
+}
+
+int64_t FreeBytes(const std::string& directory)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(LocalToWide(directory.empty() ? "." : directory).c_str(), &available, nullptr, nullptr))
+        return Failed(int64_t(-1));
+    return static_cast<int64_t>(available.QuadPart);
+}
+
+}  // namespace fsys

@@ -1,0 +1,17 @@
+#include "framework/Desktop.h"
+
+#include <csignal>
+#include <wx/app.h>
+#include <wx/event.h>
+
+bool PrepareDesktop(const char*)
+{
+    return true;
+}
+
+// Windows asks the top window first (WM_QUERYENDSESSION): the program
+// agrees, then ends its work on WM_ENDSESSION before the session goes.
+void WatchSessionEnd(void (*onEnd)(int signal))
+{
+    wxTheApp->Bind(wxEVT_END_SESSION, [onEnd](wxCloseEvent&) { onEnd(SIGTERM); });
+}
