@@ -109,7 +109,7 @@ bool CCacheLayout::FileNameOf(const std::string& url, std::string& name)
 {
     size_t slash = url.rfind('/');
     std::string decoded = UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1));
-    name = Utf8ToLocal(decoded);
+    name = Utf8ToLocal(fsys::FitName(decoded));
     return decoded.find('\\') == std::string::npos && SafeFileName(name);
 }
 

@@ -57,6 +57,11 @@ Info Stat(const std::string& path, bool followLink = true);
 bool CanWriteIn(const std::string& directory);
 // The names of the entries, "." and ".." left out; empty when unreadable.
 std::vector<std::string> List(const std::string& directory);
+// A file name (UTF-8) made fit for this system: Windows forbids <>:"|?*
+// and control characters in names (a URL's query brings '?'), and they
+// become '_' there (a NUL stays, for the caller to refuse); POSIX takes
+// every name as it is.
+std::string FitName(const std::string& utf8Name);
 // The absolute path without links, "." or ".." levels; `path` itself when
 // it cannot be resolved.
 std::string Canonical(const std::string& path);

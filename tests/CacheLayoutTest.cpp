@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cache/CacheLayout.h"
+#include "common/FileSystem.h"
 #include "tests/support/LocaleScope.h"
 #include "tests/support/TempDir.h"
 
@@ -65,6 +66,18 @@ TEST_F(CacheLayoutTest, AChineseModuleIsADirectoryInTheLocalCodePage)
         path = PathOf("视频", "开场", "http://h/f.mp4");
     }
     EXPECT_EQ(path, m_dir / "assets/\xCA\xD3\xC6\xB5/\xBF\xAA\xB3\xA1/f.mp4");
+}
+
+// A signed URL's query is part of the last segment: on Windows its '?' and
+// ':' cannot be in a file name, so the name takes '_' there.
+TEST_F(CacheLayoutTest, AUrlWithAQueryGivesAFileThatCanBeMade)
+{
+    std::string path = PathOf("doc", "", "http://h/f.bin?sig=a:b");
+    EXPECT_EQ(path, m_dir / ("assets/doc/" + fsys::FitName("f.bin?sig=a:b")));
+    fsys::Handle file = fsys::Open(path, fsys::Mode::Fresh);
+    EXPECT_NE(file, fsys::kNoFile) << path;
+    if (file != fsys::kNoFile)
+        fsys::Close(file);
 }
 
 TEST_F(CacheLayoutTest, RefusesNamesThatLeadOutOfTheCache)

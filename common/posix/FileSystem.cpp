@@ -120,6 +120,11 @@ std::vector<std::string> List(const std::string& directory)
     return names;
 }
 
+std::string FitName(const std::string& utf8Name)
+{
+    return utf8Name;
+}
+
 std::string Canonical(const std::string& path)
 {
     char resolved[PATH_MAX];

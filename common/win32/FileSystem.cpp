@@ -1,6 +1,7 @@
 #include "common/FileSystem.h"
 
 #include <cerrno>
+#include <string_view>
 #include <windows.h>
 
 #include "common/win32/WideText.h"
@@ -218,6 +219,15 @@ std::vector<std::string> List(const std::string& directory)
     } while (FindNextFileW(listing, &entry));
     FindClose(listing);
     return names;
+}
+
+std::string FitName(const std::string& utf8Name)
+{
+    std::string name = utf8Name;
+    for (char& c : name)
+        if ((c != 0 && static_cast<unsigned char>(c) < 0x20) || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            c = '_';
+    return name;
 }
 
 std::string Canonical(const std::string& path)
