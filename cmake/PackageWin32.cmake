@@ -10,6 +10,6 @@ execute_process(COMMAND ${QUORVEL_WIN_PREFIX}/bin/wx-config --prefix
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${wx_prefix}/include/wx-3.2")
 configure_file(${QUORVEL_WIN_PREFIX}/bin/caddy.exe ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/caddy.exe COPYONLY)
 configure_file(accel/Caddyfile ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/Caddyfile COPYONLY)
-# The one file that calls the window manager sees its whole API.
-set_source_files_properties(${PROJECT_SOURCE_DIR}/framework/win32/TopWindows.cpp PROPERTIES
-  COMPILE_DEFINITIONS QV_WINDOWS_USER_API)
+# The files that call the window manager see its whole API.
+set_source_files_properties(${PROJECT_SOURCE_DIR}/framework/win32/TopWindows.cpp
+  ${PROJECT_SOURCE_DIR}/framework/win32/Desktop.cpp PROPERTIES COMPILE_DEFINITIONS QV_WINDOWS_USER_API)

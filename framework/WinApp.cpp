@@ -6,6 +6,7 @@
 #include <wx/uilocale.h>
 
 #include "common/ModulePath.h"
+#include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/Desktop.h"
 #include "framework/Dialog.h"
@@ -24,12 +25,22 @@ void OnExitSignal(int signal)
         dialog->OnCancel();
 }
 
+// A failed check inside wx is a diagnostic line, never a dialog or a trap
+// in front of the operator.
+void LogAssertion(const wxString& file, int line, const wxString& function, const wxString& condition,
+                  const wxString& message)
+{
+    DebugLog("wx check failed: %s:%d %s: %s %s", file.utf8_str().data(), line, function.utf8_str().data(),
+             condition.utf8_str().data(), message.utf8_str().data());
+}
+
 // The wx side of the application object: runs InitInstance instead of a
 // message loop (modal windows run their own loops inside it).
 class CWxApp : public wxApp {
 public:
     bool OnInit() override
     {
+        wxSetAssertHandler(LogAssertion);
         wxUILocale::UseDefault();
         InstallExitSignalHandlers();
         return true;

@@ -3,9 +3,13 @@
 #include <csignal>
 #include <wx/app.h>
 #include <wx/event.h>
+#include <wx/msw/private.h>
 
+// wx starts from main() here, not from WinMain: it learns the program's
+// instance handle, without which no dialog can be made.
 bool PrepareDesktop(const char*)
 {
+    wxSetInstance(GetModuleHandleW(nullptr));
     return true;
 }
 
