@@ -28,9 +28,12 @@ install(TARGETS qv-download RUNTIME DESTINATION bin)
 if(QUORVEL_INSTALL_DEMO)
   install(TARGETS quorvel-demo-services RUNTIME DESTINATION bin)
 endif()
+# The link is recorded in install_manifest.txt like every installed file,
+# so an uninstall by the manifest removes it too.
 install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
   file(CREATE_LINK ../${QUORVEL_PROGRAM_DIR}/quorvel-client
-       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quorvel-client\" SYMBOLIC)")
+       \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quorvel-client\" SYMBOLIC)
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/quorvel-client\")")
 # The application menu's entry and its icons (tools/make-icons.py).
 install(CODE "set(QUORVEL_DESKTOP_IN \"${PROJECT_SOURCE_DIR}/res/desktop/quorvel-client.desktop.in\")")
 install(SCRIPT res/desktop/InstallDesktopEntry.cmake)

@@ -13,3 +13,26 @@ configure_file(accel/Caddyfile ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/Caddyfile COPYO
 # The files that call the window manager see its whole API.
 set_source_files_properties(${PROJECT_SOURCE_DIR}/framework/win32/TopWindows.cpp
   ${PROJECT_SOURCE_DIR}/framework/win32/Desktop.cpp PROPERTIES COMPILE_DEFINITIONS QV_WINDOWS_USER_API)
+
+# What ships: a portable zip of the program directory and the installer.
+set(win_bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+set(ship_files $<TARGET_FILE:quorvel-client> $<TARGET_FILE:qv-download> ${win_bin}/caddy.exe ${win_bin}/Caddyfile)
+set(zip ${CMAKE_BINARY_DIR}/quorvel-client-${PROJECT_VERSION}-win64.zip)
+set(setup ${CMAKE_BINARY_DIR}/quorvel-client-${PROJECT_VERSION}-setup.exe)
+set(stage ${CMAKE_BINARY_DIR}/stage/quorvel-client)
+add_custom_command(OUTPUT ${zip}
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${CMAKE_BINARY_DIR}/stage
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
+  COMMAND ${CMAKE_COMMAND} -E copy ${ship_files} ${stage}
+  COMMAND ${CMAKE_COMMAND} -E rm -f ${zip}
+  COMMAND ${CMAKE_COMMAND} -E chdir ${CMAKE_BINARY_DIR}/stage ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip quorvel-client
+  DEPENDS quorvel-client qv-download ${win_bin}/caddy.exe ${win_bin}/Caddyfile
+  COMMENT "portable zip")
+add_custom_command(OUTPUT ${setup}
+  COMMAND makensis -V2 -INPUTCHARSET UTF8 -DVERSION=${PROJECT_VERSION} -DSRC=${win_bin}
+          -DICON=${PROJECT_SOURCE_DIR}/res/icons/quorvel-client.ico -DOUTFILE=${setup}
+          ${PROJECT_SOURCE_DIR}/res/win32/installer.nsi
+  DEPENDS quorvel-client qv-download ${win_bin}/caddy.exe ${win_bin}/Caddyfile
+          ${PROJECT_SOURCE_DIR}/res/win32/installer.nsi
+  COMMENT "NSIS installer")
+add_custom_target(packages ALL DEPENDS ${zip} ${setup})

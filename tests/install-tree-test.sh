@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What `cmake --install` lays out: a private program directory, only the
-# client and qv-download on the PATH, a valid menu entry and its icons; also
-# under a prefix with a space and a quote.
+# client and qv-download on the PATH, a valid menu entry and its icons, all
+# of it in install_manifest.txt (what an uninstall removes); also under a
+# prefix with a space and a quote.
 # Usage: install-tree-test.sh BUILD_DIR
 set -uo pipefail
 build=$1
@@ -24,6 +25,8 @@ for prefix in "$work/plain" "$work/Program Files \"q\""; do
   check "the menu entry is valid" 'desktop-file-validate "$entry"'
   check "the menu entry starts the installed client" \
     '[ "$(sed -n "s/^TryExec=//p" "$entry" | sed "s/\\\\\\\\/\\\\/g")" = "$prefix/bin/quorvel-client" ]'
+  check "install_manifest.txt lists every file and link made" \
+    '[ "$(find "$prefix" ! -type d | sort)" = "$(sort "$build/install_manifest.txt")" ]'
   for size in 32 48 64 128; do
     check "an icon of ${size}x$size" \
       '[ "$(identify -format "%wx%h" "$prefix/share/icons/hicolor/${size}x$size/apps/quorvel-client.png")" = "${size}x$size" ]'
