@@ -4,6 +4,10 @@
 # servers on 127.0.0.1.
 set(QUORVEL_WINEPREFIX "" CACHE PATH "the Wine prefix the tests run in")
 set(QUORVEL_LINUX_BUILD_DIR ${PROJECT_SOURCE_DIR}/build CACHE PATH "the Linux build (its demo services)")
+# The web server's process, with the real caddy.exe of the program directory.
+target_sources(unit_tests PRIVATE win32/ServerProcessTest.cpp)
+target_compile_definitions(unit_tests PRIVATE QUORVEL_PROGRAM_DIR="$<TARGET_FILE_DIR:quorvel-client>")
+add_dependencies(unit_tests quorvel-client)
 add_test(NAME WindowsUnitTests COMMAND unit_tests)
 add_test(NAME WindowsEngineTests COMMAND engine_tests)
 # Installer, uninstaller and zip, and qv-download.exe from each.
