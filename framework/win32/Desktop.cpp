@@ -13,9 +13,10 @@ bool PrepareDesktop(const char*)
     return true;
 }
 
-// Windows asks the top window first (WM_QUERYENDSESSION): the program
-// agrees, then ends its work on WM_ENDSESSION before the session goes.
+// Windows asks first (WM_QUERYENDSESSION): the program never vetoes and
+// ends its work there, through the running window's cancel steps, before
+// the session goes.
 void WatchSessionEnd(void (*onEnd)(int signal))
 {
-    wxTheApp->Bind(wxEVT_END_SESSION, [onEnd](wxCloseEvent&) { onEnd(SIGTERM); });
+    wxTheApp->Bind(wxEVT_QUERY_END_SESSION, [onEnd](wxCloseEvent&) { onEnd(SIGTERM); });
 }
