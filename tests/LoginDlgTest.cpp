@@ -10,6 +10,7 @@
 #include "res/resource.h"
 #include "services/AccountApi.h"
 #include "services/LoginDlg.h"
+#include "tests/support/Environment.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -29,7 +30,7 @@ bool IsLookup(const SeenRequest& r)
 
 class LoginDlgTest : public ::testing::Test {
 protected:
-    void TearDown() override { unsetenv("QUORVEL_ACCOUNT_HOST"); }
+    void TearDown() override { UnsetEnv("QUORVEL_ACCOUNT_HOST"); }
 
     // Serves the demo account service.
     void UseDemo()
@@ -55,7 +56,7 @@ protected:
     void Serve()
     {
         m_server.Start();
-        setenv("QUORVEL_ACCOUNT_HOST", m_server.HostPort().c_str(), 1);
+        SetEnv("QUORVEL_ACCOUNT_HOST", m_server.HostPort().c_str());
     }
 
     // Types the fields, leaves the user name, presses "登录".
@@ -233,7 +234,7 @@ TEST_F(LoginDlgTest, ALoginServiceGoneAfterTheLookupSaysItCannotConnect)
         TypeInto(m_dialog, IDC_USERNAME, "op");
         TypeInto(m_dialog, IDC_PASSWORD, "pw");
         LeaveControl(m_dialog, IDC_USERNAME);
-        setenv("QUORVEL_ACCOUNT_HOST", closed.c_str(), 1);
+        SetEnv("QUORVEL_ACCOUNT_HOST", closed.c_str());
         m_dialog.SendCommand(IDOK);
     });
     EXPECT_EQ(result, IDCANCEL);
@@ -247,7 +248,7 @@ TEST_F(LoginDlgTest, ALoginServiceGoneAfterTheLookupSaysItCannotConnect)
 TEST_F(LoginDlgTest, ASilentServiceIsAskedOncePerActionAndSaysItCannotConnect)
 {
     SilentListener silent;
-    setenv("QUORVEL_ACCOUNT_HOST", silent.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_ACCOUNT_HOST", silent.HostPort().c_str());
     m_dialog.m_nBudgetMs = 300;  // stands in for the 20 s limit
     SignIn("op", "pw");
     EXPECT_EQ(silent.Connections(), 2) << "a request that timed out is not tried again";

@@ -7,6 +7,7 @@
 
 #include "demo/DemoServices.h"
 #include "res/resource.h"
+#include "tests/support/Environment.h"
 #include "tests/support/GuiTest.h"
 #include "ui/ListToolTips.h"
 #include "tests/support/LoopbackServer.h"
@@ -45,15 +46,15 @@ protected:
             res.set_content(R"({"code":0,"data":[{"url":"http://h/a.bin","name":"a"}]})", "application/json");
         });
         m_slow.Start();
-        setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
-        setenv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str(), 1);
+        SetEnv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str());
+        SetEnv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str());
     }
 
     void TearDown() override
     {
         m_dialog.DestroyWindow();
-        unsetenv("QUORVEL_MEETING_HOST");
-        unsetenv("QUORVEL_RESOURCE_HOST");
+        UnsetEnv("QUORVEL_MEETING_HOST");
+        UnsetEnv("QUORVEL_RESOURCE_HOST");
     }
 
     void Open()
@@ -211,7 +212,7 @@ TEST_F(MainDlgTest, AFailedFetchLeavesStartDisabledAndTheControlsEnabled)
     Open();
     Choose(0);
     std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
-    setenv("QUORVEL_RESOURCE_HOST", closed.c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", closed.c_str());
     Choose(1);
     EXPECT_EQ(Contents()->GetItemCount(), 0);
     EXPECT_TRUE(m_dialog.Items().empty());
@@ -232,7 +233,7 @@ TEST_F(MainDlgTest, HostileAnswersLeaveTheListsEmptyWithAStatusLine)
             res.set_content(std::string(100000, '['), "application/json");
         });
     hostile.Start();
-    setenv("QUORVEL_MEETING_HOST", hostile.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_MEETING_HOST", hostile.HostPort().c_str());
     Open();
     EXPECT_EQ(Meetings()->GetItemCount(), 0);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), "会议列表获取失败");
@@ -240,12 +241,12 @@ TEST_F(MainDlgTest, HostileAnswersLeaveTheListsEmptyWithAStatusLine)
     m_dialog.SendCommand(IDC_REFRESH);
     EXPECT_EQ(Meetings()->GetItemCount(), 0);
 
-    setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str());
     m_dialog.SendCommand(IDC_REFRESH);
     ASSERT_EQ(Meetings()->GetItemCount(), 4);
     EXPECT_FALSE(m_dialog.GetDlgItem(IDC_WAITING)->IsShown());
     EXPECT_TRUE(m_dialog.GetDlgItem(IDC_DISK_SPACE)->IsShown());
-    setenv("QUORVEL_RESOURCE_HOST", hostile.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", hostile.HostPort().c_str());
     Choose(0);
     EXPECT_EQ(Contents()->GetItemCount(), 0);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), "内容列表获取失败");
@@ -302,7 +303,7 @@ TEST_F(MainDlgTest, ADoubleClickPutsExactlyTheUrlOnTheClipboard)
 
 TEST_F(MainDlgTest, TheWaitingTextSlidesTwoSpacesATickAndWrapsAfterForty)
 {
-    setenv("QUORVEL_RESOURCE_HOST", m_slow.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", m_slow.HostPort().c_str());
     Open();
     Select(Meetings(), 0);
     m_dialog.OnMeetingClick();
@@ -323,7 +324,7 @@ TEST_F(MainDlgTest, TheWaitingTextSlidesTwoSpacesATickAndWrapsAfterForty)
 TEST_F(MainDlgTest, ClosingDuringASilentResourceRequestReturnsAtOnce)
 {
     SilentListener silent;
-    setenv("QUORVEL_RESOURCE_HOST", silent.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", silent.HostPort().c_str());
     CMainDlg dialog;
     dialog.SetCompany("qv-1001");
     std::chrono::steady_clock::duration closing{};
@@ -345,7 +346,7 @@ TEST_F(MainDlgTest, ClosingDuringASilentResourceRequestReturnsAtOnce)
 // its late answer never reaches the window.
 TEST_F(MainDlgTest, ClosingDuringAFetchNeitherHangsNorCrashes)
 {
-    setenv("QUORVEL_RESOURCE_HOST", m_slow.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", m_slow.HostPort().c_str());
     for (int round = 0; round < 15; ++round) {
         CMainDlg dialog;
         dialog.SetCompany("qv-1001");

@@ -1,10 +1,12 @@
-// Runs the window tests inside a real wx application on the X display given
-// by DISPLAY (scripts/test starts Xvfb). wx assertions fail the test.
+// Runs the window tests inside a real wx application on the desktop (POSIX:
+// the X display given by DISPLAY; scripts/test starts Xvfb). wx assertions
+// fail the test.
 #include <clocale>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/init.h>
+
+#include "framework/Desktop.h"
 
 namespace {
 
@@ -20,11 +22,8 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    if (!std::getenv("DISPLAY")) {
-        std::fprintf(stderr, "gui_tests need an X display (run them through scripts/test)\n");
-        return 1;
-    }
-    setenv("GDK_BACKEND", "x11", 1);
+    if (!PrepareDesktop(argv[0]))
+        return 1;  // no X display: scripts/test starts Xvfb
     std::setlocale(LC_ALL, "");
     wxApp::SetInstance(new wxApp);
     if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit())
