@@ -7,6 +7,6 @@
 // acceleration start or stop.
 #pragma once
 
-void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Trace(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 void DebugText(const char* text);
-void DebugLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void DebugLog(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));

@@ -131,7 +131,7 @@ bool IsUrlError(CURLcode code)
            code == CURLE_FAILED_INIT || code == CURLE_OUT_OF_MEMORY;
 }
 
-HttpFailure FailureOf(CURLcode code, long status)
+HttpFailure FailureOf(CURLcode code)
 {
     switch (code) {
     case CURLE_OK: return HTTP_FAILURE_NONE;
@@ -209,7 +209,7 @@ int CHttpRequest::Get(const char* url, char* buffer, int capacity, HttpCallOptio
     DebugLog("request %s status %ld bytes %d ms %ld%s%s", LoggedUrl(url).c_str(), t.status, t.stored, ms,
              code == CURLE_OK ? "" : " error ", code == CURLE_OK ? "" : curl_easy_strerror(code));
     if (!t.decided)
-        m_nFailure = FailureOf(code, t.status);
+        m_nFailure = FailureOf(code);
 
     if (t.status > 0) {
         m_nStatusCode = static_cast<int32_t>(t.status);

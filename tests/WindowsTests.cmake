@@ -14,4 +14,4 @@ add_test(NAME WindowsEngineTests COMMAND engine_tests)
 add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-install-test.sh
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
 set_tests_properties(WindowsUnitTests WindowsEngineTests WindowsPackage PROPERTIES
-  LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8")
+  LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")

@@ -10,7 +10,7 @@
 set -uo pipefail
 build=$(cd "$1" && pwd) linux=$(cd "$2" && pwd)
 source "$build/wine.env"
-export LANG=zh_CN.UTF-8
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 work=$(mktemp -d)
 server_pid=
 trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT

@@ -150,11 +150,21 @@ int Sync(Handle file)
     return FlushFileBuffers(Native(file)) ? 0 : Failed(-1);
 }
 
+// A file open elsewhere cannot be replaced on Windows: a reader of the side
+// file, a virus scanner, the web server sending the old copy. Such holds
+// are brief; the move is tried again for about a second before it fails.
 bool Replace(const std::string& from, const std::string& to)
 {
-    return MoveFileExW(LocalToWide(from).c_str(), LocalToWide(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Failed(false);
+    std::wstring source = LocalToWide(from), target = LocalToWide(to);
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        DWORD error = GetLastError();
+        bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!held || attempt == 40)
+            return Failed(false);
+        Sleep(25);
+    }
 }
 
 bool Remove(const std::string& path)
