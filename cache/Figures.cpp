@@ -5,7 +5,6 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "common/FileSystem.h"
 
 namespace {
 
@@ -55,9 +54,4 @@ int Percent(int64_t part, int64_t whole)
 std::string DiskSpaceText(int64_t freeBytes)
 {
     return "磁盘剩余:" + FormatSize(freeBytes);
-}
-
-int64_t AvailableDiskBytes(const std::string& directory)
-{
-    return fsys::FreeBytes(directory);
 }

@@ -19,6 +19,3 @@ int Percent(int64_t part, int64_t whole);
 // "磁盘剩余:114.98G" (UTF-8) for the free bytes available to the user.
 std::string DiskSpaceText(int64_t freeBytes);
 
-// Free bytes available to this user on the filesystem of `directory`; -1
-// when it cannot be queried.
-int64_t AvailableDiskBytes(const std::string& directory);

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cache/Figures.h"
+#include "common/FileSystem.h"
 #include "tests/support/LocaleScope.h"
 
 TEST(FormatSize, BoundariesBelongToTheLowerUnit)
@@ -26,8 +27,8 @@ TEST(Figures, DiskSpaceAndElapsedTime)
     EXPECT_EQ(ElapsedText(3725), "1:02:05");
     EXPECT_EQ(ElapsedText(-5), "0:00:00") << "a clock set back";
     EXPECT_EQ(ElapsedText(100 * 3600), "100:00:00");
-    EXPECT_GT(AvailableDiskBytes("/"), 0);
-    EXPECT_EQ(AvailableDiskBytes("/no/such/directory"), -1);
+    EXPECT_GT(fsys::FreeBytes("/"), 0);
+    EXPECT_EQ(fsys::FreeBytes("/no/such/directory"), -1);
 }
 
 TEST(Figures, TheDecimalMarkIsAPointUnderEveryLocale)

@@ -10,6 +10,7 @@
 
 #include "accel/ProcessControl.h"
 #include "cache/Figures.h"
+#include "common/FileSystem.h"
 #include "common/ModulePath.h"
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
@@ -167,7 +168,7 @@ void CMainDlg::BindListNotifications()
 void CMainDlg::ShowDiskSpace()
 {
     OnUiThread([this] {
-        int64_t available = AvailableDiskBytes(m_cache.ExeDir());
+        int64_t available = fsys::FreeBytes(m_cache.ExeDir());
         if (available >= 0)
             SetDlgItemText(IDC_DISK_SPACE, Utf8ToLocal(DiskSpaceText(available)));
     });
