@@ -26,16 +26,22 @@ CURL* CConnectionCache::Take()
     CURL* easy = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
+        if (m_nOut >= kMaxInUse)
+            return nullptr;
+        ++m_nOut;
         if (!m_idle.empty()) {
             easy = m_idle.front();
             m_idle.pop_front();
         }
     }
     // A reset keeps the handle's live connection, and nothing else.
-    if (easy)
+    if (easy) {
         curl_easy_reset(easy);
-    else if (!(easy = curl_easy_init()))
+    } else if (!(easy = curl_easy_init())) {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        --m_nOut;
         return nullptr;
+    }
     if (m_share)
         curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
     // Each handle keeps the one connection it used last.
@@ -49,6 +55,7 @@ void CConnectionCache::Give(CURL* easy, bool clean)
         return;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
+        --m_nOut;
         if (m_idle.size() < kMaxKept) {
             if (clean)
                 m_idle.push_front(easy);
@@ -58,6 +65,12 @@ void CConnectionCache::Give(CURL* easy, bool clean)
         }
     }
     curl_easy_cleanup(easy);
+}
+
+int CConnectionCache::Free() const
+{
+    std::lock_guard<std::mutex> guard(m_poolLock);
+    return kMaxInUse - m_nOut;
 }
 
 void CConnectionCache::Close()

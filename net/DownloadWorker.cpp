@@ -5,7 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <curl/curl.h>
+#include <utility>
 
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
@@ -95,15 +95,17 @@ void CDownloadWorker::Setup(const std::string& url, const std::string& host, int
     m_nFileSize = fileSize;
 }
 
-bool CDownloadWorker::Begin()
+bool CDownloadWorker::Begin(CURL* easy)
 {
     m_bHalt = false;
     m_nState = WORKER_RUNNING;
+    m_pEasy = easy;
     Touch();
     try {
         m_thread = std::thread(&CDownloadWorker::Run, this);
     } catch (const std::system_error&) {
         m_nState = WORKER_FAILED;
+        m_pOwner->Connections().Give(std::exchange(m_pEasy, nullptr), true);
         return false;
     }
     return true;
@@ -157,19 +159,40 @@ bool CDownloadWorker::Take(const char* data, size_t size)
     if (m_bHalt)
         return false;
     Touch();
-    size_t use = static_cast<size_t>(std::min<int64_t>(size, m_nWanted - m_nReceived));
-    for (size_t taken = 0; taken < use;) {
-        size_t room = kBlockSize - m_block.size();
-        size_t piece = std::min(room, use - taken);
-        m_block.insert(m_block.end(), data + taken, data + taken + piece);
-        m_pOwner->OnBuffered(static_cast<int64_t>(piece));
-        taken += piece;
-        if (m_block.size() == kBlockSize && !Flush())
+    while (size > 0) {
+        // A whole-file answer goes on past this segment: stop at its end,
+        // unless the next segment is this answer's too.
+        if (m_nReceived == m_nWanted && !MoveOn())
             return false;
+        size_t use = static_cast<size_t>(std::min<int64_t>(size, m_nWanted - m_nReceived));
+        for (size_t taken = 0; taken < use;) {
+            size_t piece = std::min(kBlockSize - m_block.size(), use - taken);
+            m_block.insert(m_block.end(), data + taken, data + taken + piece);
+            m_pOwner->OnBuffered(static_cast<int64_t>(piece));
+            taken += piece;
+            if (m_block.size() == kBlockSize && !Flush())
+                return false;
+        }
+        m_nReceived += use;
+        data += use;
+        size -= use;
     }
-    m_nReceived += use;
-    // A whole-file answer goes on past this segment: stop at its end.
-    return use == size;
+    return true;
+}
+
+bool CDownloadWorker::MoveOn()
+{
+    if (!m_bTakingOver || !Flush())
+        return false;
+    int next = m_pOwner->TakeNextSegment(m_nIndex);
+    if (next < 0)
+        return false;
+    m_pOwner->SegmentOf(next, m_nStart, m_nEnd);
+    m_nIndex = next;
+    m_nDone = 0;
+    m_nReceived = 0;
+    m_nWanted = m_nEnd - m_nStart + 1;
+    return true;
 }
 
 bool CDownloadWorker::Flush()
@@ -202,6 +225,7 @@ void CDownloadWorker::ResetAttempt()
     m_nWanted = m_nEnd - (m_nStart + m_nDone) + 1;
     m_bAccepted = false;
     m_bWriteFailed = false;
+    m_bTakingOver = false;
     m_bRangeIgnored = false;
     m_bChanged = false;
     m_bBrokeOff = false;
@@ -222,19 +246,22 @@ void CDownloadWorker::TakeOver()
     Touch();
     ResetAttempt();
     m_bAccepted = AcceptAnswer(200, std::string(), m_nFileSize);
+    m_bTakingOver = true;
 }
 
 void CDownloadWorker::EndTakeOver(bool transferOk)
 {
-    Report(Finish(transferOk));
+    uint8_t state = Finish(transferOk);
+    m_bTakingOver = false;
+    Report(state);
 }
 
 void CDownloadWorker::Run()
 {
     ResetAttempt();
-    CURL* easy = m_pOwner->Connections().Take();
+    CURL* easy = std::exchange(m_pEasy, nullptr);
     CURLcode code = CURLE_FAILED_INIT;
-    if (easy) {
+    {
         char range[80];
         std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
         curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range, m_reference.ForIfRange());

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <curl/curl.h>
+
 #include "net/Validators.h"
 
 class CHttpDownload;
@@ -37,8 +39,10 @@ public:
     // fit for If-Range is sent there.
     void Setup(const std::string& url, const std::string& host, int64_t start, int64_t done,
                int64_t end, int64_t fileSize, const Validators& reference);
-    // Starts an attempt on a new thread; false when no thread could be made.
-    bool Begin();
+    // Starts an attempt on a new thread with `easy`, a handle of the
+    // engine's pool, given back when the attempt ends; false when no thread
+    // could be made (the handle is then given back at once).
+    bool Begin(CURL* easy);
     // Stops the attempt in flight and waits for its thread. Never call it
     // from the worker's own thread.
     void Halt();
@@ -47,6 +51,9 @@ public:
     // on the engine's thread) carries this segment from byte 0 instead of a
     // request of its own: TakeOver begins the attempt, TakeBody takes the
     // answer's bytes (false stops that transfer), EndTakeOver reports its end.
+    // At the end of its segment the answer goes on into the next one when
+    // the engine lets it (no other transfer has that segment), so the first
+    // connection alone carries the file while more connections do not pay.
     void TakeOver();
     bool TakeBody(const char* data, size_t size) { return m_bAccepted && Take(data, size); }
     void EndTakeOver(bool transferOk);
@@ -80,6 +87,9 @@ private:
     // Takes bytes of the body; false stops the transfer.
     bool Take(const char* data, size_t size);
     bool Flush();
+    // At the end of the segment: goes on into the next one if the engine
+    // gives it (take-over only).
+    bool MoveOn();
     void Touch();
     uint8_t Finish(bool transferOk);
 
@@ -100,6 +110,7 @@ private:
     std::atomic<bool> m_bBrokeOff{false};
     std::atomic<long> m_nRefusedStatus{0};
     std::thread m_thread;
+    CURL* m_pEasy = nullptr;  // the attempt's handle (Begin to the end of Run)
 
     // Per attempt, worker thread only.
     std::vector<char> m_block;   // bytes not yet handed to the engine
@@ -108,4 +119,5 @@ private:
     bool m_bAccepted = false;    // the answer passed AcceptAnswer
     Validators m_answer;         // the answer's validators
     bool m_bWriteFailed = false;
+    bool m_bTakingOver = false;  // the size query's answer is this attempt's
 };

@@ -50,19 +50,28 @@ int AbortWhenStopping(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t
 // at the body's first byte the file is prepared, and when its first segment
 // starts afresh the answer goes on as that segment's transfer, so no second
 // request, round trip or connection is spent on it. Otherwise the body is
-// dropped.
+// dropped. The answer goes on into the next segments while more
+// connections do not pay: on a fast link a file costs one request.
 struct SizeQueryTransfer {
+    using Clock = std::chrono::steady_clock;
+
     CHttpDownload& engine;
     CURL* easy;
     Validators validators;
     bool decided = false;
     bool redirect = false;
     CDownloadWorker* first = nullptr;  // segment 0's worker, taking the body
+    Clock::time_point sent = Clock::now();
+    Clock::time_point firstByte{};
+    int64_t taken = 0;     // body bytes the first segment's worker took
+    bool split = false;    // more connections pay: the other segments get theirs
+    bool waiting = false;  // of those, some still wait for a connection
 
     static size_t OnBody(char* data, size_t size, size_t count, void* user)
     {
         auto& q = *static_cast<SizeQueryTransfer*>(user);
         if (!std::exchange(q.decided, true)) {
+            q.firstByte = Clock::now();
             q.first = q.Decide();
             q.redirect = q.IsRedirect();
         }
@@ -71,8 +80,28 @@ struct SizeQueryTransfer {
         // connection stays for the next request.
         if (q.redirect)
             return size * count;
-        return q.first && q.first->TakeBody(data, size * count) ? size * count : 0;
+        if (!q.first || !q.first->TakeBody(data, size * count))
+            return 0;
+        q.taken += static_cast<int64_t>(size * count);
+        if (!q.split && (q.split = q.MorePay()))
+            q.waiting = true;
+        if (q.waiting)
+            q.waiting = q.engine.StartPendingSegments(true);
+        return size * count;
     }
+
+    double RequestSeconds() const { return std::chrono::duration<double>(firstByte - sent).count(); }
+    double BodySeconds() const { return std::chrono::duration<double>(Clock::now() - firstByte).count(); }
+
+    // The answer's own rate once it has run for half its request's wait
+    // (and at least 1 ms); until then the last file's.
+    double Rate() const
+    {
+        double seconds = BodySeconds();
+        return seconds >= std::max(RequestSeconds() / 2, 0.001) ? taken / seconds : engine.m_fRate;
+    }
+
+    bool MorePay() const { return engine.MorePay(engine.m_nFileSize - taken, Rate(), RequestSeconds()); }
 
     bool IsRedirect() const
     {
@@ -179,6 +208,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     }
     m_bFinishing = false;
     m_bRangeIgnored = false;
+    m_bWantsConnections = false;
     DebugLog("download start %s -> %s", m_strUrl.c_str(), dest);
     m_thread = std::thread(&CHttpDownload::DownloadProc, this);
     return 0;
@@ -197,6 +227,7 @@ void CHttpDownload::Stop()
         for (auto& worker : m_workers)
             worker.reset();  // halts it first
         m_nActiveWorkers = 0;
+        m_bWantsConnections = false;
     }
     std::lock_guard<std::mutex> guard(m_fileLock);
     if (m_fd != fsys::kNoFile) {
@@ -208,7 +239,7 @@ void CHttpDownload::Stop()
 void CHttpDownload::CloseConnections()
 {
     Stop();
-    m_connections.Close();
+    Connections().Close();
 }
 
 // Rounds until the file is in place or a stop; after a posted failure the
@@ -238,6 +269,7 @@ int CHttpDownload::DownloadRound()
     m_nState = DOWNLOAD_RUNNING;
     m_bPrepared = false;
     m_bWorkersStarted = false;
+    ResetWorkers();
     if (Stopping())
         return 0;
     int failures = 0;
@@ -258,16 +290,34 @@ int CHttpDownload::DownloadRound()
     if (Stopping())
         return 0;
     if (m_bWorkersStarted)
-        return RunSegments(true);
+        return RunSegments();
     m_nActiveWorkers = 0;
-    return m_nDownloaded < m_nFileSize ? RunSegments(false) : FinishFile();
+    return m_nDownloaded < m_nFileSize ? RunSegments() : FinishFile();
+}
+
+// A handle of the pool for the size query; it waits while the other files
+// in flight hold every connection. Null on a stop.
+CURL* CHttpDownload::AwaitConnection()
+{
+    for (;;) {
+        if (CURL* easy = Connections().Take())
+            return easy;
+        if (WaitForSingleObject(m_stopEvent, 20) == WAIT_OBJECT_0)
+            return nullptr;
+    }
+}
+
+bool CHttpDownload::MorePay(int64_t remaining, double bytesPerSecond, double requestSeconds) const
+{
+    return m_morePay ? m_morePay(remaining, bytesPerSecond, requestSeconds)
+                     : MoreConnectionsPay(remaining, bytesPerSecond, requestSeconds);
 }
 
 int CHttpDownload::QueryFileSize()
 {
     EnsureCurlGlobal();
     for (int redirects = 0; redirects <= kMaxRedirects; ++redirects) {
-        CURL* easy = m_connections.Take();
+        CURL* easy = AwaitConnection();
         if (!easy)
             return -1;
         curl_slist* headers = RequestHeaders(m_strHost, nullptr);
@@ -282,7 +332,7 @@ int CHttpDownload::QueryFileSize()
         curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         CURLcode code = curl_easy_perform(easy);
         if (query.first)
-            query.first->EndTakeOver(code == CURLE_OK);
+            EndTakeOver(query, code);
         long status = 0;
         curl_off_t length = -1;
         char* location = nullptr;
@@ -292,7 +342,7 @@ int CHttpDownload::QueryFileSize()
         curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         curl_easy_getinfo(easy, CURLINFO_REDIRECT_URL, &location);
         std::string target = location ? location : "";
-        m_connections.Give(easy, code == CURLE_OK);
+        Connections().Give(easy, code == CURLE_OK);
         curl_slist_free_all(headers);
 
         if (status == 0) {
@@ -332,22 +382,81 @@ int CHttpDownload::AcceptSize(long status, int64_t length, const Validators& val
 
 // At the first byte of the size query's body: the file is prepared, and
 // when its first segment starts at byte 0 with nothing written, that answer
-// becomes the segment's transfer while the other segments begin.
+// becomes the segment's transfer. Segments it cannot reach (a resume's)
+// begin at once; the others when more connections pay.
 CDownloadWorker* CHttpDownload::TakeOverFirstSegment()
 {
     m_bPrepared = true;
     m_nPrepared = PrepareFile();
     if (m_nPrepared != 0 || Stopping() || m_nDownloaded >= m_nFileSize)
         return nullptr;
+    CDownloadWorker* worker = nullptr;
+    {
+        std::scoped_lock guard(m_fileLock, m_segmentLock);
+        SegmentInfo& s = m_segments[0];
+        if (s.done != 0)
+            return nullptr;
+        s.state = SEGMENT_TAKEN;
+        m_nChainAt = 0;
+        m_nActiveWorkers = 1;
+        m_workers[0] = std::make_unique<CDownloadWorker>();
+        worker = m_workers[0].get();
+        worker->SetOwner(0, this);
+        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_validators);
+        m_slotRestarts[0] = SlotRestarts{0, 0, 0};
+        worker->TakeOver();
+    }
+    m_bWorkersStarted = true;
+    StartPendingSegments(false);
+    return worker;
+}
+
+// The size query's answer ended: its segment's attempt ends with it, and
+// its rate is what the next file is judged by.
+void CHttpDownload::EndTakeOver(SizeQueryTransfer& query, CURLcode code)
+{
     {
         std::lock_guard<std::mutex> guard(m_segmentLock);
-        if (m_segments[0].done != 0)
-            return nullptr;
+        m_nChainAt = -1;
     }
-    m_nActiveWorkers = 0;
-    StartWorkers(true);
-    m_bWorkersStarted = true;
-    return m_workers[0].get();
+    double seconds = query.BodySeconds();
+    if (seconds >= 0.001 && query.taken > 0)
+        m_fRate = query.taken / seconds;
+    query.first->EndTakeOver(code == CURLE_OK);
+}
+
+int CHttpDownload::TakeNextSegment(int index)
+{
+    std::scoped_lock guard(m_fileLock, m_segmentLock);
+    size_t next = static_cast<size_t>(index) + 1;
+    if (!ChainReaches(next))
+        return -1;
+    m_segments[next].state = SEGMENT_TAKEN;
+    m_nChainAt = static_cast<int>(next);
+    m_slotRestarts[0].doneAt = 0;
+    return static_cast<int>(next);
+}
+
+void CHttpDownload::SegmentOf(int index, int64_t& start, int64_t& end)
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    start = m_segments[index].start;
+    end = m_segments[index].end;
+}
+
+// With the segment lock held: the size query's answer, in its stream, can
+// still reach segment k: every segment up to it is free, untouched and
+// follows on.
+bool CHttpDownload::ChainReaches(size_t k) const
+{
+    if (m_nChainAt < 0 || k >= m_segments.size() || k <= static_cast<size_t>(m_nChainAt))
+        return false;
+    for (size_t j = m_nChainAt + 1; j <= k; ++j) {
+        const SegmentInfo& s = m_segments[j];
+        if (s.state != SEGMENT_IDLE || s.done != 0 || s.start != m_segments[j - 1].end + 1)
+            return false;
+    }
+    return true;
 }
 
 int CHttpDownload::PrepareFile()
@@ -422,41 +531,63 @@ void CHttpDownload::InitSegments(bool loadAllowed)
     m_nDownloaded = downloaded;
 }
 
-void CHttpDownload::StartWorkers(bool firstTakenOver)
+// Unfinished segments without a transfer get one, the last first, while
+// the pool has a connection; unless `all`, those the size query's answer
+// can still reach are left to it. True when some wait for a connection.
+bool CHttpDownload::StartPendingSegments(bool all)
 {
-    // Segments are marked first, under the file lock too: workers begun
-    // below read the table while they write.
-    std::vector<size_t> unfinished;
+    // Segments are marked under the file lock too: workers read the table
+    // while they write.
+    std::vector<std::pair<size_t, CURL*>> begun;
+    bool waiting = false;
     {
         std::scoped_lock guard(m_fileLock, m_segmentLock);
-        for (size_t k = 0; k < m_segments.size(); ++k) {
-            if (!m_segments[k].Finished()) {
-                m_segments[k].state = SEGMENT_TAKEN;
-                unfinished.push_back(k);
+        for (size_t k = m_segments.size(); k-- > 0;) {
+            SegmentInfo& s = m_segments[k];
+            if (s.Finished() || s.state == SEGMENT_TAKEN || (!all && ChainReaches(k)))
+                continue;
+            CURL* easy = Connections().Take();
+            if (!easy) {
+                waiting = true;
+                break;
             }
+            s.state = SEGMENT_TAKEN;
+            begun.emplace_back(k, easy);
         }
     }
+    m_bWantsConnections = waiting && all;
     std::lock_guard<std::mutex> guard(m_segmentLock);
-    int slot = 0;
-    for (size_t k : unfinished) {
-        const SegmentInfo& s = m_segments[k];
-        auto& worker = m_workers[slot++];
-        if (!worker)
-            worker = std::make_unique<CDownloadWorker>();
-        worker->Halt();
-        worker->SetOwner(static_cast<int>(k), this);
-        worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_validators);
-        m_slotRestarts[slot - 1] = SlotRestarts{0, 0, s.done};
-        ++m_nActiveWorkers;
-        if (firstTakenOver && k == 0)
-            worker->TakeOver();
-        else if (!worker->Begin())
-            --m_nActiveWorkers;
-    }
-    // Workers of an earlier round or plan (a replan leaves fewer segments)
-    // go: the watchdog must never meet a segment index of another plan.
-    for (; slot < kMaxSegments; ++slot)
-        m_workers[slot].reset();
+    for (auto [k, easy] : begun)
+        BeginWorker(k, k, easy);
+    return waiting;
+}
+
+// With the segment lock held: worker slot `slot` takes on segment `segment`
+// from where it got.
+void CHttpDownload::BeginWorker(size_t slot, size_t segment, CURL* easy)
+{
+    const SegmentInfo& s = m_segments[segment];
+    auto& worker = m_workers[slot];
+    if (!worker)
+        worker = std::make_unique<CDownloadWorker>();
+    worker->Halt();
+    worker->SetOwner(static_cast<int>(segment), this);
+    worker->Setup(m_strUrl, m_strHost, s.start, s.done, s.end, m_nFileSize, m_validators);
+    m_slotRestarts[slot] = SlotRestarts{0, 0, s.done};
+    ++m_nActiveWorkers;
+    if (!worker->Begin(easy))
+        --m_nActiveWorkers;
+}
+
+// Workers of an earlier round or plan (a replan leaves fewer segments) go:
+// the watchdog must never meet a segment index of another plan. Their
+// attempts have all ended.
+void CHttpDownload::ResetWorkers()
+{
+    std::lock_guard<std::mutex> guard(m_segmentLock);
+    for (auto& worker : m_workers)
+        worker.reset();
+    m_nChainAt = -1;
 }
 
 // Restarts a worker that has been idle too long; the count stays exact,
@@ -472,10 +603,13 @@ void CHttpDownload::Watchdog()
         if (state != CDownloadWorker::WORKER_RUNNING && state != CDownloadWorker::WORKER_FAILED)
             continue;
         worker->Halt();
+        CURL* easy = Connections().Take();
+        if (!easy)
+            continue;  // the next pass tries again
         const SegmentInfo& s = m_segments[worker->Index()];
         worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_validators);
         ++m_nActiveWorkers;
-        if (!worker->Begin())
+        if (!worker->Begin(easy))
             --m_nActiveWorkers;
     }
 }
@@ -502,11 +636,14 @@ void CHttpDownload::RestartBrokenSegments()
         if (now < r.dueMs)
             continue;
         worker->Halt();
+        CURL* easy = Connections().Take();
+        if (!easy)
+            continue;  // due still: the next pass tries again
         const SegmentInfo& s = m_segments[worker->Index()];
         worker->Setup(m_strUrl, m_strHost, s.start, worker->Done(), s.end, m_nFileSize, m_validators);
         r = SlotRestarts{r.count + 1, 0, worker->Done()};
         ++m_nActiveWorkers;
-        if (!worker->Begin())
+        if (!worker->Begin(easy))
             --m_nActiveWorkers;
     }
 }
@@ -522,18 +659,17 @@ bool CHttpDownload::RestartPending()
     return false;
 }
 
-int CHttpDownload::RunSegments(bool workersStarted)
+int CHttpDownload::RunSegments()
 {
     do {
-        if (!std::exchange(workersStarted, false))
-            StartWorkers();
         CEvent* events[] = {&m_stopEvent, &m_workerEnded};
         for (;;) {
+            bool waiting = StartPendingSegments(true);
             RestartBrokenSegments();
-            bool pending = RestartPending();
+            bool pending = waiting || RestartPending();
             if (m_nActiveWorkers == 0 && !pending)
                 break;
-            if (WaitForMultipleObjects(2, events, pending ? 100 : 1000) == WAIT_OBJECT_0)
+            if (WaitForMultipleObjects(2, events, waiting ? 20 : pending ? 100 : 1000) == WAIT_OBJECT_0)
                 return 0;
             m_workerEnded.ResetEvent();
             Watchdog();
@@ -541,6 +677,7 @@ int CHttpDownload::RunSegments(bool workersStarted)
         if (Stopping())
             return 0;
     } while (ReplanAfterIgnoredRange());
+    m_bWantsConnections = false;
     return EndRound();
 }
 
@@ -589,15 +726,18 @@ void CHttpDownload::Discard(bool temporaryToo)
 // kept, since only a request from byte 0 can be answered).
 bool CHttpDownload::ReplanAfterIgnoredRange()
 {
-    std::scoped_lock guard(m_fileLock, m_segmentLock);
-    if (!m_bRangeIgnored || AllSegmentsFinished())
-        return false;
-    m_bRangeIgnored = false;
-    if (m_segments.size() == 1 && m_segments[0].done == 0)
-        return false;
-    m_segments.assign(1, SegmentInfo{0, 0, m_nFileSize - 1, SEGMENT_IDLE});
-    m_nDownloaded = 0;
-    SaveInfoFile();
+    {
+        std::scoped_lock guard(m_fileLock, m_segmentLock);
+        if (!m_bRangeIgnored || AllSegmentsFinished())
+            return false;
+        m_bRangeIgnored = false;
+        if (m_segments.size() == 1 && m_segments[0].done == 0)
+            return false;
+        m_segments.assign(1, SegmentInfo{0, 0, m_nFileSize - 1, SEGMENT_IDLE});
+        m_nDownloaded = 0;
+        SaveInfoFile();
+    }
+    ResetWorkers();
     return true;
 }
 

@@ -36,6 +36,8 @@
 #include "net/FileFinisher.h"
 #include "net/SegmentInfo.h"
 
+struct SizeQueryTransfer;
+
 class CHttpDownload {
 public:
     static constexpr int kSizeQueryAttempts = 5;
@@ -98,7 +100,18 @@ public:
     bool WriteBlock(int index, int64_t start, int64_t& done, const char* bytes, size_t length);
     void OnWorkerDone(CDownloadWorker* worker, uint8_t state);
     void OnBuffered(int64_t delta) { m_nBuffered += delta; }
-    CConnectionCache& Connections() const { return m_connections; }
+    CConnectionCache& Connections() const { return *m_pConnections; }
+    // Called by the size query's answer at the end of segment `index`: the
+    // next segment, now the answer's, or -1 when another transfer has it.
+    int TakeNextSegment(int index);
+    void SegmentOf(int index, int64_t& start, int64_t& end);
+
+    // Takes its connections from `pool` (shared with other engines, so
+    // several files in flight stay within the pool's connections) instead
+    // of its own. Before the first Start.
+    void ShareConnections(CConnectionCache& pool) { m_pConnections = &pool; }
+    // Segments of this file wait for a connection that would pay.
+    bool WantsConnections() const { return m_bWantsConnections; }
 
     // The request headers of the size query and the range requests (the
     // range line, when given, comes last, then If-Range with the validator
@@ -122,6 +135,9 @@ public:
     // The sync of data before the side file counts it (fdatasync);
     // replaceable so tests can play a failing disk.
     CFileFinisher::Sync m_dataSync;
+    // Whether more connections pay (MoreConnectionsPay); replaceable so
+    // tests can have the segments at once, or never.
+    std::function<bool(int64_t remaining, double bytesPerSecond, double requestSeconds)> m_morePay;
 
 private:
     friend struct SizeQueryTransfer;
@@ -136,10 +152,16 @@ private:
     // the validator), else -3 with m_queryFailure set.
     int AcceptSize(long status, int64_t length, const Validators& validators);
     CDownloadWorker* TakeOverFirstSegment();
+    void EndTakeOver(SizeQueryTransfer& query, CURLcode code);
+    bool MorePay(int64_t remaining, double bytesPerSecond, double requestSeconds) const;
+    CURL* AwaitConnection();
     int PrepareFile();
     void InitSegments(bool loadAllowed);
-    int RunSegments(bool workersStarted);
-    void StartWorkers(bool firstTakenOver = false);
+    int RunSegments();
+    bool StartPendingSegments(bool all);
+    bool ChainReaches(size_t k) const;
+    void BeginWorker(size_t slot, size_t segment, CURL* easy);
+    void ResetWorkers();
     void Watchdog();
     void RestartBrokenSegments();
     bool RestartPending();
@@ -180,6 +202,11 @@ private:
     bool m_bWorkersStarted = false;
     std::thread m_thread;    // runs DownloadProc
     mutable CConnectionCache m_connections;  // kept across attempts and files, until CloseConnections
+    CConnectionCache* m_pConnections = &m_connections;  // the pool in use: this one or a shared one
+    // The size query's answer's rate on the last file (bytes a second; 0:
+    // none yet), what a new file is judged by until its own is measured
+    // (download thread).
+    double m_fRate = 0;
 
     std::mutex m_fileLock;     // temp file, written counts, the handover to the finisher
     std::mutex m_infoLock;     // writing the side file; taken inside m_fileLock only
@@ -203,6 +230,8 @@ private:
     SlotRestarts m_slotRestarts[kMaxSegments];
     std::unique_ptr<CDownloadWorker> m_workers[kMaxSegments];
     std::atomic<int> m_nActiveWorkers{0};
+    int m_nChainAt = -1;  // the segment the size query's answer is in; -1: none (segment lock)
+    std::atomic<bool> m_bWantsConnections{false};
     std::atomic<int64_t> m_nBuffered{0};  // received by the workers, not yet written
     CEvent m_stopEvent;
     CEvent m_workerEnded;      // a worker's attempt ended

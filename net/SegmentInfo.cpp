@@ -108,3 +108,8 @@ bool SegmentsCoverFile(const std::vector<SegmentInfo>& segments, int64_t fileSiz
     }
     return segments.back().end == fileSize - 1;
 }
+
+bool MoreConnectionsPay(int64_t remaining, double bytesPerSecond, double requestSeconds)
+{
+    return bytesPerSecond > 0 && remaining / bytesPerSecond > 2 * requestSeconds;
+}

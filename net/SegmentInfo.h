@@ -44,6 +44,12 @@ bool DecodeSegments(std::string_view bytes, std::vector<SegmentInfo>& segments, 
 // under 1 MiB; the last segment ends at the file's last byte.
 std::vector<SegmentInfo> PlanSegments(int64_t fileSize);
 
+// Whether connections beyond the first pay for the `remaining` bytes of a
+// file: the first alone, at `bytesPerSecond` (0: not known yet), would
+// still need more than two request round trips (`requestSeconds`, what a
+// request waited for its answer) for them.
+bool MoreConnectionsPay(int64_t remaining, double bytesPerSecond, double requestSeconds);
+
 // True when the segments cover [0, fileSize) exactly, in order and without
 // overlap, and every done count lies within its segment. Anything else
 // (another version of the file, a damaged record) must not be trusted.

@@ -2,6 +2,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <limits>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -17,13 +18,24 @@
 
 namespace {
 
-class FaultTest : public HttpDownloadTest, public ::testing::WithParamInterface<const char*> {};
+bool Never(int64_t, double, double)
+{
+    return false;
+}
+
+// Each fault with the segments on connections of their own from the first
+// byte on, and with the size query's answer carrying the file alone (as on
+// a fast link) until a fault breaks it off.
+class FaultTest : public HttpDownloadTest, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
 
 TEST_P(FaultTest, EndsByteExactAtTheDestination)
 {
     const int64_t size = 3000000;
+    auto [fault, alone] = GetParam();
+    if (alone)
+        h.engine.m_morePay = Never;
     std::string dest = h.dir / "file.bin";
-    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "f.bin", GetParam()), dest));
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(size, "f.bin", fault), dest));
     ExpectComplete(dest, "f.bin", size);
 }
 
@@ -33,7 +45,7 @@ const char* const kFaults[] = {"", "drop=200000", "drop=123457", "norange=1", "r
                                "redirect=html", "redirect=html&drop=300000", "weak=1", "weak=1&drop=300000",
                                "weak=1&nolastmodified=1", "noetag=1&drop=300000"};
 
-INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::ValuesIn(kFaults));
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool()));
 
 // The same faults one after another on one engine: its kept connections
 // (some broken off by the faults before) never spoil a file.
@@ -45,6 +57,87 @@ TEST_F(HttpDownloadTest, KeptConnectionsStayByteExactThroughEveryFault)
         ASSERT_TRUE(h.DownloadToEnd(h.Url(size, name, kFaults[i]), dest)) << kFaults[i];
         ExpectComplete(dest, name, size);
     }
+}
+
+// Four files at a time through one pool (the caching job's way): every
+// fault still ends byte-exact, with segments and without.
+TEST_F(HttpDownloadTest, SeveralFilesInFlightShareThePoolByteExactThroughEveryFault)
+{
+    const int64_t size = 2000000;
+    std::vector<std::unique_ptr<CHttpDownload>> engines;
+    for (int i = 0; i < 4; ++i) {
+        engines.push_back(std::make_unique<CHttpDownload>());
+        engines[i]->ShareConnections(h.engine.Connections());
+        engines[i]->m_hOwnerWnd = h.owner.GetSafeHwnd();
+        engines[i]->m_morePay = i % 2 ? Never : DownloadHarness::SegmentsAtOnce;
+    }
+    for (size_t first = 0; first < std::size(kFaults); first += engines.size()) {
+        std::vector<DownloadHarness::Fetch> fetches;
+        for (size_t i = first; i < std::min(std::size(kFaults), first + engines.size()); ++i) {
+            std::string name = "many" + std::to_string(i) + ".bin";
+            fetches.push_back({engines[i - first].get(), h.Url(size, name, kFaults[i]), h.dir / name});
+        }
+        ASSERT_TRUE(h.DownloadAllToEnd(fetches)) << kFaults[first];
+        for (const auto& f : fetches)
+            ExpectComplete(f.dest, f.dest.substr(f.dest.rfind('/') + 1), size);
+    }
+}
+
+// The pool hands out four connections at most, however many files ask.
+TEST(ConnectionCacheTest, HandsOutFourConnectionsAtMost)
+{
+    CConnectionCache pool;
+    std::vector<CURL*> out;
+    for (int i = 0; i < CConnectionCache::kMaxInUse; ++i)
+        out.push_back(pool.Take());
+    EXPECT_EQ(std::count(out.begin(), out.end(), nullptr), 0);
+    EXPECT_EQ(pool.Take(), nullptr);
+    EXPECT_EQ(pool.Free(), 0);
+    pool.Give(out.back(), true);
+    out.back() = pool.Take();
+    EXPECT_NE(out.back(), nullptr);
+    for (CURL* easy : out)
+        pool.Give(easy, true);
+    EXPECT_EQ(pool.Free(), CConnectionCache::kMaxInUse);
+}
+
+// A wide-area link for one test: every answer waits `rttMs`.
+struct WideAreaLink {
+    explicit WideAreaLink(int rttMs) { SetDemoLink(rttMs, 0); }
+    ~WideAreaLink() { SetDemoLink(0, 0); }
+};
+
+// On a fast link more connections do not pay: a large file comes in its
+// size query's answer alone, and the next one over the same connection.
+TEST_F(HttpDownloadTest, OnAFastLinkALargeFileTakesOneRequestOnAKeptConnection)
+{
+    WideAreaLink link(100);
+    h.engine.m_morePay = nullptr;
+    for (const char* name : {"fast1.bin", "fast2.bin"}) {
+        std::string dest = h.dir / name;
+        ASSERT_TRUE(h.DownloadToEnd(h.Url(1500000, name), dest, 0));
+        ExpectComplete(dest, name, 1500000);
+    }
+    std::vector<SeenRequest> seen = h.server.Requests();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].range + seen[1].range, "");
+    EXPECT_EQ(seen[0].peerPort, seen[1].peerPort) << "the first answer's connection was lost";
+}
+
+// On a slow link they do: the other segments get theirs while the first
+// answer runs.
+TEST_F(HttpDownloadTest, OnASlowLinkTheOtherSegmentsGetConnectionsOfTheirOwn)
+{
+    WideAreaLink link(20);
+    h.engine.m_morePay = nullptr;
+    std::string dest = h.dir / "slow.bin";
+    ASSERT_TRUE(h.DownloadToEnd(h.Url(2000000, "slow.bin", "rate=1000000"), dest, 0));
+    ExpectComplete(dest, "slow.bin", 2000000);
+    std::set<std::string> ranges;
+    for (const SeenRequest& r : h.server.Requests())
+        ranges.insert(r.range);
+    EXPECT_EQ(ranges, (std::set<std::string>{"", "bytes=500736-1001471", "bytes=1001472-1502207",
+                                             "bytes=1502208-1999999"}));
 }
 
 TEST_F(HttpDownloadTest, AnEmptyFileIsFinishedAndMovedAtOnce)

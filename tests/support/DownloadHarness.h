@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
@@ -28,12 +29,22 @@ public:
     // URL of a demo file of `size` bytes with the given fault query.
     std::string Url(int64_t size, const std::string& name, const std::string& query = "") const;
     static std::string Expected(const std::string& name, int64_t size);
+    // The rule for more connections the harness gives its engine.
+    static bool SegmentsAtOnce(int64_t remaining, double bytesPerSecond, double requestSeconds);
 
     // The next posted engine state, or 0 after `milliseconds`.
     uint8_t NextState(unsigned long milliseconds = 20000);
     // Starts and restarts after each failure until the file is in place or
     // `restarts` ran out; true when DOWNLOAD_FINISHED came.
     bool DownloadToEnd(const std::string& url, const std::string& dest, int restarts = 50);
+    // The same for several engines at once (all posting to `owner`).
+    struct Fetch {
+        CHttpDownload* engine;
+        std::string url, dest;
+        int restarts = 50;
+        bool done = false;
+    };
+    bool DownloadAllToEnd(std::vector<Fetch>& fetches);
 
     LoopbackServer server;
     std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests
