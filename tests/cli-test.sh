@@ -70,6 +70,12 @@ row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
 row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
   "$qv" -i "$work/list.txt" -d new/dir
+# Several at once: each file byte-exact, failures counted per entry.
+printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?drop=50000" \
+  "$c/1500000/j4.bin?rate=2000000" "$c/40000/j5.bin" >"$work/list.txt"
+row 3 "5 files, 4740000 bytes, 1 failed" "j1.bin j3.bin j4.bin j5.bin" "$qv" -i "$work/list.txt" -j 3 -d .
+row 2 "-j 5: give 1 to 4" - "$qv" -i "$work/list.txt" -j 5
+row 2 "usage:" - "$qv" -j 2 "$c/10/a.bin"
 client=$build/bin/quorvel-client
 row 0 "usage: quorvel-client" - env -u DISPLAY "$client" --help
 row 0 "quorvel-client 1." - env -u DISPLAY "$client" --version

@@ -1,11 +1,13 @@
 // qv-download: downloads files with the client's resumable segmented
 // engine, as the caching job does, from the command line. `qv-download -h`
 // tells the forms, options and exit codes.
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <strings.h>
 #include <string>
@@ -34,7 +36,7 @@ double Elapsed(std::chrono::steady_clock::time_point since)
 
 const char kHelp[] =
     "usage: qv-download [options] URL [DEST]\n"
-    "       qv-download [options] -i LIST [-d DIR]\n"
+    "       qv-download [options] -i LIST [-d DIR] [-j N]\n"
     "\n"
     "Downloads URL (http or https) into DEST with up to four ranges in parallel,\n"
     "resumably: DEST.tmp! and DEST.info hold what is done until DEST is complete;\n"
@@ -42,7 +44,10 @@ const char kHelp[] =
     "in /, or is missing) means that directory, the file named after the URL.\n"
     "\n"
     "  -i LIST     download every URL of LIST (one a line; blank lines and lines\n"
-    "              starting with # skipped), one after another, then a summary\n"
+    "              starting with # skipped), in order, then a summary\n"
+    "  -j N        with -i, download N files at once (1 to 4, default 4); the\n"
+    "              four connections are shared: a large file on a slow link has\n"
+    "              them for its ranges before another file starts\n"
     "  -d DIR      where -i puts the files (default: the current directory; made\n"
     "              when missing); two entries of one name: the second is NAME.1.EXT\n"
     "  --checksum=md5=HEX\n"
@@ -158,62 +163,153 @@ const char* ResumeHint(const std::string& dest)
     return fsys::Stat(dest + ".tmp!", false).exists ? "; run it again to resume" : "";
 }
 
-// One download at a time, with the caching job's rules and the retry rule
-// above; the engine's connections stay for the next file.
+// What one entry is to fetch, and how it ended.
+struct Entry {
+    std::string url, dest, md5;
+    int result = kStopped;
+};
+
+// Up to `lanes` downloads at once, each with the caching job's rules and
+// the retry rule above, through one pool of connections that stays from
+// file to file. A file whose segments wait for connections has them before
+// another file starts.
 class Downloader {
 public:
-    Downloader(CHeadlessOwner& owner, CHttpDownload& engine, bool terminal)
-        : m_owner(owner), m_engine(engine), m_bTerminal(terminal) {}
+    static constexpr size_t kMaxLanes = CConnectionCache::kMaxInUse;
 
-    // An exit code: kComplete, kStopped or the failure's. `md5`, when not
-    // empty, is what the file's digest must be.
-    int Run(const std::string& url, const std::string& dest, const std::string& md5 = std::string())
+    Downloader(CHeadlessOwner& owner, size_t lanes, bool terminal) : m_owner(owner), m_bTerminal(terminal)
     {
-        auto started = std::chrono::steady_clock::now();
-        DownloadSupervisor supervisor(SteadySeconds());
+        for (size_t i = 0; i < lanes; ++i) {
+            m_lanes.push_back(std::make_unique<Lane>());
+            m_lanes[i]->engine.ShareConnections(m_pool);
+            m_lanes[i]->engine.m_hOwnerWnd = owner.GetSafeHwnd();
+        }
+    }
+
+    // Runs every entry, setting its result; false when stopped.
+    bool Run(std::vector<Entry>& entries)
+    {
+        m_started = std::chrono::steady_clock::now();
         m_progress = ProgressLine();
         m_tLastLine = -kLogLineSeconds;
-        m_engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str());
-        for (;;) {
+        for (size_t next = 0;;) {
+            bool heldBack = false;
+            while (next < entries.size() && (heldBack = !Start(entries[next])) == false)
+                ++next;
+            if (Busy() == 0)
+                return true;
             CHeadlessOwner::Message message;
-            if (!m_owner.WaitMessage(message, 1000)) {
-                Show(started);
-                if (supervisor.OnTick(m_engine.Progress(), SteadySeconds(), m_engine.IsFinishing()) ==
-                    DownloadSupervisor::Action::Wait)
-                    continue;
-                EndLine();
-                if (supervisor.FailuresWithoutProgress() > DownloadSupervisor::kMaxRestarts)
-                    return GiveUp(dest, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
-                std::fprintf(stderr, "qv-download: stalled, restarting\n");
-                m_progress.Restart();
-                m_engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str());
-            } else if (message.msg == WM_STOP_REQUEST) {
-                m_engine.Stop();
-                EndLine();
-                std::fprintf(stderr, "qv-download: stopped%s\n", ResumeHint(dest));
-                return kStopped;
-            } else if (message.msg == WM_DOWNLOAD_NOTIFY && message.lParam == reinterpret_cast<LPARAM>(&m_engine)) {
-                auto action = supervisor.OnEngineState(static_cast<uint8_t>(message.wParam),
-                                                       m_engine.Progress(), SteadySeconds());
-                if (action == DownloadSupervisor::Action::Done)
-                    return Complete(dest, started);
-                DownloadFailure failure = m_engine.LastFailure();
-                if (action == DownloadSupervisor::Action::GiveUp || !MayHeal(failure))
-                    return GiveUp(dest, failure);
-                // The engine tries again by itself, after its back-off.
-                EndLine();
-                Say("qv-download: %s, retrying\n", failure.text);
-            }
+            bool got = m_owner.WaitMessage(message, heldBack ? 50 : 1000);
+            if (SteadySeconds() >= m_tNextTick)
+                Tick();
+            if (got && message.msg == WM_STOP_REQUEST)
+                return Stop();
+            if (Lane* lane = got && message.msg == WM_DOWNLOAD_NOTIFY ? Of(message.lParam) : nullptr)
+                OnState(*lane, static_cast<uint8_t>(message.wParam));
         }
     }
 
 private:
-    // On a terminal the line is redrawn in place every second, cut to its
-    // width; into a file or pipe a line goes at most every kLogLineSeconds.
-    void Show(std::chrono::steady_clock::time_point started)
+    struct Lane {
+        CHttpDownload engine;
+        Entry* entry = nullptr;  // null: free
+        DownloadSupervisor supervisor{0};
+        std::chrono::steady_clock::time_point started;
+    };
+
+    size_t Busy() const
     {
-        double now = Elapsed(started);
-        m_progress.Sample(m_engine.Progress(), m_engine.m_nFileSize, now);
+        return std::count_if(m_lanes.begin(), m_lanes.end(), [](const auto& lane) { return lane->entry; });
+    }
+
+    Lane* Of(LPARAM engine)
+    {
+        for (auto& lane : m_lanes) {
+            if (lane->entry && reinterpret_cast<LPARAM>(&lane->engine) == engine)
+                return lane.get();
+        }
+        return nullptr;
+    }
+
+    // False when no lane is free, or a file in flight waits for connections.
+    bool Start(Entry& entry)
+    {
+        Lane* free = nullptr;
+        for (auto& lane : m_lanes) {
+            if (lane->entry && lane->engine.WantsConnections())
+                return false;
+            if (!lane->entry && !free)
+                free = lane.get();
+        }
+        if (!free)
+            return false;
+        free->entry = &entry;
+        free->supervisor = DownloadSupervisor(SteadySeconds());
+        free->started = std::chrono::steady_clock::now();
+        free->engine.Start(entry.url.c_str(), entry.dest.c_str(), 0, entry.md5.c_str());
+        return true;
+    }
+
+    void Tick()
+    {
+        m_tNextTick = SteadySeconds() + 1;
+        Show();
+        for (auto& lane : m_lanes) {
+            CHttpDownload& engine = lane->engine;
+            if (!lane->entry || lane->supervisor.OnTick(engine.Progress(), SteadySeconds(), engine.IsFinishing()) ==
+                                    DownloadSupervisor::Action::Wait)
+                continue;
+            EndLine();
+            if (lane->supervisor.FailuresWithoutProgress() > DownloadSupervisor::kMaxRestarts) {
+                GiveUp(*lane, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
+                continue;
+            }
+            Say("qv-download: %s stalled, restarting\n", lane->entry->dest);
+            m_progress.Restart();
+            engine.Start(lane->entry->url.c_str(), lane->entry->dest.c_str(), 0, lane->entry->md5.c_str());
+        }
+    }
+
+    void OnState(Lane& lane, uint8_t state)
+    {
+        CHttpDownload& engine = lane.engine;
+        auto action = lane.supervisor.OnEngineState(state, engine.Progress(), SteadySeconds());
+        if (action == DownloadSupervisor::Action::Done)
+            return Complete(lane);
+        DownloadFailure failure = engine.LastFailure();
+        if (action == DownloadSupervisor::Action::GiveUp || !MayHeal(failure))
+            return GiveUp(lane, failure);
+        // The engine tries again by itself, after its back-off.
+        EndLine();
+        Say("qv-download: %s, retrying\n", failure.text);
+    }
+
+    bool Stop()
+    {
+        for (auto& lane : m_lanes)
+            lane->engine.Stop();
+        EndLine();
+        for (auto& lane : m_lanes) {
+            if (lane->entry)
+                std::fprintf(stderr, "qv-download: stopped%s\n", ResumeHint(lane->entry->dest));
+        }
+        return false;
+    }
+
+    // On a terminal the line (of every file in flight) is redrawn in place
+    // every second, cut to its width; into a file or pipe a line goes at
+    // most every kLogLineSeconds.
+    void Show()
+    {
+        int64_t done = 0, size = 0;
+        for (auto& lane : m_lanes) {
+            if (lane->entry) {
+                done += lane->engine.Progress();
+                size += lane->engine.m_nFileSize;
+            }
+        }
+        double now = Elapsed(m_started);
+        m_progress.Sample(done, size, now);
         std::string text = m_progress.Text();
         if (m_bTerminal) {
             text.resize(std::min(text.size() + 3, TerminalColumns() - 1), ' ');
@@ -233,32 +329,40 @@ private:
         std::fflush(stdout);
     }
 
-    int Complete(const std::string& dest, std::chrono::steady_clock::time_point started)
+    void Complete(Lane& lane)
     {
         EndLine();
-        if (m_engine.ChecksumOverruled()) {
-            Say("qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", dest);
-            return kChecksum;
+        Entry& entry = *std::exchange(lane.entry, nullptr);
+        m_progress.Restart();
+        if (lane.engine.ChecksumOverruled()) {
+            Say("qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", entry.dest);
+            entry.result = kChecksum;
+            return;
         }
-        std::printf("qv-download: %s complete, %lld bytes in %.2f s\n", dest.c_str(),
-                    static_cast<long long>(m_engine.m_nFileSize.load()), Elapsed(started));
-        return kComplete;
+        std::printf("qv-download: %s complete, %lld bytes in %.2f s\n", entry.dest.c_str(),
+                    static_cast<long long>(lane.engine.m_nFileSize.load()), Elapsed(lane.started));
+        entry.result = kComplete;
     }
 
-    int GiveUp(const std::string& dest, const DownloadFailure& failure)
+    void GiveUp(Lane& lane, const DownloadFailure& failure)
     {
-        m_engine.Stop();
+        lane.engine.Stop();
         EndLine();
-        Say("qv-download: failed: %s%s\n", failure.text, ResumeHint(dest));
+        Entry& entry = *std::exchange(lane.entry, nullptr);
+        m_progress.Restart();
+        Say("qv-download: failed: %s%s\n", failure.text, ResumeHint(entry.dest));
         if (failure.cause == FailureCause::Tls)
             std::fprintf(stderr, "qv-download: a CA of your own is trusted when QUORVEL_CA_FILE names its file\n");
-        return ExitCodeOf(failure);
+        entry.result = ExitCodeOf(failure);
     }
 
     CHeadlessOwner& m_owner;
-    CHttpDownload& m_engine;
     bool m_bTerminal;
+    CConnectionCache m_pool;
+    std::vector<std::unique_ptr<Lane>> m_lanes;
     static constexpr double kLogLineSeconds = 10;
+    std::chrono::steady_clock::time_point m_started;
+    int64_t m_tNextTick = 0;
     bool m_bLineOpen = false;
     double m_tLastLine = 0;  // seconds into the run of the last line into a file
     ProgressLine m_progress;
@@ -293,9 +397,9 @@ std::string UnusedPath(const std::string& path, std::set<std::string>& used)
     return candidate;
 }
 
-// Every URL into `dir` (made when missing); a summary at the end. The exit
-// code is the last failure's.
-int DownloadList(Downloader& downloader, const char* list, const std::string& dir)
+// Every URL into `dir` (made when missing), `lanes` at once; a summary at
+// the end. The exit code is the last failure's.
+int DownloadList(CHeadlessOwner& owner, size_t lanes, const char* list, const std::string& dir)
 {
     std::vector<std::string> urls;
     if (!ReadList(list, urls)) {
@@ -304,28 +408,38 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
     }
     CCacheLayout::MakeDirs(dir + "/");
     std::set<std::string> used;
-    std::vector<std::string> failures, renamed;
+    std::vector<std::string> why(urls.size()), renamed;
+    std::vector<Entry> entries(urls.size()), fetched;
+    for (size_t i = 0; i < urls.size(); ++i) {
+        Entry& entry = entries[i];
+        entry.url = urls[i];
+        entry.result = kUsage;
+        if (!UsableUrl(entry.url))
+            why[i] = ": not an http or https URL";
+        else if (!Destination(entry.url, dir + "/", entry.dest))
+            why[i] = ": unsafe file name";
+        else if (std::string unused = UnusedPath(entry.dest, used); unused != entry.dest)
+            renamed.push_back(entry.url + " -> " + (entry.dest = unused));
+        if (!entry.dest.empty() && !Writable(entry.dest))
+            entry.result = kCannotWrite;
+        else if (!entry.dest.empty())
+            fetched.push_back(entry);
+    }
+    Downloader downloader(owner, lanes, StdoutIsTerminal());
+    if (!downloader.Run(fetched))
+        return kStopped;
+    std::vector<std::string> failures;
     int64_t bytes = 0;
     int code = kComplete;
-    for (const std::string& url : urls) {
-        std::string dest, why;
-        int result = kUsage;
-        if (!UsableUrl(url))
-            why = ": not an http or https URL";
-        else if (!Destination(url, dir + "/", dest))
-            why = ": unsafe file name";
-        else if (std::string unused = UnusedPath(dest, used); unused != dest)
-            renamed.push_back(url + " -> " + (dest = unused));
-        if (!dest.empty())
-            result = Writable(dest) ? downloader.Run(url, dest) : kCannotWrite;
-        if (result == kStopped)
-            return kStopped;
-        if (result == kComplete) {
-            bytes += fsys::Stat(dest).size;
+    for (size_t i = 0, f = 0; i < entries.size(); ++i) {
+        if (!entries[i].dest.empty() && entries[i].result != kCannotWrite)
+            entries[i].result = fetched[f++].result;
+        if (entries[i].result == kComplete) {
+            bytes += fsys::Stat(entries[i].dest).size;
             continue;
         }
-        code = result;
-        failures.push_back(url + why);
+        code = entries[i].result;
+        failures.push_back(entries[i].url + why[i]);
     }
     std::printf("qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
                 failures.size());
@@ -339,6 +453,7 @@ int DownloadList(Downloader& downloader, const char* list, const std::string& di
 struct Options {
     const char* list = nullptr;
     const char* dir = nullptr;
+    size_t lanes = Downloader::kMaxLanes;
     std::string md5;
     std::vector<std::string> operands;
 };
@@ -358,6 +473,13 @@ int ParseOptions(int argc, char** argv, Options& options)
         }
         if ((arg == "-i" || arg == "-d") && i + 1 < argc) {
             (arg == "-i" ? options.list : options.dir) = argv[++i];
+        } else if (arg == "-j" && i + 1 < argc) {
+            std::string n = argv[++i];
+            if (n.size() != 1 || n[0] < '1' || n[0] > '0' + int(Downloader::kMaxLanes)) {
+                Say("qv-download: -j %s: give 1 to %s\n", n, std::to_string(Downloader::kMaxLanes));
+                return kUsage;
+            }
+            options.lanes = static_cast<size_t>(n[0] - '0');
         } else if (arg.rfind("--checksum=", 0) == 0) {
             options.md5 = arg.substr(11);
             if (strncasecmp(options.md5.c_str(), "md5=", 4) != 0 || !IsMd5Hex(options.md5.substr(4))) {
@@ -369,7 +491,7 @@ int ParseOptions(int argc, char** argv, Options& options)
             options.operands.insert(options.operands.end(), argv + i + 1, argv + argc);
             break;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            Say("qv-download: %s: %s\n", arg, arg == "-i" || arg == "-d" ? "needs an argument" : "unknown option");
+            Say("qv-download: %s: %s\n", arg, arg == "-i" || arg == "-d" || arg == "-j" ? "needs an argument" : "unknown option");
             return kUsage;
         } else {
             options.operands.push_back(arg);
@@ -377,8 +499,8 @@ int ParseOptions(int argc, char** argv, Options& options)
     }
     size_t wanted = options.list ? 0 : options.operands.size();
     if ((options.list && !options.operands.empty()) || (!options.list && (wanted < 1 || wanted > 2)) ||
-        (options.dir && !options.list) || (options.list && !options.md5.empty())) {
-        std::fprintf(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR]; -h tells more\n");
+        ((options.dir || options.lanes != Downloader::kMaxLanes) && !options.list) || (options.list && !options.md5.empty())) {
+        std::fprintf(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR] [-j N]; -h tells more\n");
         return kUsage;
     }
     return -1;
@@ -412,9 +534,8 @@ int main(int argc, char** argv)
     // ends the process at once (the side file counts only synced bytes, so
     // the pair stays resumable).
     WatchStopRequests([hwnd = owner.GetSafeHwnd()] { PostMessageA(hwnd, WM_STOP_REQUEST, 0, 0); }, kStopped);
-    CHttpDownload engine;
-    engine.m_hOwnerWnd = owner.GetSafeHwnd();
-    Downloader downloader(owner, engine, StdoutIsTerminal());
-    return options.list ? DownloadList(downloader, options.list, options.dir ? options.dir : ".")
-                        : downloader.Run(url, dest, options.md5);
+    if (options.list)
+        return DownloadList(owner, options.lanes, options.list, options.dir ? options.dir : ".");
+    std::vector<Entry> one{{url, dest, options.md5}};
+    return Downloader(owner, 1, StdoutIsTerminal()).Run(one) ? one[0].result : kStopped;
 }
