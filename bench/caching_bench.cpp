@@ -1,14 +1,19 @@
-// caching_bench [--rtt-ms N] [--conn-rate BYTES] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]
+// caching_bench [--rtt-ms N] [--conn-rate BYTES] [--sizes MIN-MAX] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]
 //
 // Caches a meeting of RESOURCES files totalling TOTAL_MIB (mixed sizes: most
-// under 1 MiB, every 20th a large one) from the demo content server (in this
-// process, on 127.0.0.1) with the caching job's logic and the real engine,
-// then the same URLs with `aria2c -i -j1 -x4 -s4 -k1M` into another folder
-// of WORKDIR; and times the integrity check (walk and check) of a cache of
-// CHECK_FILES files. --rtt-ms and --conn-rate make the content server a
-// stand-in for a host across a wide-area link, for both. Prints the figures
-// and the ratios.
+// under 1 MiB, every 20th a large one; with --sizes, KiB spread evenly from
+// MIN to MAX) from the demo content server (in this process, on 127.0.0.1)
+// with the caching job's logic and the real engine, then the same URLs with
+// `aria2c -i -j1 -x4 -s4 -k1M` and with aria2c's defaults (five files at
+// once) into other folders of WORKDIR; and times the integrity check (walk
+// and check) of a cache of CHECK_FILES files. --rtt-ms and --conn-rate (0:
+// no cap) make the content server a stand-in for a host across a wide-area
+// link, for all of them. Prints the figures, the ratios and the floor: the
+// total bytes at the loopback rate (curl, without the link's delays) plus
+// one round trip.
 #include <chrono>
+#include <cinttypes>
+#include <numeric>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,7 +87,7 @@ JobFigures RunJob(CCachingJob::Items& items, const std::string& programDir, Cach
         bool got = owner.WaitMessage(message, 100);
         auto handling = Clock::now();
         if (got && message.msg == WM_DOWNLOAD_NOTIFY)
-            job.OnDownloadEvent(static_cast<uint8_t>(message.wParam));
+            job.OnDownloadEvent(static_cast<uint8_t>(message.wParam), message.lParam);
         if (Clock::now() - lastTick >= std::chrono::seconds(1)) {
             job.ProgressTick();
             lastTick = Clock::now();
@@ -111,13 +116,21 @@ std::vector<int64_t> MixedSizes(int count, int64_t total)
     return sizes;
 }
 
-CCachingJob::Items Meeting(const std::string& base, int count, int64_t total, bool mixed)
+// `count` sizes from `minKiB` to `maxKiB` KiB, evenly spread, in a mixed order.
+std::vector<int64_t> SpreadSizes(int count, int64_t minKiB, int64_t maxKiB)
+{
+    std::vector<int64_t> sizes;
+    for (int i = 0; i < count; ++i)
+        sizes.push_back((minKiB + (maxKiB - minKiB) * (i * 37 % count) / std::max(1, count - 1)) * 1024);
+    return sizes;
+}
+
+CCachingJob::Items Meeting(const std::string& base, const std::vector<int64_t>& sizes)
 {
     CCachingJob::Items items;
-    std::vector<int64_t> sizes = MixedSizes(count, total);
-    for (int i = 0; i < count; ++i) {
+    for (size_t i = 0; i < sizes.size(); ++i) {
         auto item = std::make_unique<ResourceItem>();
-        item->size = mixed ? sizes[i] : total / count;
+        item->size = sizes[i];
         item->type = "video";
         item->module = "m" + std::to_string(i % 10);
         item->name = "r" + std::to_string(i);
@@ -127,7 +140,7 @@ CCachingJob::Items Meeting(const std::string& base, int count, int64_t total, bo
     return items;
 }
 
-double RunAria2(const CCachingJob::Items& items, const std::string& dir)
+double RunAria2(const CCachingJob::Items& items, const std::string& dir, const char* options)
 {
     std::string list = dir + "/aria2.list";
     {
@@ -135,7 +148,7 @@ double RunAria2(const CCachingJob::Items& items, const std::string& dir)
         for (const auto& item : items)
             out << item->url << "\n  dir=" << dir << "/" << item->type << "/" << item->module << "\n";
     }
-    std::string command = "aria2c -i '" + list + "' -j1 -x4 -s4 -k1M --console-log-level=error "
+    std::string command = "aria2c -i '" + list + "' " + options + " --console-log-level=error "
                           "--summary-interval=0 --allow-overwrite=true --auto-file-renaming=false >/dev/null 2>&1";
     auto started = Clock::now();
     int rc = std::system(command.c_str());
@@ -161,18 +174,21 @@ void MakeCache(const CCachingJob::Items& items, const std::string& programDir)
 int main(int argc, char** argv)
 {
     int rttMs = 0;
-    int64_t rate = 0;
+    int64_t rate = 0, minKiB = 0, maxKiB = 0;
     std::vector<const char*> args;  // the positional ones
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rtt-ms") == 0 && i + 1 < argc)
             rttMs = std::atoi(argv[++i]);
         else if (std::strcmp(argv[i], "--conn-rate") == 0 && i + 1 < argc)
             rate = std::atoll(argv[++i]);
+        else if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc)
+            std::sscanf(argv[++i], "%" SCNd64 "-%" SCNd64, &minKiB, &maxKiB);
         else
             args.push_back(argv[i]);
     }
     if (args.empty() || args[0][0] == '-') {
-        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES] WORKDIR [RESOURCES] [TOTAL_MIB] [CHECK_FILES]\n",
+        std::fprintf(stderr, "usage: %s [--rtt-ms N] [--conn-rate BYTES] [--sizes MIN-MAX] WORKDIR [RESOURCES] "
+                             "[TOTAL_MIB] [CHECK_FILES]\n",
                      argv[0]);
         return 2;
     }
@@ -191,25 +207,39 @@ int main(int argc, char** argv)
     std::string base = "http://127.0.0.1:" + std::to_string(port);
 
     // Each run starts with nothing left to write back from the one before.
-    auto meeting = Meeting(base, resources, total, true);
+    std::vector<int64_t> sizes = maxKiB > 0 ? SpreadSizes(resources, minKiB, maxKiB) : MixedSizes(resources, total);
+    total = std::accumulate(sizes.begin(), sizes.end(), int64_t(0));
+    auto meeting = Meeting(base, sizes);
     sync();
     JobFigures job = RunJob(meeting, work + "/client", CachingView::Phase::Complete);
-    fs::create_directories(work + "/aria2");
-    sync();
-    double aria2 = RunAria2(meeting, work + "/aria2");
+    double aria2[2];
+    const char* aria2Options[2] = {"-j1 -x4 -s4 -k1M", ""};
+    for (int i = 0; i < 2; ++i) {
+        fs::create_directories(work + "/aria2-" + std::to_string(i));
+        sync();
+        aria2[i] = RunAria2(meeting, work + "/aria2-" + std::to_string(i), aria2Options[i]);
+    }
 
     SetDemoLink(0, 0);
-    auto checked = Meeting(base, checkFiles, checkFiles, false);  // 1-byte files
+    auto loopStarted = Clock::now();
+    std::string curl = "curl -s -o /dev/null " + base + "/content/" + std::to_string(total) + "/all.bin";
+    if (std::system(curl.c_str()) != 0)
+        std::fprintf(stderr, "curl failed\n");
+    double floor = Seconds(loopStarted) + rttMs / 1000.0;
+    auto checked = Meeting(base, std::vector<int64_t>(checkFiles, 1));
     MakeCache(checked, work + "/check");
     JobFigures check = RunJob(checked, work + "/check", CachingView::Phase::CompleteAtOnce);
 
     double mib = static_cast<double>(total) / 1048576;
-    std::printf("caching %d resources, %.0f MiB, round trip %d ms, %lld bytes/s a connection:\n", resources, mib,
-                rttMs, static_cast<long long>(rate));
-    std::printf("  caching job   %7.2f s  %6.0f MiB/s  longest UI-thread step %.1f ms\n", job.seconds,
+    std::printf("caching %d resources, %.1f MiB, round trip %d ms, %s a connection:\n", resources, mib, rttMs,
+                rate > 0 ? (std::to_string(rate) + " bytes/s").c_str() : "no cap");
+    std::printf("  caching job        %7.2f s  %6.0f MiB/s  longest UI-thread step %.1f ms\n", job.seconds,
                 mib / job.seconds, job.longestHandlerMs);
-    std::printf("  aria2c -i     %7.2f s  %6.0f MiB/s\n", aria2, mib / aria2);
-    std::printf("  job / aria2c: %.2f\n", job.seconds / aria2);
+    std::printf("  aria2c -j1 -x4     %7.2f s  %6.0f MiB/s\n", aria2[0], mib / aria2[0]);
+    std::printf("  aria2c (defaults)  %7.2f s  %6.0f MiB/s\n", aria2[1], mib / aria2[1]);
+    std::printf("  floor              %7.2f s  (the bytes at the loopback rate + one round trip)\n", floor);
+    std::printf("  job / aria2c -j1 -x4: %.2f   job / aria2c defaults: %.2f   job / floor: %.2f\n",
+                job.seconds / aria2[0], job.seconds / aria2[1], job.seconds / floor);
     std::printf("integrity check of %d cached files (walk + check): %.3f s\n", checkFiles, check.seconds);
     server.stop();
     serving.join();

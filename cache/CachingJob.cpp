@@ -1,6 +1,5 @@
 #include "cache/CachingJob.h"
 
-
 #include "cache/Figures.h"
 #include "common/FileSystem.h"
 #include "common/Trace.h"
@@ -10,6 +9,11 @@ CCachingJob::CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engin
                          Clock now)
     : m_items(items), m_cache(cache), m_engine(engine), m_view(view), m_now(std::move(now))
 {
+    m_lanes[0].engine = &m_engine;
+    for (size_t i = 1; i < kRowsInFlight; ++i) {
+        m_extraEngines[i - 1] = std::make_unique<CHttpDownload>();
+        m_lanes[i].engine = m_extraEngines[i - 1].get();
+    }
 }
 
 CCachingJob::~CCachingJob()
@@ -48,21 +52,32 @@ void CCachingJob::Stop()
     m_nStopFlag = 1;
     if (m_thread.joinable())
         m_thread.join();
-    m_engine.CloseConnections();
+    StopLanes();
     std::lock_guard<std::mutex> guard(m_progressLock);
-    m_tRetryAt = 0;
     if (m_bTimerRunning) {
         m_view.StopProgressTimer();
         m_view.ShowElapsed("");
         m_bTimerRunning = false;
     }
-    // The row that was downloading says so no more, with what it has.
-    if (ResourceItem* item = Row(m_nCurrentRow); item && item->status == STATUS_CACHING) {
-        item->downloaded = m_engine.m_nDownloaded;
-        item->status = STATUS_STOPPED;
-        m_view.ShowRowPercent(m_nCurrentRow, std::to_string(Percent(item->downloaded, item->size)) + "%");
-        m_view.ShowRowStatus(m_nCurrentRow, STATUS_STOPPED);
+    // The rows that were downloading say so no more, with what they have.
+    for (Lane& lane : m_lanes) {
+        ResourceItem* item = Row(lane.row);
+        if (item && item->status == STATUS_CACHING) {
+            item->downloaded = lane.engine->m_nDownloaded;
+            item->status = STATUS_STOPPED;
+            m_view.ShowRowPercent(lane.row, std::to_string(Percent(item->downloaded, item->size)) + "%");
+            m_view.ShowRowStatus(lane.row, STATUS_STOPPED);
+        }
+        lane.row = kNoRow;
     }
+}
+
+// Every engine stops; the connections they kept close.
+void CCachingJob::StopLanes()
+{
+    for (Lane& lane : m_lanes)
+        lane.engine->Stop();
+    m_engine.CloseConnections();
 }
 
 bool CCachingJob::IsDownloading()
@@ -77,12 +92,12 @@ void CCachingJob::Reset()
     m_stopEvent.SetEvent();
     if (m_thread.joinable())
         m_thread.join();
-    // The last job's download ends here: its rows are about to go.
-    m_engine.CloseConnections();
+    // The last job's downloads end here: their rows are about to go.
+    StopLanes();
     std::lock_guard<std::mutex> guard(m_progressLock);
     m_nCaching = 0;
-    m_nCurrentRow = 0;
-    m_tRetryAt = 0;
+    for (Lane& lane : m_lanes)
+        lane.row = kNoRow;
     if (m_bTimerRunning)
         m_view.StopProgressTimer();
     m_bTimerRunning = false;
@@ -163,25 +178,21 @@ void CCachingJob::DownloadCheck()
     for (size_t i = 0; i < m_items.size(); ++i) {
         if (m_stopEvent.IsSet())
             return;
-        ResourceItem* item = Row(i);
         std::string path;
-        if (item->size == 0 || !PathOf(i, path))
-            continue;
-        if (item->status == STATUS_CACHED) {
+        if (Row(i)->status == STATUS_CACHED && PathOf(i, path)) {
             MarkCached(i);
             m_view.ShowBar(m_nFinishedBytes < m_nTotalBytes ? Percent(m_nFinishedBytes, m_nTotalBytes) : 99);
-        } else if (!CHttpDownload::AcceptsUrl(item->url.c_str())) {
-            FailRow(i);
-        } else {
-            StartRow(i);
-            m_view.ShowElapsed("");
-            m_view.StartProgressTimer();
-            m_bTimerRunning = true;
-            m_view.ShowBar(RunningPercent(m_engine.m_nDownloaded));
-            return;
         }
     }
-    if (m_bRowsFailed) {
+    m_nNextRow = 0;
+    for (Lane& lane : m_lanes)
+        lane.engine->SetUpLike(m_engine);
+    if (StartNextRows()) {
+        m_view.ShowElapsed("");
+        m_view.StartProgressTimer();
+        m_bTimerRunning = true;
+        m_view.ShowBar(RunningPercent());
+    } else if (m_bRowsFailed) {
         GiveUp();
     } else {
         m_view.ShowBar(100);
@@ -191,27 +202,20 @@ void CCachingJob::DownloadCheck()
     }
 }
 
-// Starts (or starts again) the download of a row; its directory is made
-// again if it was deleted meanwhile.
-void CCachingJob::StartDownload(size_t row)
+// Starts (or starts again) the download of a lane's row; its directory is
+// made again if it was deleted meanwhile.
+void CCachingJob::StartDownload(Lane& lane)
 {
     std::string path;
-    PathOf(row, path);
+    PathOf(lane.row, path);
     CCacheLayout::MakeDirs(path.substr(0, path.rfind('/') + 1));
-    m_nCurrentRow = row;
-    m_tRetryAt = 0;
-    m_engine.Start(Row(row)->url.c_str(), path.c_str(), 0, Row(row)->md5.c_str());
-    Row(row)->status = STATUS_CACHING;
-    m_view.ShowRowStatus(row, STATUS_CACHING);
-    m_nLastSeen = m_engine.Progress();
-    m_tLastChange = m_now();
-}
-
-// The first download of a row: its own count of failures.
-void CCachingJob::StartRow(size_t row)
-{
-    m_nRetries = 0;
-    StartDownload(row);
+    lane.retryAt = 0;
+    ResourceItem* item = Row(lane.row);
+    lane.engine->Start(item->url.c_str(), path.c_str(), 0, item->md5.c_str());
+    item->status = STATUS_CACHING;
+    m_view.ShowRowStatus(lane.row, STATUS_CACHING);
+    lane.lastSeen = lane.engine->Progress();
+    lane.tLastChange = m_now();
 }
 
 // A row that cannot be cached now: the job goes on without it.
@@ -222,25 +226,50 @@ void CCachingJob::FailRow(size_t row)
     m_bRowsFailed = true;
 }
 
-// The next row that is missing, after the current one; when none is left
-// the job ends, complete or with rows that failed.
-void CCachingJob::StartNextDownload()
+// The next rows that are missing go to the free lanes, in row order; none
+// starts while a row in flight waits for connections for its segments.
+// True while a row is in flight.
+bool CCachingJob::StartNextRows()
 {
-    for (size_t i = m_nCurrentRow + 1; i < m_items.size(); ++i) {
-        ResourceItem* item = Row(i);
-        std::string path;
-        if (item->size == 0 || item->status == STATUS_CACHED || !PathOf(i, path))
-            continue;
-        if (m_cache.IsCached(path, item->size)) {
-            m_nFinishedBytes += item->size;
-            MarkCached(i);
-        } else if (!CHttpDownload::AcceptsUrl(item->url.c_str())) {
-            FailRow(i);
-        } else {
-            StartRow(i);
-            return;
+    for (Lane& lane : m_lanes) {
+        if (lane.row != kNoRow && lane.engine->WantsConnections())
+            return true;
+    }
+    for (Lane& lane : m_lanes) {
+        for (; lane.row == kNoRow && m_nNextRow < m_items.size(); ++m_nNextRow) {
+            size_t i = m_nNextRow;
+            ResourceItem* item = Row(i);
+            std::string path;
+            if (item->size == 0 || item->status == STATUS_CACHED || !PathOf(i, path))
+                continue;
+            if (m_cache.IsCached(path, item->size)) {
+                m_nFinishedBytes += item->size;
+                MarkCached(i);
+            } else if (!CHttpDownload::AcceptsUrl(item->url.c_str())) {
+                FailRow(i);
+            } else {
+                lane.row = i;
+                lane.retries = 0;
+                StartDownload(lane);
+            }
         }
     }
+    for (const Lane& lane : m_lanes) {
+        if (lane.row != kNoRow)
+            return true;
+    }
+    return false;
+}
+
+// A lane's row ended (cached or failed for good): the lane takes the next
+// row; when none is left in flight the job ends, complete or with rows that
+// failed.
+void CCachingJob::EndRow(Lane& lane)
+{
+    lane.row = kNoRow;
+    lane.retryAt = 0;
+    if (StartNextRows())
+        return;
     if (m_bRowsFailed)
         GiveUp();
     else
@@ -264,7 +293,6 @@ void CCachingJob::GiveUp()
         m_view.StopProgressTimer();
     m_bTimerRunning = false;
     m_nCaching = 0;
-    m_nCurrentRow = 0;
     // The bar shows what is cached, not the last tick of a row that failed,
     // and the time line how long the job took.
     m_view.ShowBar(m_nTotalBytes > 0 ? Percent(m_nFinishedBytes, m_nTotalBytes) : 0);
@@ -278,48 +306,57 @@ void CCachingJob::GiveUp()
 // row without progress, after a wait that doubles from 1 s (a content host
 // gone for a few seconds costs time, not rows); then the row fails and the
 // job goes on.
-void CCachingJob::RetryOrFail(const char* reason)
+void CCachingJob::RetryOrFail(Lane& lane, const char* reason)
 {
-    DebugLog("caching row %zu: %s", m_nCurrentRow.load(), reason);
-    if (m_nRetries < kMaxRetries) {
-        m_engine.Stop();
-        m_tRetryAt = m_now() + (int64_t(1) << m_nRetries);
-        ++m_nRetries;
-        ShowWhyWaiting();
+    DebugLog("caching row %zu: %s", lane.row, reason);
+    lane.engine->Stop();
+    if (lane.retries < kMaxRetries) {
+        lane.retryAt = m_now() + (int64_t(1) << lane.retries);
+        ++lane.retries;
+        ShowWhyWaiting(lane);
         return;
     }
-    m_engine.Stop();
-    FailRow(m_nCurrentRow);
-    StartNextDownload();
+    FailRow(lane.row);
+    EndRow(lane);
+}
+
+CCachingJob::Lane* CCachingJob::LaneOf(LPARAM source)
+{
+    for (Lane& lane : m_lanes) {
+        if (lane.row != kNoRow && reinterpret_cast<LPARAM>(lane.engine) == source)
+            return &lane;
+    }
+    return nullptr;
 }
 
 // Events of a stopped job (still queued when it stopped) start nothing.
 // The check is read under the lock: an event that arrives while the check
 // ends waits for it and is then handled, never lost.
-void CCachingJob::OnDownloadEvent(uint8_t kind)
+void CCachingJob::OnDownloadEvent(uint8_t kind, LPARAM source)
 {
     std::lock_guard<std::mutex> guard(m_progressLock);
+    Lane* lane = LaneOf(source);
     // An event the engine's current start did not post (queued before a
     // restart or a stop) is stale; a row is cached only with its whole
     // file in place.
-    if (m_bChecking || !m_nCaching || m_tRetryAt != 0 || m_engine.m_nState != kind)
+    if (m_bChecking || !m_nCaching || !lane || lane->retryAt != 0 || lane->engine->m_nState != kind)
         return;
-    int64_t received = m_engine.m_nDownloaded;
-    ResourceItem* item = Row(m_nCurrentRow);
+    int64_t received = lane->engine->m_nDownloaded;
+    ResourceItem* item = Row(lane->row);
     std::string path;
-    if (!item || (kind == DOWNLOAD_FINISHED && !(PathOf(m_nCurrentRow, path) && fsys::Stat(path).regular)))
+    if (!item || (kind == DOWNLOAD_FINISHED && !(PathOf(lane->row, path) && fsys::Stat(path).regular)))
         return;
     if (kind == DOWNLOAD_FINISHED) {
         item->downloaded = received;
-        MarkCached(m_nCurrentRow);
+        MarkCached(lane->row);
         m_nFinishedBytes += received;
-        StartNextDownload();
+        EndRow(*lane);
     } else if (kind == DOWNLOAD_FAILED) {
         // Two copies that differ from each other and from the md5: another
         // try would only fetch a third.
-        if (m_engine.LastFailure().cause == FailureCause::Checksum)
-            m_nRetries = kMaxRetries;
-        RetryOrFail("download failed");
+        if (lane->engine->LastFailure().cause == FailureCause::Checksum)
+            lane->retries = kMaxRetries;
+        RetryOrFail(*lane, "download failed");
     }
 }
 
@@ -330,51 +367,68 @@ void CCachingJob::ProgressTick()
     std::lock_guard<std::mutex> guard(m_progressLock);
     if (m_bChecking || !m_nCaching || !m_bTimerRunning)
         return;
-    // Bytes received, not only written: a slow link fills a block in many
-    // seconds, and is no stall meanwhile.
-    int64_t received = m_engine.Progress(), length = m_engine.m_nFileSize;
     int64_t now = m_now();
-    if (m_tRetryAt != 0) {
-        if (now >= m_tRetryAt)
-            StartDownload(m_nCurrentRow);
-        return;  // the figures line says why it waits
-    }
-    bool answered = received != 0 || length != 0;
-    if (received != m_nLastSeen) {
-        m_nLastSeen = received;
-        m_tLastChange = now;
-        m_nRetries = 0;
-    } else if (m_engine.IsFinishing()) {
-        m_tLastChange = now;  // the final sync of a large file to a slow disk: no stall
-    } else if (now - m_tLastChange > kStallSeconds && Row(m_nCurrentRow)) {
-        // Stalled: stop and start again; the engine resumes what it has. A
-        // download that never got a length nor a byte is a failed attempt.
-        if (answered) {
-            DebugLog("caching row %zu: no progress for %lld s, restarting", m_nCurrentRow.load(),
-                     static_cast<long long>(now - m_tLastChange));
-            StartDownload(m_nCurrentRow);
-        } else {
-            RetryOrFail("no answer, restarting");
+    bool answered = false;
+    for (Lane& lane : m_lanes) {
+        if (lane.row == kNoRow || !m_nCaching)
+            continue;
+        WatchLane(lane, now);
+        if (lane.row == kNoRow || lane.retryAt != 0)
+            continue;
+        if (ResourceItem* item = Row(lane.row); item && (lane.engine->Progress() || lane.engine->m_nFileSize)) {
+            answered = true;
+            item->downloaded = lane.engine->m_nDownloaded;
+            m_view.ShowRowPercent(lane.row, std::to_string(Percent(item->downloaded, item->size)) + "%");
         }
     }
-    if (!answered || !m_nCaching)
+    if (!m_nCaching || !m_bTimerRunning)
+        return;  // the job ended in this tick
+    // Rows held back while a large file waited for its connections.
+    StartNextRows();
+    if (!answered)
         return;
-    m_view.ShowBar(RunningPercent(received));
-    if (ResourceItem* item = Row(m_nCurrentRow)) {
-        item->downloaded = m_engine.m_nDownloaded;
-        m_view.ShowRowPercent(m_nCurrentRow, std::to_string(Percent(item->downloaded, item->size)) + "%");
-    }
+    m_view.ShowBar(RunningPercent());
     m_tTick = now;
     ShowElapsedNow();
     m_view.ShowDiskSpace();
 }
 
+// One lane's second: its retry when due, its stall watch.
+void CCachingJob::WatchLane(Lane& lane, int64_t now)
+{
+    if (lane.retryAt != 0) {
+        if (now >= lane.retryAt)
+            StartDownload(lane);
+        return;  // the figures line says why it waits
+    }
+    // Bytes received, not only written: a slow link fills a block in many
+    // seconds, and is no stall meanwhile.
+    int64_t received = lane.engine->Progress();
+    if (received != lane.lastSeen) {
+        lane.lastSeen = received;
+        lane.tLastChange = now;
+        lane.retries = 0;
+    } else if (lane.engine->IsFinishing()) {
+        lane.tLastChange = now;  // the final sync of a large file to a slow disk: no stall
+    } else if (now - lane.tLastChange > kStallSeconds) {
+        // Stalled: stop and start again; the engine resumes what it has. A
+        // download that never got a length nor a byte is a failed attempt.
+        if (received != 0 || lane.engine->m_nFileSize != 0) {
+            DebugLog("caching row %zu: no progress for %lld s, restarting", lane.row,
+                     static_cast<long long>(now - lane.tLastChange));
+            StartDownload(lane);
+        } else {
+            RetryOrFail(lane, "no answer, restarting");
+        }
+    }
+}
+
 // While a row waits to be tried again: a host that could not be reached
 // is named, so the operator knows it is not the client.
-void CCachingJob::ShowWhyWaiting()
+void CCachingJob::ShowWhyWaiting(const Lane& lane)
 {
-    FailureCause cause = m_engine.LastFailure().cause;
-    ResourceItem* item = Row(m_nCurrentRow);
+    FailureCause cause = lane.engine->LastFailure().cause;
+    ResourceItem* item = Row(lane.row);
     if (item && (cause == FailureCause::None || cause == FailureCause::Network ||
                  cause == FailureCause::HostNotFound || cause == FailureCause::Tls))
         m_view.ShowElapsed("无法连接 " + HostPortOf(item->url) + "，稍后重试");
@@ -383,7 +437,21 @@ void CCachingJob::ShowWhyWaiting()
 bool CCachingJob::IsWaitingToRetry()
 {
     std::lock_guard<std::mutex> guard(m_progressLock);
-    return m_tRetryAt != 0;
+    for (const Lane& lane : m_lanes) {
+        if (lane.row != kNoRow && lane.retryAt != 0)
+            return true;
+    }
+    return false;
+}
+
+int64_t CCachingJob::InFlight(size_t row)
+{
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    for (const Lane& lane : m_lanes) {
+        if (lane.row == row)
+            return lane.engine->m_nDownloaded;
+    }
+    return -1;
 }
 
 void CCachingJob::ShowElapsedNow()
@@ -391,9 +459,12 @@ void CCachingJob::ShowElapsedNow()
     m_view.ShowElapsed(ElapsedText(m_tTick - m_tStart));
 }
 
-// A job whose sizes add up to nothing shows 0 while it runs, never a
-// division by zero.
-int CCachingJob::RunningPercent(int64_t downloaded) const
+// The rows in place and what the rows in flight received; a job whose
+// sizes add up to nothing shows 0 while it runs, never a division by zero.
+int CCachingJob::RunningPercent() const
 {
-    return m_nTotalBytes > 0 ? Percent(m_nFinishedBytes + downloaded, m_nTotalBytes) : 0;
+    int64_t bytes = m_nFinishedBytes;
+    for (const Lane& lane : m_lanes)
+        bytes += lane.row != kNoRow ? lane.engine->Progress() : 0;
+    return m_nTotalBytes > 0 ? Percent(bytes, m_nTotalBytes) : 0;
 }

@@ -1,5 +1,9 @@
 // CCachingJob: brings every resource of the chosen meeting into the cache,
-// one download after another in row order.
+// in row order, up to kRowsInFlight rows at once. The engines share one
+// pool of four connections: small files go side by side, one connection
+// each, and a large file on a slow link has the connections for its
+// segments before another row starts. Each row in flight keeps its own
+// failure count, retry wait and stall watch.
 //
 // The caching thread runs Run (walk, integrity check, first download); the
 // UI thread runs Start, Stop, OnDownloadEvent and ProgressTick. The progress
@@ -29,7 +33,9 @@ public:
     // Tries after a row's first attempt, waiting 1, 2, 4 and 8 s before them.
     static constexpr int kMaxRetries = 4;
     static constexpr int64_t kStallSeconds = 10;
+    static constexpr size_t kRowsInFlight = 4;
 
+    // `engine` is the first row's; the others are set up like it.
     CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
                 Clock now);
     ~CCachingJob();
@@ -52,28 +58,45 @@ public:
     void GetFileSizeFunc();
     void DownloadCheck();
 
-    // UI thread, on WM_DOWNLOAD_NOTIFY and on the timer.
-    void OnDownloadEvent(uint8_t kind);
+    // UI thread, on WM_DOWNLOAD_NOTIFY (from the engine `source`) and on
+    // the timer.
+    void OnDownloadEvent(uint8_t kind, LPARAM source);
     void ProgressTick();
 
-    size_t CurrentRow() const { return m_nCurrentRow; }
     // A row failed and waits for its next attempt.
     bool IsWaitingToRetry();
+    // The bytes a row in flight has on disk, or -1 when it is not in flight.
+    int64_t InFlight(size_t row);
 
 private:
+    static constexpr size_t kNoRow = static_cast<size_t>(-1);
+
+    // A row in flight and its engine.
+    struct Lane {
+        CHttpDownload* engine = nullptr;
+        size_t row = kNoRow;     // kNoRow: free
+        int64_t lastSeen = 0;    // engine byte count when it last changed
+        int64_t tLastChange = 0;
+        int retries = 0;         // restarts after failure since the last progress
+        int64_t retryAt = 0;     // when the failed row is tried again; 0: not waiting
+    };
+
     ResourceItem* Row(size_t row) const;
     bool PathOf(size_t row, std::string& path);
-    void StartDownload(size_t row);
-    void StartRow(size_t row);
+    Lane* LaneOf(LPARAM source);
+    void StartDownload(Lane& lane);
     void FailRow(size_t row);
     void MarkCached(size_t row);
-    void StartNextDownload();
-    void RetryOrFail(const char* reason);
+    bool StartNextRows();
+    void EndRow(Lane& lane);
+    void StopLanes();
+    void RetryOrFail(Lane& lane, const char* reason);
+    void WatchLane(Lane& lane, int64_t now);
     void Finish();
     void GiveUp();
     void ShowElapsedNow();
-    void ShowWhyWaiting();
-    int RunningPercent(int64_t downloaded) const;
+    void ShowWhyWaiting(const Lane& lane);
+    int RunningPercent() const;
 
     Items& m_items;
     CCacheLayout& m_cache;
@@ -93,10 +116,8 @@ private:
     // Read by the window without the lock, so atomic.
     std::atomic<int64_t> m_nTotalBytes{0};     // sizes of the rows of known size
     std::atomic<int64_t> m_nFinishedBytes{0};  // bytes of the rows in place
-    std::atomic<size_t> m_nCurrentRow{0};      // the row downloading or last downloaded
-    int64_t m_nLastSeen = 0;         // engine byte count when it last changed
-    int64_t m_tLastChange = 0;
-    int m_nRetries = 0;              // restarts after failure since the last progress
-    int64_t m_tRetryAt = 0;          // when the failed row is tried again; 0: not waiting
+    size_t m_nNextRow = 0;           // the first row not yet started by this job
     bool m_bRowsFailed = false;      // a row of this job failed for good
+    std::unique_ptr<CHttpDownload> m_extraEngines[kRowsInFlight - 1];
+    Lane m_lanes[kRowsInFlight];     // under the progress lock
 };

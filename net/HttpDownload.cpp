@@ -181,6 +181,20 @@ void CHttpDownload::ConfigureTransfer(CURL* easy, const std::string& url, curl_s
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
 }
 
+void CHttpDownload::SetUpLike(const CHttpDownload& other)
+{
+    if (&other == this)
+        return;
+    m_hOwnerWnd = other.m_hOwnerWnd;
+    m_freeSpace = other.m_freeSpace;
+    m_nStallSeconds = other.m_nStallSeconds;
+    m_nWorkerIdleSeconds = other.m_nWorkerIdleSeconds;
+    m_finalSync = other.m_finalSync;
+    m_dataSync = other.m_dataSync;
+    m_morePay = other.m_morePay;
+    m_pConnections = other.m_pConnections;
+}
+
 int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5)
 {
     Stop();

@@ -110,6 +110,9 @@ public:
     // several files in flight stay within the pool's connections) instead
     // of its own. Before the first Start.
     void ShareConnections(CConnectionCache& pool) { m_pConnections = &pool; }
+    // Set up like `other` (the owner window, the settings below) and
+    // sharing its connections. Not while either runs.
+    void SetUpLike(const CHttpDownload& other);
     // Segments of this file wait for a connection that would pay.
     bool WantsConnections() const { return m_bWantsConnections; }
 

@@ -347,10 +347,10 @@ void CMainDlg::OnOK()
     RepaintNow();
 }
 
-void CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM)
+void CMainDlg::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_DOWNLOAD_NOTIFY)
-        m_job.OnDownloadEvent(static_cast<uint8_t>(wParam & 0xFF));
+        m_job.OnDownloadEvent(static_cast<uint8_t>(wParam & 0xFF), lParam);
 }
 
 void CMainDlg::SetCommandButton(int id, const char* caption, unsigned iconId)
