@@ -254,11 +254,14 @@ bool CCachingJob::StartNextRows()
             }
         }
     }
-    for (const Lane& lane : m_lanes) {
-        if (lane.row != kNoRow)
-            return true;
+    // While rows wait, the connections carry them side by side; the last
+    // rows may spread over the connections left.
+    bool inFlight = false;
+    for (Lane& lane : m_lanes) {
+        lane.engine->AllowMoreConnections(m_nNextRow >= m_items.size());
+        inFlight |= lane.row != kNoRow;
     }
-    return false;
+    return inFlight;
 }
 
 // A lane's row ended (cached or failed for good): the lane takes the next

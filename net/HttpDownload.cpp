@@ -101,7 +101,10 @@ struct SizeQueryTransfer {
         return seconds >= std::max(RequestSeconds() / 2, 0.001) ? taken / seconds : engine.m_fRate;
     }
 
-    bool MorePay() const { return engine.MorePay(engine.m_nFileSize - taken, Rate(), RequestSeconds()); }
+    bool MorePay() const
+    {
+        return engine.m_bMayWiden && engine.MorePay(engine.m_nFileSize - taken, Rate(), RequestSeconds());
+    }
 
     bool IsRedirect() const
     {

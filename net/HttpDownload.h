@@ -113,6 +113,10 @@ public:
     // Set up like `other` (the owner window, the settings below) and
     // sharing its connections. Not while either runs.
     void SetUpLike(const CHttpDownload& other);
+    // Whether this file may take connections beyond its first (default
+    // yes). An owner with more files to start says no: the connections
+    // then carry whole files side by side, which costs no range requests.
+    void AllowMoreConnections(bool allow) { m_bMayWiden = allow; }
     // Segments of this file wait for a connection that would pay.
     bool WantsConnections() const { return m_bWantsConnections; }
 
@@ -235,6 +239,7 @@ private:
     std::atomic<int> m_nActiveWorkers{0};
     int m_nChainAt = -1;  // the segment the size query's answer is in; -1: none (segment lock)
     std::atomic<bool> m_bWantsConnections{false};
+    std::atomic<bool> m_bMayWiden{true};
     std::atomic<int64_t> m_nBuffered{0};  // received by the workers, not yet written
     CEvent m_stopEvent;
     CEvent m_workerEnded;      // a worker's attempt ended

@@ -196,6 +196,9 @@ public:
             bool heldBack = false;
             while (next < entries.size() && (heldBack = !Start(entries[next])) == false)
                 ++next;
+            // While files wait, the connections carry them side by side.
+            for (auto& lane : m_lanes)
+                lane->engine.AllowMoreConnections(next >= entries.size());
             if (Busy() == 0)
                 return true;
             CHeadlessOwner::Message message;
