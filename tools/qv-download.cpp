@@ -196,9 +196,10 @@ public:
             bool heldBack = false;
             while (next < entries.size() && (heldBack = !Start(entries[next])) == false)
                 ++next;
-            // While files wait, the connections carry them side by side.
+            // While files wait for a lane, the connections carry them side
+            // by side; one lane has the connections to itself.
             for (auto& lane : m_lanes)
-                lane->engine.AllowMoreConnections(next >= entries.size());
+                lane->engine.AllowMoreConnections(next >= entries.size() || m_lanes.size() == 1);
             if (Busy() == 0)
                 return true;
             CHeadlessOwner::Message message;
