@@ -196,6 +196,36 @@ TEST_F(HttpDownloadTest, AKilledDownloaderResumesLosingAtMostOneBlockPerSegment)
     EXPECT_LE(fetchedTwice, CHttpDownload::kSyncBytes + 4 * (262144 + 65536));
 }
 
+// Several files in flight when the process dies: a second run resumes each
+// from its own side file and ends every one byte-exact.
+TEST_F(HttpDownloadTest, AKilledListOfFilesInFlightResumesEveryOne)
+{
+    const int64_t size = 3000000;
+    std::string list = h.dir / "list.txt", dir = h.dir / "out";
+    std::vector<std::string> names;
+    {
+        std::ofstream out(list);
+        for (int i = 0; i < 6; ++i) {
+            names.push_back("in-flight" + std::to_string(i) + ".bin");
+            out << h.Url(size, names.back(), "rate=1000000") << "\n";
+        }
+    }
+    pid_t first = StartDownloader(list, dir, "/dev/null", "-i");
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(Eventually([&] {
+        int resumable = 0;
+        for (const std::string& name : names)
+            resumable += FileExists(dir + "/" + name + ".info") ? 1 : 0;
+        return resumable >= 3;
+    }));
+    std::this_thread::sleep_for(700ms);
+    kill(first, SIGKILL);
+    ExitStatus(first);
+    EXPECT_EQ(ExitStatus(StartDownloader(list, dir, "/dev/null", "-i")), 0);
+    for (const std::string& name : names)
+        ExpectComplete(dir + "/" + name, name, size);
+}
+
 TEST_F(HttpDownloadTest, CtrlCStopsTheDownloaderAndALaterRunResumes)
 {
     const int64_t size = 12000000;
