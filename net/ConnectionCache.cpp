@@ -67,12 +67,6 @@ void CConnectionCache::Give(CURL* easy, bool clean)
     curl_easy_cleanup(easy);
 }
 
-int CConnectionCache::Free() const
-{
-    std::lock_guard<std::mutex> guard(m_poolLock);
-    return kMaxInUse - m_nOut;
-}
-
 void CConnectionCache::Close()
 {
     std::deque<CURL*> idle;

@@ -26,8 +26,6 @@ public:
     // TLS sessions; one whose last transfer ended cleanly comes first.
     // Null when kMaxInUse are out, or none can be made.
     CURL* Take();
-    // Handles that could be taken now.
-    int Free() const;
     // `clean`: the transfer ended as HTTP would end it, so its connection
     // is likely still open for the next one.
     void Give(CURL* easy, bool clean);
@@ -40,7 +38,7 @@ private:
 
     CURLSH* m_share = nullptr;
     std::mutex m_locks[CURL_LOCK_DATA_LAST];
-    mutable std::mutex m_poolLock;  // m_idle, m_nOut
+    std::mutex m_poolLock;     // m_idle, m_nOut
     std::deque<CURL*> m_idle;  // kept handles, those with a live connection first
     int m_nOut = 0;            // handles taken and not given back
 };

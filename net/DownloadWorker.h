@@ -10,11 +10,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <curl/curl.h>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <curl/curl.h>
 
 #include "net/Validators.h"
 
