@@ -411,8 +411,10 @@ void CCachingJob::WatchLane(Lane& lane, int64_t now)
         lane.lastSeen = received;
         lane.tLastChange = now;
         lane.retries = 0;
-    } else if (lane.engine->IsFinishing()) {
-        lane.tLastChange = now;  // the final sync of a large file to a slow disk: no stall
+    } else if (lane.engine->IsFinishing() || lane.engine->WaitsForConnection()) {
+        // The final sync of a large file to a slow disk, or other files
+        // holding every connection: no stall.
+        lane.tLastChange = now;
     } else if (now - lane.tLastChange > kStallSeconds) {
         // Stalled: stop and start again; the engine resumes what it has. A
         // download that never got a length nor a byte is a failed attempt.

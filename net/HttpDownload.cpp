@@ -316,12 +316,14 @@ int CHttpDownload::DownloadRound()
 // in flight hold every connection. Null on a stop.
 CURL* CHttpDownload::AwaitConnection()
 {
-    for (;;) {
-        if (CURL* easy = Connections().Take())
-            return easy;
+    CURL* easy = nullptr;
+    while (!(easy = Connections().Take())) {
+        m_bAwaitingConnection = true;
         if (WaitForSingleObject(m_stopEvent, 20) == WAIT_OBJECT_0)
-            return nullptr;
+            break;
     }
+    m_bAwaitingConnection = false;
+    return easy;
 }
 
 bool CHttpDownload::MorePay(int64_t remaining, double bytesPerSecond, double requestSeconds) const

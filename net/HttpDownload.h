@@ -117,6 +117,9 @@ public:
     // yes). An owner with more files to start says no: the connections
     // then carry whole files side by side, which costs no range requests.
     void AllowMoreConnections(bool allow) { m_bMayWiden = allow; }
+    // The size query waits for a connection that other files hold: no
+    // stall, however long it takes.
+    bool WaitsForConnection() const { return m_bAwaitingConnection; }
     // Segments of this file wait for a connection that would pay.
     bool WantsConnections() const { return m_bWantsConnections; }
 
@@ -240,6 +243,7 @@ private:
     int m_nChainAt = -1;  // the segment the size query's answer is in; -1: none (segment lock)
     std::atomic<bool> m_bWantsConnections{false};
     std::atomic<bool> m_bMayWiden{true};
+    std::atomic<bool> m_bAwaitingConnection{false};
     std::atomic<int64_t> m_nBuffered{0};  // received by the workers, not yet written
     CEvent m_stopEvent;
     CEvent m_workerEnded;      // a worker's attempt ended

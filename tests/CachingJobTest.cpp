@@ -337,6 +337,27 @@ TEST_F(CachingJobTest, ASlowLinkIsNoStall)
     m_job.Stop();
 }
 
+// A row whose size query waits for a connection (other files hold all
+// four) is no stall, however long it waits: it is asked once, and cached.
+TEST_F(CachingJobTest, WaitingForAConnectionIsNoStall)
+{
+    std::vector<CURL*> held;
+    for (int i = 0; i < CConnectionCache::kMaxInUse; ++i)
+        held.push_back(h.engine.Connections().Take());
+    Add("waits.bin", 2000, "doc", "", 2000);
+    ASSERT_TRUE(m_job.Start());
+    for (int i = 0; i < 1000 && !h.engine.WaitsForConnection(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(h.engine.WaitsForConnection());
+    for (int tick = 0; tick < 4; ++tick, m_now += 11)
+        m_job.ProgressTick();
+    EXPECT_FALSE(m_job.IsWaitingToRetry()) << "taken for a failed attempt";
+    for (CURL* easy : held)
+        h.engine.Connections().Give(easy, true);
+    ASSERT_TRUE(RunUntil(Phase::Complete));
+    EXPECT_EQ(h.server.RequestCount(), 1u);
+}
+
 // A row whose two copies differ from each other and from the resource's
 // md5 fails at once (a third copy proves nothing), and the job goes on.
 TEST_F(CachingJobTest, ARowWhoseCopiesDisagreeWithItsMd5FailsWithoutRetries)

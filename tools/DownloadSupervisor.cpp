@@ -18,10 +18,10 @@ DownloadSupervisor::Action DownloadSupervisor::Failed(int64_t nowSeconds)
     return ++m_nFailures > kMaxRestarts ? Action::GiveUp : Action::Restart;
 }
 
-DownloadSupervisor::Action DownloadSupervisor::OnTick(int64_t downloaded, int64_t nowSeconds, bool finishing)
+DownloadSupervisor::Action DownloadSupervisor::OnTick(int64_t downloaded, int64_t nowSeconds, bool offTheLink)
 {
     See(downloaded, nowSeconds);
-    if (finishing)
+    if (offTheLink)
         m_tLastChange = nowSeconds;
     return nowSeconds - m_tLastChange > kStallSeconds ? Failed(nowSeconds) : Action::Wait;
 }

@@ -15,9 +15,10 @@ public:
 
     explicit DownloadSupervisor(int64_t nowSeconds) : m_tLastChange(nowSeconds) {}
 
-    // Once a second, with the bytes the engine received; a file being finished
-    // (synced and moved into place) is never a stall.
-    Action OnTick(int64_t downloaded, int64_t nowSeconds, bool finishing = false);
+    // Once a second, with the bytes the engine received; a download off the
+    // link (its file being synced and moved into place, or waiting for a
+    // connection other files hold) is never a stall.
+    Action OnTick(int64_t downloaded, int64_t nowSeconds, bool offTheLink = false);
     // For each posted engine state.
     Action OnEngineState(uint8_t state, int64_t downloaded, int64_t nowSeconds);
 

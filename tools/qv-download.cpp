@@ -260,8 +260,9 @@ private:
         Show();
         for (auto& lane : m_lanes) {
             CHttpDownload& engine = lane->engine;
-            if (!lane->entry || lane->supervisor.OnTick(engine.Progress(), SteadySeconds(), engine.IsFinishing()) ==
-                                    DownloadSupervisor::Action::Wait)
+            bool offTheLink = engine.IsFinishing() || engine.WaitsForConnection();
+            if (!lane->entry ||
+                lane->supervisor.OnTick(engine.Progress(), SteadySeconds(), offTheLink) == DownloadSupervisor::Action::Wait)
                 continue;
             EndLine();
             if (lane->supervisor.FailuresWithoutProgress() > DownloadSupervisor::kMaxRestarts) {
