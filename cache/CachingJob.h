@@ -1,9 +1,10 @@
 // CCachingJob: brings every resource of the chosen meeting into the cache,
 // in row order, up to kRowsInFlight rows at once. The engines share one
-// pool of four connections: small files go side by side, one connection
-// each, and a large file on a slow link has the connections for its
-// segments before another row starts. Each row in flight keeps its own
-// failure count, retry wait and stall watch.
+// pool of four connections: while rows wait to start, the rows in flight
+// go side by side, one connection each; the last rows may spread over the
+// connections left (a large file on a slow link), and then have them
+// before another row starts. Each row in flight keeps its own failure
+// count, retry wait and stall watch.
 //
 // The caching thread runs Run (walk, integrity check, first download); the
 // UI thread runs Start, Stop, OnDownloadEvent and ProgressTick. The progress
