@@ -2,7 +2,8 @@
 # Content hosts as the field has them: Debian's nginx and Caddy, each
 # started here with a config of its own on a loopback port, serve files with
 # what the client must cope with (a redirect with an HTML page, weak ETags,
-# ranges refused, a file replaced between runs). Each row runs qv-download
+# ranges refused, a file replaced between runs, lists of files in flight
+# together). Each row runs qv-download
 # and checks its exit code, the bytes at the destination, and the bytes the
 # server sent to range requests (from its access log): at most 1.15 times
 # the file, so no range was answered with the whole file.
@@ -129,6 +130,31 @@ for server in nginx caddy; do
   row $server 0 complete big.bin "$base/big.bin?sig=abc" --checksum=md5="$md5"
 done
 row nginx 0 complete big.bin "$n/found"
+
+# list_row SERVER BASE PATH=SOURCE...: the paths as one list, four files in
+# flight through one pool of connections (each first answer carrying its
+# file through every segment while files wait): exit 0, every copy equal
+# to its SOURCE.
+list_row() {
+  local server=$1 base=$2 entry ok=yes
+  shift 2
+  rm -rf "$work/list-out"
+  for entry in "$@"; do echo "$base/${entry%%=*}"; done >"$work/list.txt"
+  timeout 120 "$qv" -i "$work/list.txt" -d "$work/list-out" >"$work/said.txt" 2>&1 || ok=no
+  for entry in "$@"; do
+    local path=${entry%%=*}
+    cmp -s "$work/list-out/${path##*/}" "$work/www/${entry#*=}" || ok=no
+  done
+  if [ $ok = yes ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $server list $*:"
+    sed 's/^/    /' "$work/said.txt" | tail -5
+  fi
+}
+list_row nginx "$n" f.bin=f.bin small.bin=small.bin big.bin=big.bin moved=f.bin found=big.bin
+list_row caddy "$c" f.bin=f.bin small.bin=small.bin big.bin=big.bin moved=f.bin
 row nginx 0 complete big.bin "$n/weak/big.bin"
 row nginx 22 "HTTP 403 to a range request" - "$n/no-ranges/big.bin"
 
