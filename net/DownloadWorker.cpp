@@ -184,10 +184,9 @@ bool CDownloadWorker::MoveOn()
 {
     if (!m_bTakingOver || !Flush())
         return false;
-    int next = m_pOwner->TakeNextSegment(m_nIndex);
+    int next = m_pOwner->TakeNextSegment(m_nIndex, m_nStart, m_nEnd);
     if (next < 0)
         return false;
-    m_pOwner->SegmentOf(next, m_nStart, m_nEnd);
     m_nIndex = next;
     m_nDone = 0;
     m_nReceived = 0;

@@ -444,7 +444,7 @@ void CHttpDownload::EndTakeOver(SizeQueryTransfer& query, CURLcode code)
     query.first->EndTakeOver(code == CURLE_OK);
 }
 
-int CHttpDownload::TakeNextSegment(int index)
+int CHttpDownload::TakeNextSegment(int index, int64_t& start, int64_t& end)
 {
     std::scoped_lock guard(m_fileLock, m_segmentLock);
     size_t next = static_cast<size_t>(index) + 1;
@@ -453,14 +453,9 @@ int CHttpDownload::TakeNextSegment(int index)
     m_segments[next].state = SEGMENT_TAKEN;
     m_nChainAt = static_cast<int>(next);
     m_slotRestarts[0].doneAt = 0;
+    start = m_segments[next].start;
+    end = m_segments[next].end;
     return static_cast<int>(next);
-}
-
-void CHttpDownload::SegmentOf(int index, int64_t& start, int64_t& end)
-{
-    std::lock_guard<std::mutex> guard(m_segmentLock);
-    start = m_segments[index].start;
-    end = m_segments[index].end;
 }
 
 // With the segment lock held: the size query's answer, in its stream, can

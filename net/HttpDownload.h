@@ -102,9 +102,9 @@ public:
     void OnBuffered(int64_t delta) { m_nBuffered += delta; }
     CConnectionCache& Connections() const { return *m_pConnections; }
     // Called by the size query's answer at the end of segment `index`: the
-    // next segment, now the answer's, or -1 when another transfer has it.
-    int TakeNextSegment(int index);
-    void SegmentOf(int index, int64_t& start, int64_t& end);
+    // next segment (with its first and last byte), now the answer's, or -1
+    // when another transfer has it.
+    int TakeNextSegment(int index, int64_t& start, int64_t& end);
 
     // Takes its connections from `pool` (shared with other engines, so
     // several files in flight stay within the pool's connections) instead
