@@ -192,6 +192,7 @@ void CHttpDownload::SetUpLike(const CHttpDownload& other)
     m_freeSpace = other.m_freeSpace;
     m_nStallSeconds = other.m_nStallSeconds;
     m_nWorkerIdleSeconds = other.m_nWorkerIdleSeconds;
+    m_nFirstRetryWaitMs = other.m_nFirstRetryWaitMs;
     m_finalSync = other.m_finalSync;
     m_dataSync = other.m_dataSync;
     m_morePay = other.m_morePay;
@@ -271,7 +272,7 @@ void CHttpDownload::DownloadProc()
         m_finisher.reset();
         m_bFinishing = false;
     }
-    unsigned long wait = kFirstRetryWaitMs;
+    unsigned long wait = m_nFirstRetryWaitMs;
     for (int result; (result = DownloadRound()) != 0 && !Stopping();) {
         if (result == kFetchAgain)
             continue;
@@ -645,7 +646,7 @@ void CHttpDownload::RestartBrokenSegments()
                 r.count = 0;  // it got somewhere: its count starts again
             if (r.count >= kSegmentRestarts)
                 continue;  // left to the round's end, which fails it
-            r.dueMs = now + (int64_t(kFirstRetryWaitMs) << r.count);
+            r.dueMs = now + (int64_t(m_nFirstRetryWaitMs) << r.count);
         }
         if (now < r.dueMs)
             continue;

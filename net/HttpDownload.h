@@ -140,6 +140,9 @@ public:
     long m_nStallSeconds = kTransferStallSeconds;
     // kWorkerIdleSeconds; tests shorten it.
     int64_t m_nWorkerIdleSeconds = kWorkerIdleSeconds;
+    // kFirstRetryWaitMs, the first wait after a failed round or a broken
+    // segment; tests shorten it.
+    unsigned long m_nFirstRetryWaitMs = kFirstRetryWaitMs;
     // The final sync of a file (fsync); replaceable so tests can play a slow disk.
     CFileFinisher::Sync m_finalSync;
     // The sync of data before the side file counts it (fdatasync);

@@ -15,6 +15,9 @@ DownloadHarness::DownloadHarness()
     // microseconds; the tests want the segments (what most of them are
     // about) from the first byte on, as a slow link has them.
     engine.m_morePay = SegmentsAtOnce;
+    // The waits before asking again are what the back-off tests are about;
+    // everywhere else a second's wait per fault only costs time.
+    engine.m_nFirstRetryWaitMs = 50;
 }
 
 bool DownloadHarness::SegmentsAtOnce(int64_t, double, double)
