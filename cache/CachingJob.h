@@ -46,6 +46,9 @@ public:
     bool IsDownloading();
     // The check or a download runs: the job's command is "停止缓存".
     bool IsWorking() { return m_nCaching != 0 && (m_bChecking || IsDownloading()); }
+    // The caching thread still walks the rows (its updates may be queued
+    // for the UI thread after it ends).
+    bool IsChecking() const { return m_bChecking; }
     // Starts the job: the check runs on the caching thread. False when the
     // thread could not be made (the job then stays in its checking state).
     bool Start();

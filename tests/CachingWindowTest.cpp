@@ -18,6 +18,7 @@
 #include "demo/DemoServices.h"
 #include "res/resource.h"
 #include "tests/support/GuiTest.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/SlowResolver.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
@@ -227,7 +228,8 @@ TEST_F(CachingWindowTest, StoppingAsTheCheckEndsLeavesTheTimerStopped)
     Choose(m_dialog, 0);
     for (int round = 0; round < 5; ++round) {
         m_dialog.SendCommand(IDOK);
-        std::this_thread::sleep_for(200ms);  // the check ends, its updates wait in the queue
+        // The check ends; its updates wait in the queue, unhandled.
+        ASSERT_TRUE(Eventually([&] { return !m_dialog.IsChecking(); })) << "round " << round;
         m_dialog.SendCommand(IDOK);
         PumpEvents();
         EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0) << "round " << round;
@@ -282,7 +284,8 @@ TEST_F(CachingWindowTest, StoppingAccelerationMidJobLeavesTheListsToTheJob)
 // row is cached.
 TEST_F(CachingWindowTest, AnOutageIsSaidOnTheFiguresLineAndRiddenOut)
 {
-    int port = ClosedLoopbackPort();
+    RefusingPort gone;
+    int port = gone.Port();
     LoopbackServer list;
     std::string url = "http://127.0.0.1:" + std::to_string(port) + "/content/5000/back.bin";
     list.Routes().Get("/resource/get_list", [url](const httplib::Request&, httplib::Response& res) {
@@ -297,7 +300,9 @@ TEST_F(CachingWindowTest, AnOutageIsSaidOnTheFiguresLineAndRiddenOut)
     std::string waiting = "无法连接 127.0.0.1:" + std::to_string(port) + "，稍后重试";
     ASSERT_TRUE(PumpUntil([&] { return Label(IDC_ELAPSED) == waiting; }));
     EXPECT_EQ(Cell(0, 2), "缓存中");
+    gone.Release();
     LoopbackServer back(port);
+    ASSERT_EQ(back.Port(), port);
     MountDemoContent(back.Routes());
     back.Start();
     ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存完成"; }, 20s));
@@ -425,11 +430,14 @@ TEST_F(CachingWindowTest, ClosingMidJobNeverHangsAndKeepsTheResumeFiles)
         sawResumeFiles |= fs::exists(slow + ".tmp!") && fs::exists(slow + ".info");
     }
     EXPECT_TRUE(sawResumeFiles);
-    if (fs::exists(slow)) {  // the rounds' resumes added up to the whole file
-        std::string expected(8000000, '\0');
-        FillContent("slow.bin", 0, expected.data(), expected.size());
-        EXPECT_TRUE(ReadWholeFile(slow) == expected);
-    }
+    // Whatever the closes left resumes to the whole file, byte-exact.
+    Open(m_dialog);
+    Choose(m_dialog, 1);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return fs::exists(slow); }, 60s));
+    std::string expected(8000000, '\0');
+    FillContent("slow.bin", 0, expected.data(), expected.size());
+    EXPECT_TRUE(ReadWholeFile(slow) == expected);
 }
 
 // A venue whose name lookups take seconds: closing the window during the
@@ -456,22 +464,23 @@ TEST_F(CachingWindowTest, StoppingAndClosingNeverWaitForASlowNameLookup)
         dialog.SetCompany("qv-1001");
         setenv("QUORVEL_RESOURCE_HOST", ("list.slow.test:" + std::to_string(list.Port())).c_str(), 1);
         RunModal(dialog, [&] {
+            int lookups = SlowLookupsBegun();
             dialog.GetList(IDC_MEETING_LIST)->SetItemState(0, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
             dialog.OnMeetingClick();
-            std::this_thread::sleep_for(300ms);
+            EXPECT_TRUE(PumpUntil([&] { return SlowLookupsBegun() > lookups; }));
             quick("closing during the list's lookup", [&] { dialog.SendCommand(IDCANCEL); });
         });
     }
     setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
     Open(m_dialog);
     Choose(m_dialog, 0);
+    int lookups = SlowLookupsBegun();
     m_dialog.SendCommand(IDOK);
-    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中" && SlowLookupsBegun() > lookups; }));
     quick("stopping the job", [&] { m_dialog.SendCommand(IDOK); });
+    lookups = SlowLookupsBegun();
     m_dialog.SendCommand(IDOK);
-    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中" && SlowLookupsBegun() > lookups; }));
     quick("closing during the download's lookup", [&] { m_dialog.SendCommand(IDCANCEL); });
 }
 
@@ -485,7 +494,9 @@ protected:
     // first in the process list.
     static pid_t StartDecoy()
     {
-        std::string listen = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+        RefusingPort free;
+        free.Release();  // for the decoy to take
+        std::string listen = free.HostPort();
         const char* argv[] = {"/usr/bin/caddy", "respond", "--listen", listen.c_str(), nullptr};
         pid_t pid = 0;
         posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ);

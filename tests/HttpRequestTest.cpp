@@ -7,6 +7,7 @@
 
 #include "net/HttpRequest.h"
 #include "net/SplitUrl.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/LoopbackServer.h"
 
 TEST(SplitUrl, TakesPortFromTheHostAndKeepsThePathWithItsQuery)
@@ -175,7 +176,8 @@ TEST_F(HttpRequestTest, ARefusedConnectionKeepsThePreviousStatus)
 {
     char buffer[64];
     m_request.Get(m_server.Url("/missing").c_str(), buffer, sizeof buffer);
-    std::string closed = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x";
+    RefusingPort refusing;
+    std::string closed = "http://" + refusing.HostPort() + "/x";
     EXPECT_EQ(m_request.Get(closed.c_str(), buffer, sizeof buffer), HTTP_RESULT_NOT_SENT);
     EXPECT_EQ(m_request.m_nStatusCode, 404);
 }
@@ -240,19 +242,22 @@ TEST_F(SilentServiceTest, TheStopFlagEndsAWaitingCallAtOnce)
     std::atomic<int> stop{0};
     HttpCallOptions options;
     options.stop = &stop;
-    auto start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point stopped;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // Once the call waits for the answer, not before it connected.
+        EXPECT_TRUE(Eventually([&] { return m_silent.Connections() > 0; }));
+        stopped = std::chrono::steady_clock::now();
         stop = 1;
     });
     EXPECT_EQ(m_request.Get(Url().c_str(), m_buffer, sizeof m_buffer, &options), HTTP_RESULT_NOT_SENT);
     stopper.join();
-    EXPECT_LT(MsSince(start), 1000);
+    EXPECT_LT(MsSince(stopped), 1000);
 }
 
 TEST_F(SilentServiceTest, FailuresSayWhyNoAnswerCame)
 {
-    std::string closed = "http://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x";
+    RefusingPort refusing;
+    std::string closed = "http://" + refusing.HostPort() + "/x";
     m_request.Get(closed.c_str(), m_buffer, sizeof m_buffer);
     EXPECT_EQ(m_request.m_nFailure, HTTP_FAILURE_REFUSED);
     m_request.Get("http://no-such-host.invalid/x", m_buffer, sizeof m_buffer);

@@ -67,6 +67,7 @@ public:
     void ClearResourceList();
 
     bool IsFetching() const { return m_nFetching != 0; }
+    bool IsChecking() const { return m_job.IsChecking(); }
     const std::vector<std::string>& MeetingIds() const { return m_meetingIds; }
     const std::vector<std::unique_ptr<ResourceItem>>& Items() const { return m_items; }
     wxListCtrl* GetList(int id) const;

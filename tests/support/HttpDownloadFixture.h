@@ -10,6 +10,7 @@
 
 #include "net/Validators.h"
 #include "tests/support/DownloadHarness.h"
+#include "tests/support/Eventually.h"
 
 using namespace std::chrono_literals;
 
@@ -25,18 +26,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes)
 inline uint64_t IdentityOf(const std::string& url)
 {
     return DownloadIdentity(url, Validators{"\"v1\"", ""});
-}
-
-// Waits until `condition` holds, at most 30 s.
-template <typename Condition>
-bool Eventually(Condition condition)
-{
-    for (int i = 0; i < 3000; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return false;
 }
 
 class HttpDownloadTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 namespace {
 
 std::atomic<int> g_slowLookupMs{4000};
+std::atomic<int> g_slowLookupsBegun{0};
 
 bool IsSlowName(const char* node)
 {
@@ -25,6 +26,11 @@ void SetSlowLookupMs(int milliseconds)
     g_slowLookupMs = milliseconds;
 }
 
+int SlowLookupsBegun()
+{
+    return g_slowLookupsBegun;
+}
+
 std::string SlowHostUrl(int port, const std::string& path)
 {
     return "http://content.slow.test:" + std::to_string(port) + path;
@@ -38,6 +44,7 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
     using Lookup = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
     static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
     if (IsSlowName(node)) {
+        ++g_slowLookupsBegun;
         std::this_thread::sleep_for(std::chrono::milliseconds(g_slowLookupMs.load()));
         node = "127.0.0.1";
     }

@@ -8,5 +8,8 @@
 
 // How long a ".slow.test" lookup takes (default 4000 ms).
 void SetSlowLookupMs(int milliseconds);
+// How many ".slow.test" lookups began so far: a test waits for the next
+// one to know its transfer is in the lookup.
+int SlowLookupsBegun();
 // "http://<name>.slow.test:<port><path>".
 std::string SlowHostUrl(int port, const std::string& path);
