@@ -8,6 +8,7 @@
 #include "demo/DemoServices.h"
 #include "res/resource.h"
 #include "tests/support/Environment.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/GuiTest.h"
 #include "ui/ListToolTips.h"
 #include "tests/support/LoopbackServer.h"
@@ -211,7 +212,8 @@ TEST_F(MainDlgTest, AFailedFetchLeavesStartDisabledAndTheControlsEnabled)
 {
     Open();
     Choose(0);
-    std::string closed = "127.0.0.1:" + std::to_string(ClosedLoopbackPort());
+    RefusingPort refusing;
+    std::string closed = refusing.HostPort();
     SetEnv("QUORVEL_RESOURCE_HOST", closed.c_str());
     Choose(1);
     EXPECT_EQ(Contents()->GetItemCount(), 0);
@@ -331,8 +333,7 @@ TEST_F(MainDlgTest, ClosingDuringASilentResourceRequestReturnsAtOnce)
     int result = RunModal(dialog, [&] {
         Select(dialog.GetList(IDC_MEETING_LIST), 0);
         dialog.OnMeetingClick();
-        while (silent.Connections() == 0)
-            std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(Eventually([&] { return silent.Connections() > 0; }));
         auto start = std::chrono::steady_clock::now();
         dialog.SendCommand(IDCANCEL);
         closing = std::chrono::steady_clock::now() - start;

@@ -35,7 +35,7 @@ int RunModal(CDialog& dialog, const std::function<void()>& script)
     wxTheApp->CallAfter([&dialog, script] {
         script();
         if (dialog.GetWindow() && dialog.GetWindow()->IsModal())
-            dialog.EndDialog(IDCANCEL);
+            dialog.EndDialog(kStillOpen);
     });
     return dialog.DoModal();
 }

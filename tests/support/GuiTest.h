@@ -33,8 +33,11 @@ protected:
 void TypeInto(CDialog& dialog, int id, const std::string& utf8);
 // Sends the control the notification of losing the keyboard focus.
 void LeaveControl(CDialog& dialog, int id);
-// Runs the dialog modally; `script` runs inside its loop. A dialog still
-// open when the script returns is cancelled. Returns DoModal's result.
+// Runs the dialog modally; `script` runs inside its loop. Returns DoModal's
+// result, or kStillOpen when the dialog was still open after the script
+// (RunModal then ends it), so a test expecting the dialog to have closed
+// itself cannot pass when it did not.
+constexpr int kStillOpen = 1000;
 int RunModal(CDialog& dialog, const std::function<void()>& script);
 // Lets the UI thread handle what is queued (posted messages, repaints,
 // windows waiting to be destroyed).
