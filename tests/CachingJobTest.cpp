@@ -10,6 +10,7 @@
 #include "cache/CachingJob.h"
 #include "demo/DemoContent.h"
 #include "tests/support/DownloadHarness.h"
+#include "tests/support/ParamName.h"
 
 namespace {
 
@@ -224,7 +225,8 @@ TEST_F(CachingJobTest, FailuresAreTriedAgainFourTimesThenTheLastRowGivesUp)
 // line names the host, and once the host is back the row is cached.
 TEST_F(CachingJobTest, AShortOutageCostsTimeNotTheRow)
 {
-    int port = ClosedLoopbackPort();
+    RefusingPort gone;
+    int port = gone.Port();
     Add("back.bin", 300000, "doc", "", 300000);
     m_items[0]->url = "http://127.0.0.1:" + std::to_string(port) + "/content/300000/back.bin";
     ASSERT_TRUE(m_job.Start());
@@ -236,6 +238,7 @@ TEST_F(CachingJobTest, AShortOutageCostsTimeNotTheRow)
     m_job.ProgressTick();
     EXPECT_TRUE(m_job.IsWaitingToRetry()) << "tried again before its wait";
 
+    gone.Release();
     LoopbackServer back(port);
     ASSERT_EQ(back.Port(), port);
     MountDemoContent(back.Routes());
@@ -297,7 +300,8 @@ TEST_P(BadFirstResourceTest, FailsAloneAndTheJobGoesOn)
         EXPECT_NE(seen[i].target.find("bad.bin"), std::string::npos) << "only the missing file: " << seen[i].target;
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, BadFirstResourceTest, ::testing::Values("silent", "404", "noscheme"));
+INSTANTIATE_TEST_SUITE_P(Kinds, BadFirstResourceTest, ::testing::Values("silent", "404", "noscheme"),
+                         [](const auto& info) { return ParamName(info.param); });
 
 TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChange)
 {

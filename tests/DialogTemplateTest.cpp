@@ -46,7 +46,8 @@ TEST_P(TemplateTest, BuildsEveryControlAsTheTemplateSays)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_LOGIN_DIALOG));
+INSTANTIATE_TEST_SUITE_P(Templates, TemplateTest, ::testing::Values(IDD_MAIN_DIALOG, IDD_LOGIN_DIALOG),
+                         [](const auto& info) { return info.param == IDD_MAIN_DIALOG ? "main" : "login"; });
 
 TEST(DialogUnits, ConvertLikeWindowsMulDiv)
 {

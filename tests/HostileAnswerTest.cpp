@@ -5,6 +5,7 @@
 
 #include "services/AccountApi.h"
 #include "services/ServiceLists.h"
+#include "tests/support/ParamName.h"
 
 namespace {
 
@@ -48,11 +49,6 @@ TEST_P(HostileAnswerTest, EveryParserReadsItAsUnusable)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, HostileAnswerTest, ::testing::ValuesIn(kHostileAnswers),
-                         [](const auto& info) {
-                             std::string name;
-                             for (const char* p = info.param.what; *p; ++p)
-                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+                         [](const auto& info) { return ParamName(info.param.what); });
 
 }  // namespace

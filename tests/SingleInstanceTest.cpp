@@ -1,18 +1,20 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
 #include "app/FieldControlApp.h"
 #include "demo/DemoData.h"
 #include "demo/DemoServices.h"
 #include "framework/TopWindows.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -20,30 +22,13 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
 
-pid_t StartClient()
+ChildProcess StartClient()
 {
-    pid_t pid = 0;
-    char* argv[] = {const_cast<char*>(QUORVEL_CLIENT_PATH), nullptr};
-    return posix_spawn(&pid, QUORVEL_CLIENT_PATH, nullptr, nullptr, argv, environ) == 0 ? pid : -1;
-}
-
-// Exit status of `pid`, or -1 when it is still running after `limit`.
-int WaitExit(pid_t pid, std::chrono::milliseconds limit)
-{
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        std::this_thread::sleep_for(20ms);
-    }
-    return -1;
+    return ChildProcess({QUORVEL_CLIENT_PATH});
 }
 
 TopWindow WaitForWindow(const char* caption)
@@ -96,22 +81,19 @@ protected:
 
 TEST_F(SingleInstance, ASecondStartShowsNothingAndBringsTheFirstLoginWindowForward)
 {
-    setenv("QUORVEL_ACCOUNT_HOST", ("127.0.0.1:" + std::to_string(ClosedLoopbackPort())).c_str(), 1);
-    pid_t first = StartClient();
-    ASSERT_GT(first, 0);
+    RefusingPort refusing;
+    setenv("QUORVEL_ACCOUNT_HOST", refusing.HostPort().c_str(), 1);
+    ChildProcess first = StartClient();
+    ASSERT_GT(first.Pid(), 0);
     TopWindow login = WaitForWindow(kLoginCaption);
     ASSERT_NE(login, 0u) << "the first copy's login window did not appear";
 
     FocusThief thief;
     ASSERT_EQ(thief.Focused(), thief.Own());
-    pid_t second = StartClient();
-    EXPECT_EQ(WaitExit(second, 10s), 0);
+    EXPECT_EQ(StartClient().Wait(10s), 0);
     EXPECT_EQ(thief.Focused(), login);
     EXPECT_EQ(FindTopWindow(kLoginCaption), login) << "no second login window";
     EXPECT_EQ(FindTopWindow(kMainCaption), 0u);
-
-    kill(first, SIGKILL);
-    WaitExit(first, 10s);
     unsetenv("QUORVEL_ACCOUNT_HOST");
 }
 
@@ -125,8 +107,7 @@ TEST_F(SingleInstance, AWindowOfAnyProgramWithTheCaptionStopsTheStart)
 
     EXPECT_FALSE(CFieldControlApp::IsFirstInstance(kMainCaption));
     EXPECT_TRUE(CFieldControlApp::IsFirstInstance("Quorvel加速场控 (另一个)"));
-    pid_t client = StartClient();
-    EXPECT_EQ(WaitExit(client, 10s), 0);
+    EXPECT_EQ(StartClient().Wait(10s), 0);
     EXPECT_EQ(FindTopWindow(kLoginCaption), 0u);
 
     XDestroyWindow(display, other);
@@ -140,34 +121,41 @@ TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
 {
     LoopbackServer services;
     std::atomic<int> meetingRequests{0};
+    // The meeting list is held back until the second copy has ended.
+    std::mutex lock;
+    std::condition_variable released;
+    bool secondEnded = false;
     services.Routes().Get("/get_meet_list", [&](const httplib::Request&, httplib::Response& res) {
         ++meetingRequests;
-        std::this_thread::sleep_for(3s);
+        std::unique_lock<std::mutex> hold(lock);
+        released.wait_for(hold, 30s, [&] { return secondEnded; });
         res.set_content(R"({"code":0,"data":[]})", "application/json");
     });
     MountDemoServices(services.Routes());
     services.Start();
     for (const char* name : {"QUORVEL_ACCOUNT_HOST", "QUORVEL_MEETING_HOST"})
         setenv(name, services.HostPort().c_str(), 1);
-    pid_t first = StartClient();
+    ChildProcess first = StartClient();
     ASSERT_NE(WaitForWindow(kLoginCaption), 0u);
     std::string signIn = std::string("xdotool search --sync --name '^") + kLoginCaption +
                          "$' windowfocus --sync type --delay 20 '" + kDemoUser + "' && xdotool key Tab type --delay 20 '" +
                          kDemoPassword + "' && xdotool key Return";
     ASSERT_EQ(std::system(signIn.c_str()), 0);
-    for (int i = 0; i < 500 && meetingRequests == 0; ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_EQ(meetingRequests, 1) << "the first copy is opening its main window";
+    ASSERT_TRUE(Eventually([&] { return meetingRequests > 0; })) << "the first copy is opening its main window";
     EXPECT_EQ(FindTopWindow(kLoginCaption), 0u);
     EXPECT_EQ(FindTopWindow(kMainCaption), 0u);
 
-    pid_t second = StartClient();
-    EXPECT_EQ(WaitExit(second, 15s), 0);
+    EXPECT_EQ(StartClient().Wait(15s), 0);
     EXPECT_EQ(FindTopWindow(kLoginCaption), 0u) << "the second copy showed no login window";
-    EXPECT_NE(FindTopWindow(kMainCaption), 0u);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        secondEnded = true;
+    }
+    released.notify_all();
+    EXPECT_NE(WaitForWindow(kMainCaption), 0u) << "the first copy's main window";
 
-    kill(first, SIGTERM);
-    EXPECT_EQ(WaitExit(first, 10s), 128 + SIGTERM);
+    first.Signal(SIGTERM);
+    EXPECT_EQ(first.Wait(10s), 128 + SIGTERM);
     for (const char* name : {"QUORVEL_ACCOUNT_HOST", "QUORVEL_MEETING_HOST"})
         unsetenv(name);
 }

@@ -46,8 +46,24 @@ private:
     std::vector<SeenRequest> m_requests;
 };
 
-// A port on 127.0.0.1 where nothing listens (bound, then closed).
-int ClosedLoopbackPort();
+// A port on 127.0.0.1 that refuses connections: bound, never listening,
+// and held (without SO_REUSEADDR) until Release, so no other server,
+// another test's included, can take it meanwhile.
+class RefusingPort {
+public:
+    RefusingPort();
+    ~RefusingPort() { Release(); }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const { return m_port; }
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // Frees the port for a server of the test's own (the host comes back).
+    void Release();
+
+private:
+    intptr_t m_fd = -1;  // a socket (Windows: a SOCKET)
+    int m_port = 0;
+};
 
 // A port on 127.0.0.1 that accepts connections, reads nothing and never
 // answers: a service that hangs. Counts the connections it took.

@@ -16,10 +16,11 @@
 namespace {
 
 // A socket bound to `port` (or a free port) on 127.0.0.1; returns the port.
-int BindLoopback(int fd, int port = 0)
+int BindLoopback(int fd, int port = 0, bool reuse = true)
 {
     int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (reuse)
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
@@ -32,12 +33,16 @@ int BindLoopback(int fd, int port = 0)
 
 }  // namespace
 
-int ClosedLoopbackPort()
+RefusingPort::RefusingPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0))
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    int port = BindLoopback(fd);
-    close(fd);
-    return port;
+    m_port = BindLoopback(static_cast<int>(m_fd), 0, false);
+}
+
+void RefusingPort::Release()
+{
+    if (m_fd >= 0)
+        close(static_cast<int>(m_fd));
+    m_fd = -1;
 }
 
 SilentListener::SilentListener(int port) : m_fd(socket(AF_INET, SOCK_STREAM, 0)), m_port(BindLoopback(static_cast<int>(m_fd), port))

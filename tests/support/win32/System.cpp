@@ -37,12 +37,19 @@ SOCKET NewSocket()
 
 }  // namespace
 
-int ClosedLoopbackPort()
+RefusingPort::RefusingPort() : m_fd(static_cast<intptr_t>(NewSocket()))
 {
-    SOCKET s = NewSocket();
-    int port = BindLoopback(s);
-    closesocket(s);
-    return port;
+    // Exclusive, as the POSIX one is without SO_REUSEADDR.
+    BOOL on = TRUE;
+    setsockopt(static_cast<SOCKET>(m_fd), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    m_port = BindLoopback(static_cast<SOCKET>(m_fd));
+}
+
+void RefusingPort::Release()
+{
+    if (m_fd != static_cast<intptr_t>(INVALID_SOCKET) && m_fd != -1)
+        closesocket(static_cast<SOCKET>(m_fd));
+    m_fd = -1;
 }
 
 SilentListener::SilentListener(int port)
