@@ -1,22 +1,18 @@
+// The main window caching a meeting: rows in flight, stops and restarts,
+// outages, closing mid-job, and slow name lookups.
 #include <chrono>
-#include <clocale>
-#include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
-#include <wx/app.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
 
-#include "accel/ProcessControl.h"
 #include "app/FieldControlApp.h"
-#include "framework/WinApp.h"
 #include "demo/DemoContent.h"
 #include "demo/DemoServices.h"
 #include "res/resource.h"
+#include "tests/support/CachingWindowFixture.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/SlowResolver.h"
@@ -26,131 +22,10 @@
 #include "ui/MainDlg.h"
 #include "ui/PercentBar.h"
 
-extern char** environ;
-
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-// The main window on a program directory of the test's own (with the Caddy
-// launcher beside it) against the demo services and content.
-class CachingWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        MountDemoServices(m_server.Routes());
-        MountDemoContent(m_server.Routes());
-        m_server.Start();
-        // A resource service whose one file arrives slowly, to close the
-        // window in the middle of its download.
-        std::string slowUrl = m_server.Url("/content/8000000/slow.bin?rate=2000000");
-        m_slowList.Routes().Get("/resource/get_list", [slowUrl](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"code":0,"data":[{"url":")" + slowUrl +
-                                R"(","name":"slow","type":"video","size":8000000}]})", "application/json");
-        });
-        m_slowList.Start();
-        setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
-        setenv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str(), 1);
-        InstallServer(R"(respond 404)");
-    }
-
-    void TearDown() override
-    {
-        m_dialog.DestroyWindow();
-        StopServers();
-        unsetenv("QUORVEL_MEETING_HOST");
-        unsetenv("QUORVEL_RESOURCE_HOST");
-    }
-
-    // The launcher of the program directory, with a Caddyfile that answers
-    // everything but /assets/ with `fallback`.
-    void InstallServer(const std::string& fallback)
-    {
-        fs::copy_file(fs::path(QUORVEL_PROGRAM_DIR) / "caddy", m_dir / "caddy", fs::copy_options::overwrite_existing);
-        std::string caddyfile = ReadWholeFile(std::string(QUORVEL_PROGRAM_DIR) + "/Caddyfile");
-        size_t at = caddyfile.find("respond 404");
-        ASSERT_NE(at, std::string::npos);
-        caddyfile.replace(at, std::strlen("respond 404"), fallback);
-        std::ofstream(m_dir / "Caddyfile") << caddyfile;
-    }
-
-    // The server the window launched from this test's own program
-    // directory (its command line names that directory's Caddyfile), 0
-    // when none runs. Any other Caddy on the machine is not this test's.
-    pid_t OurServer(const fs::path& dir) const { return FindServerOf(fs::canonical(dir).string()); }
-    pid_t OurServer() const { return OurServer(m_dir.Path()); }
-
-    void StopServers()
-    {
-        for (pid_t pid = OurServer(); pid != 0; pid = OurServer()) {
-            kill(pid, SIGKILL);
-            std::this_thread::sleep_for(50ms);
-        }
-    }
-
-    void Open(CMainDlg& dialog)
-    {
-        dialog.SetProgramPath(m_dir / "quorvel-client");
-        dialog.SetCompany("qv-1001");
-        ASSERT_TRUE(dialog.Create());
-    }
-
-    void Choose(CMainDlg& dialog, long row)
-    {
-        dialog.GetList(IDC_MEETING_LIST)->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
-        dialog.OnMeetingClick();
-        ASSERT_TRUE(PumpUntil([&] { return !dialog.IsFetching(); }));
-    }
-
-    template <typename Condition>
-    bool PumpUntil(Condition condition, std::chrono::seconds limit = 30s)
-    {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!condition() && std::chrono::steady_clock::now() < deadline) {
-            PumpEvents();
-            std::this_thread::sleep_for(5ms);
-        }
-        return condition();
-    }
-
-    // Caches the first demo meeting through the window. Its resource of
-    // unknown size fails, so the job ends given up, with every other byte
-    // in place.
-    void CacheFirstMeeting()
-    {
-        Open(m_dialog);
-        Choose(m_dialog, 0);
-        m_dialog.SendCommand(IDOK);
-        ASSERT_TRUE(PumpUntil([&] { return GivenUp() && m_dialog.GetProgressBar()->GetPos() == 100; }));
-    }
-
-    bool GivenUp() { return Label(IDOK) == "开始缓存" && Enabled(IDOK) && Enabled(IDC_ACCELERATE); }
-
-    std::string Cell(long row, int column)
-    {
-        return m_dialog.GetList(IDC_CONTENT_LIST)->GetItemText(row, column).utf8_string();
-    }
-
-    bool Enabled(int id) { return m_dialog.GetDlgItem(id)->IsEnabled(); }
-    std::string Label(int id) { return m_dialog.GetDlgItem(id)->GetLabel().utf8_string(); }
-
-    int Probe(std::string* body = nullptr, const std::string& path = "/")
-    {
-        std::vector<char> answer(1 << 20);
-        CHttpRequest request;
-        int result = request.Get(("http://127.0.0.1:3000" + path).c_str(), answer.data(), answer.size());
-        if (body)
-            body->assign(answer.data(), request.m_nLength);
-        return result == HTTP_RESULT_OK ? 200 : request.m_nStatusCode.load();
-    }
-
-    LoopbackServer m_server;
-    LoopbackServer m_slowList;
-    TempDir m_dir;
-    CMainDlg m_dialog;
-    MessageBoxRecorder m_boxes;
-};
 
 TEST_F(CachingWindowTest, CachesEveryMissingResourceAndEnablesAcceleration)
 {
@@ -342,65 +217,6 @@ TEST_F(CachingWindowTest, AMeetingAlreadyInTheCacheEndsAtOnceWithoutADownload)
     EXPECT_EQ(m_server.RequestCount(), requests + 1) << "only the resource list was asked for";
 }
 
-TEST_F(CachingWindowTest, AccelerationServesTheCacheAndStops)
-{
-    CacheFirstMeeting();
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_TRUE(m_dialog.IsAccelerating());
-    EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
-    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_RUNNING));
-    EXPECT_EQ(Probe(), 404);
-    std::string served;
-    EXPECT_EQ(Probe(&served, "/assets/image/poster.png"), 200);
-    EXPECT_TRUE(served == ReadWholeFile(m_dir / "assets/image/poster.png"));
-    EXPECT_EQ(Probe(nullptr, "/Caddyfile"), 404) << "the program's own files are not served";
-
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_FALSE(m_dialog.IsAccelerating());
-    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
-    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
-    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_STOPPED));
-    EXPECT_EQ(Label(IDOK), "开始缓存");
-    EXPECT_TRUE(Enabled(IDC_REFRESH));
-    EXPECT_TRUE(m_boxes.boxes.empty());
-}
-
-TEST_F(CachingWindowTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
-{
-    InstallServer("respond 200");
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_FALSE(m_dialog.IsAccelerating());
-    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
-    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
-    EXPECT_TRUE(m_boxes.boxes.empty()) << "the server was found and stopped";
-}
-
-TEST_F(CachingWindowTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
-{
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_TRUE(m_dialog.IsAccelerating());
-    StopServers();
-    ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s)) << "no zombie keeps the name";
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_EQ(m_boxes.boxes.size(), 2u);
-    EXPECT_EQ(m_boxes.boxes[0].text, "stop process: caddy failed with error: 3\n");
-    EXPECT_EQ(m_boxes.boxes[1].text, "无法终止加速服务进程！");
-    EXPECT_FALSE(m_dialog.IsAccelerating());
-    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
-}
-
-TEST_F(CachingWindowTest, ClosingTheWindowStopsTheServer)
-{
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_TRUE(m_dialog.IsAccelerating());
-    m_dialog.SendCommand(IDCANCEL);
-    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
-    EXPECT_TRUE(m_boxes.boxes.empty());
-}
-
 // Closing in the middle of a fetch, a check or a download: no hang, no
 // crash, and an interrupted download keeps its files for the next resume.
 TEST_F(CachingWindowTest, ClosingMidJobNeverHangsAndKeepsTheResumeFiles)
@@ -482,174 +298,6 @@ TEST_F(CachingWindowTest, StoppingAndClosingNeverWaitForASlowNameLookup)
     m_dialog.SendCommand(IDOK);
     ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中" && SlowLookupsBegun() > lookups; }));
     quick("closing during the download's lookup", [&] { m_dialog.SendCommand(IDCANCEL); });
-}
-
-// The acceleration server on an ordinary desktop: other Caddy processes,
-// other programs on port 3000, any program directory, signals.
-class AccelerationTest : public CachingWindowTest {
-protected:
-    static constexpr const char* kPortMessage = "端口3000已被其他程序占用，无法启动加速服务！";
-
-    // Starts on a port of its own before the client's server, so it comes
-    // first in the process list.
-    static pid_t StartDecoy()
-    {
-        RefusingPort free;
-        free.Release();  // for the decoy to take
-        std::string listen = free.HostPort();
-        const char* argv[] = {"/usr/bin/caddy", "respond", "--listen", listen.c_str(), nullptr};
-        pid_t pid = 0;
-        posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ);
-        return pid;
-    }
-
-    static bool Alive(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
-
-    void ExpectPortMessageAndNothingRuns()
-    {
-        EXPECT_FALSE(m_dialog.IsAccelerating());
-        EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
-        ASSERT_EQ(m_boxes.boxes.size(), 1u);
-        EXPECT_EQ(m_boxes.boxes[0].text, kPortMessage);
-        EXPECT_TRUE(PumpUntil([&] { return OurServer(m_dir.Path()) == 0; }, 5s));
-    }
-};
-
-TEST_F(AccelerationTest, AnotherCaddySurvivesStartStopAndClose)
-{
-    pid_t decoy = StartDecoy();
-    ASSERT_GT(decoy, 0);
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_TRUE(m_dialog.IsAccelerating());
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_EQ(OurServer(m_dir.Path()), 0) << "our own server stopped";
-    EXPECT_TRUE(Alive(decoy));
-    EXPECT_TRUE(m_boxes.boxes.empty());
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_TRUE(m_dialog.IsAccelerating());
-    m_dialog.SendCommand(IDCANCEL);
-    EXPECT_EQ(OurServer(m_dir.Path()), 0);
-    EXPECT_TRUE(Alive(decoy));
-    kill(decoy, SIGKILL);
-    waitpid(decoy, nullptr, 0);
-}
-
-TEST_F(AccelerationTest, AListenerOnThePortThatNeverAnswersFailsTheStartInSeconds)
-{
-    SilentListener holder(3000);
-    ASSERT_EQ(holder.Port(), 3000);
-    Open(m_dialog);
-    auto start = std::chrono::steady_clock::now();
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 7s);
-    ExpectPortMessageAndNothingRuns();
-}
-
-TEST_F(AccelerationTest, AnotherProgramAnswering404OnThePortIsNotTakenForOurServer)
-{
-    LoopbackServer other(3000);
-    ASSERT_EQ(other.Port(), 3000);
-    other.Routes().Get("/", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
-    other.Start();
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ExpectPortMessageAndNothingRuns();
-}
-
-// Installed where the path has a space, a quote and braces.
-TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
-{
-    fs::path prefix = fs::path(m_dir.Path()) / "Program Files \"q\" {x}";
-    std::string install = "cmake --install '" QUORVEL_BUILD_DIR "' --prefix '" + prefix.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(install.c_str()), 0);
-    fs::path program = prefix / "lib/quorvel-client";
-    fs::create_directories(program / "assets/doc");
-    std::ofstream(program / "assets/doc/a b.txt") << "served from anywhere";
-    CMainDlg dialog;
-    dialog.SetProgramPath(program / "quorvel-client");
-    dialog.SetCompany("qv-1001");
-    ASSERT_TRUE(dialog.Create());
-    dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_TRUE(dialog.IsAccelerating());
-    std::string served;
-    EXPECT_EQ(Probe(&served, "/assets/doc/a%20b.txt"), 200);
-    EXPECT_EQ(served, "served from anywhere");
-    dialog.SendCommand(IDCANCEL);
-    EXPECT_EQ(OurServer(program), 0);
-}
-
-// SIGTERM (logging out) takes the window's close steps: the server stops.
-TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
-{
-    InstallExitSignalHandlers();
-    CMainDlg dialog;
-    dialog.SetProgramPath(m_dir / "quorvel-client");
-    dialog.SetCompany("qv-1001");
-    int result = RunModal(dialog, [&] {
-        dialog.SendCommand(IDC_ACCELERATE);
-        ASSERT_TRUE(dialog.IsAccelerating());
-        kill(getpid(), SIGTERM);
-        PumpUntil([&] { return !dialog.GetWindow()->IsModal(); }, 5s);
-    });
-    for (int signal : {SIGTERM, SIGHUP, SIGINT})
-        wxTheApp->SetSignalHandler(signal, SIG_DFL);
-    EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(AfxExitSignal(), SIGTERM);
-    EXPECT_EQ(OurServer(m_dir.Path()), 0);
-}
-
-TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTicksRun)
-{
-    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
-    Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    ASSERT_TRUE(m_dialog.IsAccelerating());
-    Choose(m_dialog, 1);
-    EXPECT_TRUE(Enabled(IDC_ACCELERATE));
-    EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
-
-    // A caching job while the server runs shows its progress.
-    m_dialog.SendCommand(IDOK);
-    bool progressTimer = false;  // seen while the download ran (it may end soon after)
-    ASSERT_TRUE(PumpUntil([&] {
-        progressTimer = progressTimer || m_dialog.TimerInterval(CMainDlg::kTimerId) == 1000;
-        return !Cell(0, 1).empty() && Cell(0, 1) != "0%";
-    }, 10s));
-    EXPECT_TRUE(progressTimer);
-    m_dialog.SendCommand(IDOK);
-
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    EXPECT_FALSE(m_dialog.IsAccelerating());
-    EXPECT_EQ(OurServer(m_dir.Path()), 0);
-    EXPECT_TRUE(m_boxes.boxes.empty());
-}
-
-// Under a UTF-8 locale the cache's names are UTF-8, as the screens' URLs.
-TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
-{
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_ALL, "C.UTF-8"));
-    LoopbackServer list;
-    std::string url = m_server.Url("/content/5000/开场视频.mp4");
-    list.Routes().Get("/resource/get_list", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(R"({"code":0,"data":[{"url":")" + url +
-                            R"(","name":"开场视频","type":"视频","module":"开场","size":5000}]})", "application/json");
-    });
-    list.Start();
-    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
-    Open(m_dialog);
-    Choose(m_dialog, 0);
-    m_dialog.SendCommand(IDOK);
-    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存完成"; }));
-    m_dialog.SendCommand(IDC_ACCELERATE);
-    std::string served;
-    EXPECT_EQ(Probe(&served, "/assets/%E8%A7%86%E9%A2%91/%E5%BC%80%E5%9C%BA/%E5%BC%80%E5%9C%BA%E8%A7%86%E9%A2%91.mp4"),
-              200);
-    std::string expected(5000, '\0');
-    FillContent("开场视频.mp4", 0, expected.data(), expected.size());
-    EXPECT_TRUE(served == expected);
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 }  // namespace

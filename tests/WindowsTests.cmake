@@ -1,17 +1,24 @@
-# The Windows build's tests run under Wine (the toolchain's
-# CMAKE_CROSSCOMPILING_EMULATOR), in the Wine prefix scripts/setup-windows
-# made, with the code page of a Chinese Windows system (936), against
-# servers on 127.0.0.1.
+# The Windows build's tests run under Wine (tests/win32/wine-run), one ctest
+# case per test, against servers on 127.0.0.1.
 set(QUORVEL_WINEPREFIX "" CACHE PATH "the Wine prefix the tests run in")
 set(QUORVEL_LINUX_BUILD_DIR ${PROJECT_SOURCE_DIR}/build CACHE PATH "the Linux build (its demo services)")
-# The web server's process, with the real caddy.exe of the program directory.
+configure_file(win32/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set_target_properties(unit_tests engine_tests PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+
+# The web server's process, with the real caddy.exe of the program
+# directory: its cases take port 3000 one at a time.
 target_sources(unit_tests PRIVATE win32/ServerProcessTest.cpp)
 target_compile_definitions(unit_tests PRIVATE QUORVEL_PROGRAM_DIR="$<TARGET_FILE_DIR:quorvel-client>")
 add_dependencies(unit_tests quorvel-client)
-add_test(NAME WindowsUnitTests COMMAND unit_tests)
-add_test(NAME WindowsEngineTests COMMAND engine_tests)
+gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "-ServerProcessTest.*"
+                     PROPERTIES LABELS headless)
+gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "ServerProcessTest.*"
+                     PROPERTIES LABELS headless RESOURCE_LOCK port3000)
+gtest_discover_tests(engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS headless)
+
 # Installer, uninstaller and zip, and qv-download.exe from each.
 add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-install-test.sh
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
-set_tests_properties(WindowsUnitTests WindowsEngineTests WindowsPackage PROPERTIES
-  LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")
+set_tests_properties(WindowsPackage PROPERTIES LABELS headless
+  ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")

@@ -50,7 +50,8 @@ http {
     location = /moved { return 301 /f.bin; }
     location = /found { return 302 http://127.0.0.1:$nport/big.bin; }
     location /weak/ { alias $work/www/; etag off; add_header ETag 'W/"weak-1"'; }
-    location /no-ranges/ { alias $work/www/; if (\$http_range) { return 403; } }
+    # Slow, so that more connections pay and ranges are asked for.
+    location /no-ranges/ { alias $work/www/; limit_rate 1m; if (\$http_range) { return 403; } }
     location /slow/ { alias $work/www/; limit_rate 1m; }
   }
 }
@@ -77,10 +78,12 @@ XDG_DATA_HOME=$work/xdg XDG_CONFIG_HOME=$work/xdg \
   caddy run --adapter caddyfile --config "$work/Caddyfile" >"$work/caddy.log" 2>&1 &
 pids+=($!)
 n=http://127.0.0.1:$nport c=http://127.0.0.1:$cport
+up=
 for _ in $(seq 100); do
-  curl -sf -o /dev/null "$n/small.bin" && curl -sf -o /dev/null "$c/small.bin" && break
+  curl -sf -o /dev/null "$n/small.bin" && curl -sf -o /dev/null "$c/small.bin" && { up=yes; break; }
   sleep 0.1
 done
+[ -n "$up" ] || { echo "FAILED: nginx or Caddy did not start"; cat "$work/nginx/error.log" "$work/caddy.log"; exit 1; }
 
 # The body bytes a server sent to range requests, by its access log.
 ranged_bytes() {
@@ -164,14 +167,24 @@ rm -f "$work/out.bin"*
 "$qv" "$n/slow/big.bin" "$work/out.bin" >/dev/null 2>&1 &
 qv_pid=$!
 for _ in $(seq 100); do [ -s "$work/out.bin.info" ] && break; sleep 0.1; done
-sleep 1
+# Stopped once the side file was brought up to date (replaced, so another
+# inode): the pair left then claims bytes of the old file.
+planned=$(stat -c %i "$work/out.bin.info" 2>/dev/null) claimed=
+for _ in $(seq 100); do
+  now=$(stat -c %i "$work/out.bin.info" 2>/dev/null) || now=
+  [ -n "$now" ] && [ -n "$planned" ] && [ "$now" != "$planned" ] && { claimed=yes; break; }
+  sleep 0.1
+done
 kill -INT $qv_pid
 wait $qv_pid
 stopped=$?
 head -c 8000000 /dev/urandom >"$work/www/new.bin"
 touch -d '+1 hour' "$work/www/new.bin"
 mv "$work/www/new.bin" "$work/www/big.bin"
-[ -s "$work/out.bin.tmp!" ] || echo "warning: the stopped run left no temporary file"
+if [ -z "$claimed" ] || [ ! -s "$work/out.bin.tmp!" ] || [ ! -s "$work/out.bin.info" ]; then
+  failed=$((failed + 1))
+  echo "FAILED: the stopped run left no resumable pair claiming bytes"
+fi
 RESUME=1 row nginx 0 complete big.bin "$n/slow/big.bin"
 if [ "$stopped" != 130 ]; then
   failed=$((failed + 1))

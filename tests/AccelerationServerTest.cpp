@@ -1,0 +1,254 @@
+// The local web server from the main window: started on the cache, stopped,
+// found again, and never confused with other programs on the desktop.
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/listctrl.h>
+
+#include "accel/ProcessControl.h"
+#include "app/FieldControlApp.h"
+#include "framework/WinApp.h"
+#include "demo/DemoContent.h"
+#include "demo/DemoServices.h"
+#include "res/resource.h"
+#include "tests/support/CachingWindowFixture.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/GuiTest.h"
+#include "tests/support/LoopbackServer.h"
+#include "ui/IconButton.h"
+#include "ui/MainDlg.h"
+#include "ui/PercentBar.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// The acceleration server on an ordinary desktop: other Caddy processes,
+// other programs on port 3000, any program directory, signals.
+class AccelerationTest : public CachingWindowTest {
+protected:
+    static constexpr const char* kPortMessage = "端口3000已被其他程序占用，无法启动加速服务！";
+
+    // Starts on a port of its own before the client's server, so it comes
+    // first in the process list.
+    static ChildProcess StartDecoy()
+    {
+        RefusingPort free;
+        free.Release();  // for the decoy to take
+        return ChildProcess({"/usr/bin/caddy", "respond", "--listen", free.HostPort()});
+    }
+
+    static bool Alive(ChildProcess& process) { return process.Wait(0ms) == -1; }
+
+    void ExpectPortMessageAndNothingRuns()
+    {
+        EXPECT_FALSE(m_dialog.IsAccelerating());
+        EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+        ASSERT_EQ(m_boxes.boxes.size(), 1u);
+        EXPECT_EQ(m_boxes.boxes[0].text, kPortMessage);
+        EXPECT_TRUE(PumpUntil([&] { return OurServer(m_dir.Path()) == 0; }, 5s));
+    }
+};
+
+TEST_F(AccelerationTest, AccelerationServesTheCacheAndStops)
+{
+    CacheFirstMeeting();
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_TRUE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
+    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_RUNNING));
+    EXPECT_EQ(Probe(), 404);
+    std::string served;
+    EXPECT_EQ(Probe(&served, "/assets/image/poster.png"), 200);
+    EXPECT_TRUE(served == ReadWholeFile(m_dir / "assets/image/poster.png"));
+    EXPECT_EQ(Probe(nullptr, "/Caddyfile"), 404) << "the program's own files are not served";
+
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_STOPPED));
+    EXPECT_EQ(Label(IDOK), "开始缓存");
+    EXPECT_TRUE(Enabled(IDC_REFRESH));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+TEST_F(AccelerationTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
+{
+    InstallServer("respond 200");
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
+    EXPECT_TRUE(m_boxes.boxes.empty()) << "the server was found and stopped";
+}
+
+TEST_F(AccelerationTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
+{
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    StopServers();
+    ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s)) << "no zombie keeps the name";
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_EQ(m_boxes.boxes.size(), 2u);
+    EXPECT_EQ(m_boxes.boxes[0].text, "stop process: caddy failed with error: 3\n");
+    EXPECT_EQ(m_boxes.boxes[1].text, "无法终止加速服务进程！");
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+}
+
+TEST_F(AccelerationTest, ClosingTheWindowStopsTheServer)
+{
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    m_dialog.SendCommand(IDCANCEL);
+    EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+TEST_F(AccelerationTest, AnotherCaddySurvivesStartStopAndClose)
+{
+    ChildProcess decoy = StartDecoy();
+    ASSERT_GT(decoy.Pid(), 0);
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_EQ(OurServer(m_dir.Path()), 0) << "our own server stopped";
+    EXPECT_TRUE(Alive(decoy));
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    m_dialog.SendCommand(IDCANCEL);
+    EXPECT_EQ(OurServer(m_dir.Path()), 0);
+    EXPECT_TRUE(Alive(decoy));
+}
+
+TEST_F(AccelerationTest, AListenerOnThePortThatNeverAnswersFailsTheStartInSeconds)
+{
+    SilentListener holder(3000);
+    ASSERT_EQ(holder.Port(), 3000);
+    Open(m_dialog);
+    auto start = std::chrono::steady_clock::now();
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 7s);
+    ExpectPortMessageAndNothingRuns();
+}
+
+TEST_F(AccelerationTest, AnotherProgramAnswering404OnThePortIsNotTakenForOurServer)
+{
+    LoopbackServer other(3000);
+    ASSERT_EQ(other.Port(), 3000);
+    other.Routes().Get("/", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
+    other.Start();
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ExpectPortMessageAndNothingRuns();
+}
+
+// Installed where the path has a space, a quote and braces.
+TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
+{
+    fs::path prefix = fs::path(m_dir.Path()) / "Program Files \"q\" {x}";
+    std::string install = "cmake --install '" QUORVEL_BUILD_DIR "' --prefix '" + prefix.string() + "' >/dev/null";
+    ASSERT_EQ(std::system(install.c_str()), 0);
+    fs::path program = prefix / "lib/quorvel-client";
+    fs::create_directories(program / "assets/doc");
+    std::ofstream(program / "assets/doc/a b.txt") << "served from anywhere";
+    CMainDlg dialog;
+    dialog.SetProgramPath(program / "quorvel-client");
+    dialog.SetCompany("qv-1001");
+    ASSERT_TRUE(dialog.Create());
+    dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_TRUE(dialog.IsAccelerating());
+    std::string served;
+    EXPECT_EQ(Probe(&served, "/assets/doc/a%20b.txt"), 200);
+    EXPECT_EQ(served, "served from anywhere");
+    dialog.SendCommand(IDCANCEL);
+    EXPECT_EQ(OurServer(program), 0);
+}
+
+// SIGTERM (logging out) takes the window's close steps: the server stops.
+TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
+{
+    InstallExitSignalHandlers();
+    CMainDlg dialog;
+    dialog.SetProgramPath(m_dir / "quorvel-client");
+    dialog.SetCompany("qv-1001");
+    int result = RunModal(dialog, [&] {
+        dialog.SendCommand(IDC_ACCELERATE);
+        ASSERT_TRUE(dialog.IsAccelerating());
+        kill(getpid(), SIGTERM);
+        PumpUntil([&] { return !dialog.GetWindow()->IsModal(); }, 5s);
+    });
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        wxTheApp->SetSignalHandler(signal, SIG_DFL);
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(AfxExitSignal(), SIGTERM);
+    EXPECT_EQ(OurServer(m_dir.Path()), 0);
+}
+
+TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTicksRun)
+{
+    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    Open(m_dialog);
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    Choose(m_dialog, 1);
+    EXPECT_TRUE(Enabled(IDC_ACCELERATE));
+    EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
+
+    // A caching job while the server runs shows its progress.
+    m_dialog.SendCommand(IDOK);
+    bool progressTimer = false;  // seen while the download ran (it may end soon after)
+    ASSERT_TRUE(PumpUntil([&] {
+        progressTimer = progressTimer || m_dialog.TimerInterval(CMainDlg::kTimerId) == 1000;
+        return !Cell(0, 1).empty() && Cell(0, 1) != "0%";
+    }, 10s));
+    EXPECT_TRUE(progressTimer);
+    m_dialog.SendCommand(IDOK);
+
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(OurServer(m_dir.Path()), 0);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+// Under a UTF-8 locale the cache's names are UTF-8, as the screens' URLs.
+TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
+{
+    std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "C.UTF-8"));
+    LoopbackServer list;
+    std::string url = m_server.Url("/content/5000/开场视频.mp4");
+    list.Routes().Get("/resource/get_list", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(R"({"code":0,"data":[{"url":")" + url +
+                            R"(","name":"开场视频","type":"视频","module":"开场","size":5000}]})", "application/json");
+    });
+    list.Start();
+    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
+    Open(m_dialog);
+    Choose(m_dialog, 0);
+    m_dialog.SendCommand(IDOK);
+    ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存完成"; }));
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    std::string served;
+    EXPECT_EQ(Probe(&served, "/assets/%E8%A7%86%E9%A2%91/%E5%BC%80%E5%9C%BA/%E5%BC%80%E5%9C%BA%E8%A7%86%E9%A2%91.mp4"),
+              200);
+    std::string expected(5000, '\0');
+    FillContent("开场视频.mp4", 0, expected.data(), expected.size());
+    EXPECT_TRUE(served == expected);
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+}  // namespace
