@@ -11,11 +11,11 @@ set_target_properties(unit_tests engine_tests PROPERTIES CROSSCOMPILING_EMULATOR
 target_sources(unit_tests PRIVATE win32/ServerProcessTest.cpp)
 target_compile_definitions(unit_tests PRIVATE QUORVEL_PROGRAM_DIR="$<TARGET_FILE_DIR:quorvel-client>")
 add_dependencies(unit_tests quorvel-client)
-gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "-ServerProcessTest.*"
+gtest_discover_tests(unit_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "-ServerProcessTest.*"
                      PROPERTIES LABELS headless)
-gtest_discover_tests(unit_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "ServerProcessTest.*"
+gtest_discover_tests(unit_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_FILTER "ServerProcessTest.*"
                      PROPERTIES LABELS headless RESOURCE_LOCK port3000)
-gtest_discover_tests(engine_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS headless)
+gtest_discover_tests(engine_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS headless)
 
 # Installer, uninstaller and zip, and qv-download.exe from each.
 add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-install-test.sh
