@@ -73,7 +73,9 @@ TEST_F(CacheLayoutTest, AChineseModuleIsADirectoryInTheLocalCodePage)
 TEST_F(CacheLayoutTest, AUrlWithAQueryGivesAFileThatCanBeMade)
 {
     std::string path = PathOf("doc", "", "http://h/f.bin?sig=a:b");
-    EXPECT_EQ(path, m_dir / ("assets/doc/" + fsys::FitName("f.bin?sig=a:b")));
+    std::string name = path.substr((m_dir / "assets/doc/").size());
+    EXPECT_TRUE(name == "f.bin?sig=a:b" || name == "f.bin_sig=a_b") << name;  // POSIX as is; Windows '_'
+
     fsys::Handle file = fsys::Open(path, fsys::Mode::Fresh);
     EXPECT_NE(file, fsys::kNoFile) << path;
     if (file != fsys::kNoFile)

@@ -10,6 +10,7 @@
 #include "cache/CachingJob.h"
 #include "demo/DemoContent.h"
 #include "tests/support/DownloadHarness.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/ParamName.h"
 
 namespace {
@@ -308,8 +309,7 @@ TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChang
     Add("slow.bin", 300000, "doc", "", 300000, "stall=100000&stall_ms=3000");
     ASSERT_TRUE(m_job.Start());
     // Wait for the first bytes, then let the job's clock run on.
-    for (int i = 0; i < 200 && h.engine.m_nDownloaded < 100000; ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 100000; }));
     size_t before = RangeRequests();
     m_job.ProgressTick();
     m_now += 10;
@@ -317,8 +317,7 @@ TEST_F(CachingJobTest, AStalledDownloadIsRestartedElevenSecondsAfterTheLastChang
     EXPECT_EQ(RangeRequests(), before) << "10 seconds are not yet a stall";
     m_now += 1;
     m_job.ProgressTick();
-    for (int i = 0; i < 200 && RangeRequests() == before; ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(Eventually([&] { return RangeRequests() > before; }));
     EXPECT_EQ(RangeRequests(), before + 1) << "restarted, resuming";
     EXPECT_EQ(h.server.Requests().back().range, "bytes=100000-299999");
     m_job.Stop();
@@ -330,8 +329,7 @@ TEST_F(CachingJobTest, ASlowLinkIsNoStall)
 {
     Add("slow-link.bin", 600000, "doc", "", 600000, "rate=16000");
     ASSERT_TRUE(m_job.Start());
-    for (int i = 0; i < 300 && h.engine.Progress() == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Eventually([&] { return h.engine.Progress() > 0; }));
     for (int tick = 0; tick < 13; ++tick, m_now += 1) {
         std::this_thread::sleep_for(100ms);
         m_job.ProgressTick();
@@ -350,9 +348,7 @@ TEST_F(CachingJobTest, WaitingForAConnectionIsNoStall)
         held.push_back(h.engine.Connections().Take());
     Add("waits.bin", 2000, "doc", "", 2000);
     ASSERT_TRUE(m_job.Start());
-    for (int i = 0; i < 1000 && !h.engine.WaitsForConnection(); ++i)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_TRUE(h.engine.WaitsForConnection());
+    ASSERT_TRUE(Eventually([&] { return h.engine.WaitsForConnection(); }));
     for (int tick = 0; tick < 4; ++tick, m_now += 11)
         m_job.ProgressTick();
     EXPECT_FALSE(m_job.IsWaitingToRetry()) << "taken for a failed attempt";
@@ -390,8 +386,7 @@ TEST_F(CachingJobTest, AFinalSyncLongerThanTheStallLimitIsNoStall)
     h.HoldFinalSync();
     ASSERT_TRUE(m_job.Start());
     ASSERT_TRUE(h.FinalSyncEntered());
-    for (int i = 0; i < 200 && !m_job.IsDownloading(); ++i)
-        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(Eventually([&] { return m_job.IsDownloading(); }));
     for (int tick = 0; tick < 4; ++tick, m_now += 11)
         m_job.ProgressTick();
     h.ReleaseFinalSync();
@@ -406,9 +401,10 @@ TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes
     Add("first.bin", 2000, "doc", "", 2000);
     Add("resume.bin", 6000000, "video", "", 6000000, "rate=1500000");
     ASSERT_TRUE(m_job.Start());
-    for (int i = 0; i < 1000 && m_job.InFlight(1) < 4 * 262144; ++i)
+    ASSERT_TRUE(Eventually([&] {
         Pump();
-    ASSERT_GE(m_job.InFlight(1), 4 * 262144);
+        return m_job.InFlight(1) >= 4 * 262144;
+    }));
     m_job.Stop();
     EXPECT_EQ(m_view.phases.back(), Phase::Stopped);
     EXPECT_TRUE(FileExists(PathOf(1) + ".tmp!"));
@@ -460,8 +456,10 @@ TEST_F(CachingJobTest, AStaleFinishedEventNeverMarksARowCached)
 {
     Add("slow.bin", 3000000, "doc", "", 3000000, "rate=500000");
     ASSERT_TRUE(m_job.Start());
-    for (int i = 0; i < 500 && h.engine.m_nDownloaded == 0; ++i)
+    ASSERT_TRUE(Eventually([&] {
         Pump();
+        return h.engine.m_nDownloaded > 0;
+    }));
     m_job.OnDownloadEvent(DOWNLOAD_FINISHED, reinterpret_cast<LPARAM>(&h.engine));
     EXPECT_EQ(m_items[0]->status, STATUS_CACHING);
     EXPECT_FALSE(m_view.Reached(Phase::Complete));
@@ -473,8 +471,10 @@ TEST_F(CachingJobTest, ResetStopsTheDownload)
 {
     Add("slow.bin", 3000000, "doc", "", 3000000, "rate=500000");
     ASSERT_TRUE(m_job.Start());
-    for (int i = 0; i < 500 && h.engine.m_nDownloaded == 0; ++i)
+    ASSERT_TRUE(Eventually([&] {
         Pump();
+        return h.engine.m_nDownloaded > 0;
+    }));
     m_job.Reset();
     int64_t downloaded = h.engine.m_nDownloaded;
     std::this_thread::sleep_for(700ms);

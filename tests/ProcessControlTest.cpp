@@ -6,14 +6,12 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 
 #include "accel/posix/ProcessList.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Eventually.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -22,23 +20,19 @@ TEST(FindProcessByName, MatchesNameAndCommandLineSkipsZombiesAndSurvivesAnUpgrad
     TempDir dir;
     std::string program = dir / "caddy";
     std::filesystem::copy_file("/usr/bin/sleep", program);
-    const char* argv[] = {program.c_str(), "31", nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, program.c_str(), nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    for (int i = 0; i < 200 && FindProcessByName("caddy", "31") != pid; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-
-    EXPECT_EQ(FindProcessByName("caddy", "31"), pid);
+    ChildProcess server({program, "31"});
+    pid_t pid = server.Pid();
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(Eventually([&] { return FindProcessByName("caddy", "31") == pid; }));
     EXPECT_EQ(FindProcessByName("caddy", "3"), 0) << "whole words of the command line only";
     EXPECT_EQ(FindProcessByName("cadd"), 0);
     std::filesystem::remove(program);  // as a package upgrade replaces it
     EXPECT_EQ(FindProcessByName("caddy", "31"), pid);
 
-    kill(pid, SIGKILL);
-    for (int i = 0; i < 200 && FindProcessByName("caddy", "31") != 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(FindProcessByName("caddy", "31"), 0) << "an ended process not yet collected is no server";
-    EXPECT_EQ(waitpid(pid, nullptr, 0), pid) << "it was a zombie until now";
+    server.Signal(SIGKILL);
+    EXPECT_TRUE(Eventually([&] { return FindProcessByName("caddy", "31") == 0; }))
+        << "an ended process not yet collected is no server";
+    EXPECT_EQ(server.Wait(), 128 + SIGKILL) << "it was a zombie until now";
 }
 
 // The server gets stdin, stdout and stderr and nothing else of the client's
@@ -51,18 +45,16 @@ TEST(WinExec, TheServerGetsOnlyTheThreeStandardDescriptors)
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     int pipes[2];
     ASSERT_EQ(pipe(pipes), 0);  // inheritable, as a library might leave one
-    pid_t pid = WinExec(program, dir.Path(), {});
+    ChildProcess server(WinExec(program, dir.Path(), {}));
+    pid_t pid = server.Pid();
     ASSERT_GT(pid, 0);
     std::string proc = "/proc/" + std::to_string(pid);
     std::error_code error;
-    for (int i = 0; i < 200 && std::filesystem::read_symlink(proc + "/exe", error).filename() != "sleep"; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(Eventually([&] { return std::filesystem::read_symlink(proc + "/exe", error).filename() == "sleep"; }));
     std::set<std::string> fds;
     for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd"))
         fds.insert(entry.path().filename());
     EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
     close(pipes[0]);
     close(pipes[1]);
 }

@@ -2,7 +2,6 @@
 #include <limits>
 
 #include "net/ContentRange.h"
-#include "net/InternetErrorText.h"
 #include "net/SegmentInfo.h"
 #include "net/SideFile.h"
 #include "tests/support/TempDir.h"
@@ -147,12 +146,3 @@ TEST(ContentRange, AcceptsOnlyAWellFormedSingleRange)
         EXPECT_FALSE(ParseContentRange(bad, range)) << bad;
 }
 
-TEST(InternetErrorText, NamesTheWindowsCodes)
-{
-    EXPECT_STREQ(GetInternetErrorText(12002), "Timeout");
-    EXPECT_STREQ(GetInternetErrorText(12031), "Connection Reset");
-    EXPECT_STREQ(GetInternetErrorText(99999), "Error");
-    EXPECT_EQ(CurlToInternetError(CURLE_COULDNT_CONNECT), 12029);
-    EXPECT_EQ(CurlToInternetError(CURLE_COULDNT_RESOLVE_HOST), 12007);
-    EXPECT_EQ(CurlToInternetError(CURLE_OPERATION_TIMEDOUT), 12002);
-}

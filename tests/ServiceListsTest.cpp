@@ -74,12 +74,3 @@ TEST(ParseResourceList, ReadsSizesAsSigned64BitLeadingDigits)
     EXPECT_TRUE(ParseResourceList(R"({"code":0,"data":"u"})").empty());
 }
 
-TEST(StatusText, NamesEveryCode)
-{
-    EXPECT_STREQ(StatusText(STATUS_NOT_STARTED), "缓存未开始");
-    EXPECT_STREQ(StatusText(STATUS_CACHING), "缓存中");
-    EXPECT_STREQ(StatusText(STATUS_CACHED), "缓存完成");
-    EXPECT_STREQ(StatusText(STATUS_STOPPED), "缓存停止");
-    EXPECT_STREQ(StatusText(STATUS_FAILED), "缓存失败");
-    EXPECT_STREQ(StatusText(5), "未知状态");
-}
