@@ -357,7 +357,8 @@ TEST_F(HttpDownloadTest, TheSideFileIsUpdatedInSyncedBatches)
     h.engine.Start(url.c_str(), dest.c_str());
     std::set<int64_t> claims;
     std::vector<SegmentInfo> saved;
-    while (!FileExists(dest)) {
+    auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!FileExists(dest) && std::chrono::steady_clock::now() < deadline) {
         if (LoadSideFile(dest + ".info", size, IdentityOf(url), saved)) {
             int64_t claimed = 0;
             for (const SegmentInfo& s : saved)
@@ -367,6 +368,7 @@ TEST_F(HttpDownloadTest, TheSideFileIsUpdatedInSyncedBatches)
         }
         std::this_thread::sleep_for(2ms);
     }
+    ASSERT_TRUE(FileExists(dest));
     EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
     // 12 MB in 256 KiB blocks would be some 45 updates.
     EXPECT_LE(claims.size(), size_t(size / CHttpDownload::kSyncBytes + 12)) << claims.size() << " updates";
@@ -448,7 +450,8 @@ TEST_F(HttpDownloadTest, DataReachesTheFileInBlocksOf256KiB)
     std::string dest = h.dir / "blocks.bin";
     h.engine.Start(h.Url(300000, "blocks.bin", "rate=200000").c_str(), dest.c_str());
     std::set<int64_t> seen;
-    while (h.engine.m_nDownloaded < 300000 && seen.size() < 10) {
+    auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (h.engine.m_nDownloaded < 300000 && seen.size() < 10 && std::chrono::steady_clock::now() < deadline) {
         seen.insert(h.engine.m_nDownloaded);
         std::this_thread::sleep_for(2ms);
     }
