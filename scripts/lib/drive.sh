@@ -49,7 +49,18 @@ start_xvfb() {
   Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   pids+=("$!")
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  xdpyinfo >/dev/null 2>&1 || { echo "Xvfb did not start on $DISPLAY" >&2; exit 1; }
   mkdir -p "$shots"
+}
+
+# wait_for SECONDS COMMAND...: until COMMAND succeeds; fails after SECONDS.
+wait_for() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.2
+  done
 }
 
 # window_of CAPTION: the id of the window with that caption, waiting for it.
