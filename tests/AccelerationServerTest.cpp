@@ -163,6 +163,7 @@ TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
     std::string install = "cmake --install '" QUORVEL_BUILD_DIR "' --prefix '" + prefix.string() + "' >/dev/null";
     ASSERT_EQ(std::system(install.c_str()), 0);
     fs::path program = prefix / "lib/quorvel-client";
+    m_programDirs.push_back(program);
     fs::create_directories(program / "assets/doc");
     std::ofstream(program / "assets/doc/a b.txt") << "served from anywhere";
     CMainDlg dialog;

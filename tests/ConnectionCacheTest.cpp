@@ -11,7 +11,7 @@ TEST(ConnectionCacheTest, HandsOutFourConnectionsAtMost)
 {
     CConnectionCache pool;
     std::vector<CURL*> out;
-    for (int i = 0; i < CConnectionCache::kMaxInUse; ++i)
+    for (int i = 0; i < 4; ++i)
         out.push_back(pool.Take());
     EXPECT_EQ(std::count(out.begin(), out.end(), nullptr), 0);
     EXPECT_EQ(pool.Take(), nullptr);

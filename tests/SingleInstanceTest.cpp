@@ -72,6 +72,34 @@ private:
     Window m_window;
 };
 
+// A handler's answer held until the test opens the gate.
+class Gate {
+public:
+    void Open()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_open = true;
+        }
+        m_opened.notify_all();
+    }
+    void Wait()
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_opened.wait_for(lock, 30s, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
+
+struct OpenAtEnd {
+    Gate& gate;
+    ~OpenAtEnd() { gate.Open(); }
+};
+
 // Windows closed by earlier tests of this process are destroyed first, so
 // only the client's windows carry the captions.
 class SingleInstance : public ::testing::Test {
@@ -119,16 +147,15 @@ TEST_F(SingleInstance, AWindowOfAnyProgramWithTheCaptionStopsTheStart)
 // started then must not run.
 TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
 {
+    // The meeting list is held back until the second copy has ended, or
+    // the test has (the gate outlives the server, and opens before it stops).
+    Gate secondEnded;
     LoopbackServer services;
+    OpenAtEnd opens{secondEnded};
     std::atomic<int> meetingRequests{0};
-    // The meeting list is held back until the second copy has ended.
-    std::mutex lock;
-    std::condition_variable released;
-    bool secondEnded = false;
     services.Routes().Get("/get_meet_list", [&](const httplib::Request&, httplib::Response& res) {
         ++meetingRequests;
-        std::unique_lock<std::mutex> hold(lock);
-        released.wait_for(hold, 30s, [&] { return secondEnded; });
+        secondEnded.Wait();
         res.set_content(R"({"code":0,"data":[]})", "application/json");
     });
     MountDemoServices(services.Routes());
@@ -137,7 +164,7 @@ TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
         setenv(name, services.HostPort().c_str(), 1);
     ChildProcess first = StartClient();
     ASSERT_NE(WaitForWindow(kLoginCaption), 0u);
-    std::string signIn = std::string("xdotool search --sync --name '^") + kLoginCaption +
+    std::string signIn = std::string("timeout 20 xdotool search --sync --name '^") + kLoginCaption +
                          "$' windowfocus --sync type --delay 20 '" + kDemoUser + "' && xdotool key Tab type --delay 20 '" +
                          kDemoPassword + "' && xdotool key Return";
     ASSERT_EQ(std::system(signIn.c_str()), 0);
@@ -147,11 +174,7 @@ TEST_F(SingleInstance, ASecondStartWhileTheFirstOpensItsMainWindowEndsToo)
 
     EXPECT_EQ(StartClient().Wait(15s), 0);
     EXPECT_EQ(FindTopWindow(kLoginCaption), 0u) << "the second copy showed no login window";
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        secondEnded = true;
-    }
-    released.notify_all();
+    secondEnded.Open();
     EXPECT_NE(WaitForWindow(kMainCaption), 0u) << "the first copy's main window";
 
     first.Signal(SIGTERM);

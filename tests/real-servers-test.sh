@@ -24,7 +24,8 @@ head -c 3000000 /dev/urandom >"$work/www/f.bin"
 head -c 100000 /dev/urandom >"$work/www/small.bin"
 head -c 8000000 /dev/urandom >"$work/www/big.bin"
 
-nport=$((20000 + RANDOM % 20000)) cport=$((nport + 1))
+# Below the ephemeral ports (32768 on), which the tests beside it bind.
+nport=$((20000 + RANDOM % 12000)) cport=$((nport + 1))
 # A master started as root hands the work to "nobody", who could not read
 # the test's private directory.
 user_line=

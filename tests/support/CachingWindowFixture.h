@@ -10,6 +10,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
+#include <vector>
 #include <wx/listctrl.h>
 
 #include "accel/ProcessControl.h"
@@ -69,11 +70,17 @@ protected:
     pid_t OurServer(const std::filesystem::path& dir) const { return FindServerOf(std::filesystem::canonical(dir).string()); }
     pid_t OurServer() const { return OurServer(m_dir.Path()); }
 
+    // Ends what servers the test's program directories still run (a
+    // failed test's included), so none keeps port 3000 for the next test.
     void StopServers()
     {
-        for (pid_t pid = OurServer(), tries = 0; pid != 0 && tries < 100; pid = OurServer(), ++tries) {
-            kill(pid, SIGKILL);
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (const std::filesystem::path& dir : m_programDirs) {
+            if (!std::filesystem::exists(dir))
+                continue;
+            for (pid_t pid = OurServer(dir), tries = 0; pid != 0 && tries < 100; pid = OurServer(dir), ++tries) {
+                kill(pid, SIGKILL);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
         }
     }
 
@@ -136,6 +143,7 @@ protected:
     LoopbackServer m_server;
     LoopbackServer m_slowList;
     TempDir m_dir;
+    std::vector<std::filesystem::path> m_programDirs{m_dir.Path()};  // where servers may run
     CMainDlg m_dialog;
     MessageBoxRecorder m_boxes;
 };

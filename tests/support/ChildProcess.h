@@ -22,11 +22,13 @@ public:
 
     pid_t Pid() const { return m_pid; }
     void Signal(int signal) const;
-    // Its exit status (128 + the signal that ended it), or -1 when it still
-    // runs after `limit`.
+    // Its exit status (128 + the signal that ended it), -1 when it still
+    // runs after `limit`, or kLost when it is no child of this process.
+    static constexpr int kLost = -2;
     int Wait(std::chrono::milliseconds limit = std::chrono::minutes(2));
 
 private:
     pid_t m_pid = -1;
-    int m_status = -1;  // once reaped
+    int m_status = -1;     // once ended
+    bool m_ended = false;  // reaped (or found reaped elsewhere): never signalled again
 };

@@ -24,14 +24,15 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_destroy(&actions);
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : m_pid(other.m_pid), m_status(other.m_status)
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : m_pid(other.m_pid), m_status(other.m_status), m_ended(other.m_ended)
 {
     other.m_pid = -1;
 }
 
 ChildProcess::~ChildProcess()
 {
-    if (m_pid > 0 && m_status < 0) {
+    if (m_pid > 0 && !m_ended) {
         kill(m_pid, SIGKILL);
         waitpid(m_pid, nullptr, 0);
     }
@@ -39,21 +40,25 @@ ChildProcess::~ChildProcess()
 
 void ChildProcess::Signal(int signal) const
 {
-    if (m_pid > 0 && m_status < 0)
+    if (m_pid > 0 && !m_ended)
         kill(m_pid, signal);
 }
 
 int ChildProcess::Wait(std::chrono::milliseconds limit)
 {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    while (m_pid > 0 && m_status < 0) {
+    while (m_pid > 0 && !m_ended) {
         int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-            m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        else if (std::chrono::steady_clock::now() >= deadline)
+        pid_t ended = waitpid(m_pid, &status, WNOHANG);
+        if (ended == m_pid || ended < 0) {
+            // ended < 0: reaped elsewhere, its pid may be another's now
+            m_status = ended < 0 ? kLost : WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            m_ended = true;
+        } else if (std::chrono::steady_clock::now() >= deadline) {
             return -1;
-        else
+        } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     return m_status;
 }
