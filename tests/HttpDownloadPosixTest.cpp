@@ -91,7 +91,8 @@ TEST_F(HttpDownloadTest, ADiskThatFillsUpMidwayFailsTheAttemptAndResumesOnceTher
     SmallFileSystem disk(size + CHttpDownload::kFreeSpaceReserve + (4 << 20));
     if (!disk.Mounted())
         GTEST_SKIP() << "mounting a small file system needs root";
-    std::string dest = disk / "filling.bin", filler = disk / "filler", url = h.Url(size, "filling.bin", "rate=2000000");
+    // Slow enough (four segments at 500 KB/s) that the disk fills before the end.
+    std::string dest = disk / "filling.bin", filler = disk / "filler", url = h.Url(size, "filling.bin", "rate=500000");
     h.engine.Start(url.c_str(), dest.c_str());
     ASSERT_TRUE(Eventually([&] { return h.engine.m_nDownloaded >= 1 << 20; }));
     FillDisk(filler);
