@@ -401,9 +401,10 @@ TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes
     Add("first.bin", 2000, "doc", "", 2000);
     Add("resume.bin", 6000000, "video", "", 6000000, "rate=1500000");
     ASSERT_TRUE(m_job.Start());
+    // Stopped once the first row is done and the second has bytes to resume.
     ASSERT_TRUE(Eventually([&] {
         Pump();
-        return m_job.InFlight(1) >= 4 * 262144;
+        return m_items[0]->status == STATUS_CACHED && m_job.InFlight(1) >= 4 * 262144;
     }));
     m_job.Stop();
     EXPECT_EQ(m_view.phases.back(), Phase::Stopped);
