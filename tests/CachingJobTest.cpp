@@ -36,6 +36,13 @@ public:
     void StartProgressTimer() override { Locked([&] { timer = true; ++timerStarts; }); }
     void StopProgressTimer() override { Locked([&] { timer = false; }); }
 
+    // The status the row shows now (the caching thread may be changing it).
+    uint8_t Shown(size_t row)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return history[row].empty() ? 0 : history[row].back();
+    }
+
     bool Reached(Phase phase)
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -404,7 +411,7 @@ TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes
     // Stopped once the first row is done and the second has bytes to resume.
     ASSERT_TRUE(Eventually([&] {
         Pump();
-        return m_items[0]->status == STATUS_CACHED && m_job.InFlight(1) >= 4 * 262144;
+        return m_view.Shown(0) == STATUS_CACHED && m_job.InFlight(1) >= 4 * 262144;
     }));
     m_job.Stop();
     EXPECT_EQ(m_view.phases.back(), Phase::Stopped);
@@ -431,7 +438,7 @@ TEST_F(CachingJobTest, AStopAndStartAfterAFailedRowTriesItAgainAndNeverEndsCompl
     Add("slow.bin", 900000, "doc", "", 900000, "rate=100000");  // one connection, beside the failing row
     ASSERT_TRUE(m_job.Start());
     auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (!(m_items[0]->status == STATUS_FAILED && m_job.InFlight(1) > 0) &&
+    while (!(m_view.Shown(0) == STATUS_FAILED && m_job.InFlight(1) > 0) &&
            std::chrono::steady_clock::now() < deadline)
         Pump();
     ASSERT_EQ(m_items[0]->status, STATUS_FAILED);
