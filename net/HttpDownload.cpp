@@ -232,10 +232,15 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     return 0;
 }
 
-void CHttpDownload::Stop()
+void CHttpDownload::RequestStop()
 {
     m_nStopFlag = 1;
     m_stopEvent.SetEvent();
+}
+
+void CHttpDownload::Stop()
+{
+    RequestStop();
     if (m_thread.joinable())
         m_thread.join();
     if (m_finisher)

@@ -80,6 +80,10 @@ public:
     // temporary and side files stay for the next Start. A file being
     // finished is left to its sync; the next Start waits for it.
     void Stop();
+    // Asks the download thread and every worker to stop, without waiting:
+    // an owner of several engines raises every flag first, then calls Stop
+    // on each, so the waits overlap.
+    void RequestStop();
     // Stops, and closes the connections kept for the next transfers (the
     // owner is done with the host for now).
     void CloseConnections();
