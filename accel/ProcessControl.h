@@ -29,14 +29,19 @@ public:
     CServerProcess(const CServerProcess&) = delete;
     CServerProcess& operator=(const CServerProcess&) = delete;
 
-    // False when it could not start.
-    bool Launch(const std::string& directory, const std::vector<std::string>& environment);
+    // 0, or the system's error code when it could not start.
+    int Launch(const std::string& directory, const std::vector<std::string>& environment);
     // It still runs; one that ended is collected (its id cannot be reused
     // while this holds it).
     bool Running();
     // Ends it and collects it: 0, or the system's error code.
     int Kill();
     ProcessId Id() const;
+    // How the last collected server ended by itself: its exit status (POSIX:
+    // 128 + the signal for one a signal ended, as the shell says it), or -1
+    // when none ended by itself since the last launch (it runs, it never
+    // started, or Kill ended it).
+    int ExitStatus() const;
 
 private:
     struct Child;
@@ -47,6 +52,12 @@ private:
 // the first in ascending id order; 0 when there is none. Another program's
 // server is never found.
 ProcessId FindServerOf(const std::string& directory);
+
+// Whether a server could listen on `port` of the loopback host now: a
+// program listens there already (taken), or the system keeps the port from
+// programs (reserved: Windows' excluded port ranges, a port below 1024).
+enum class PortState { Free, Taken, Reserved };
+PortState LoopbackPortState(int port);
 
 // Ends a process that is not our child and waits (at most a second) until
 // it is gone, so a port it held is free again: 0, or the error code.

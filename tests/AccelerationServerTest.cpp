@@ -60,7 +60,7 @@ protected:
 TEST_F(AccelerationTest, AccelerationServesTheCacheAndStops)
 {
     CacheFirstMeeting();
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     EXPECT_TRUE(m_dialog.IsAccelerating());
     EXPECT_EQ(Label(IDC_ACCELERATE), "停止加速");
     EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_RUNNING));
@@ -84,7 +84,7 @@ TEST_F(AccelerationTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
 {
     InstallServer("respond 200");
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     EXPECT_FALSE(m_dialog.IsAccelerating());
     EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
     EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
@@ -94,7 +94,7 @@ TEST_F(AccelerationTest, AServerAnsweringOtherThan404IsStoppedAndNothingStarts)
 TEST_F(AccelerationTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
 {
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     StopServers();
     ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s)) << "no zombie keeps the name";
@@ -109,7 +109,7 @@ TEST_F(AccelerationTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
 TEST_F(AccelerationTest, ClosingTheWindowStopsTheServer)
 {
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDCANCEL);
     EXPECT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
@@ -121,13 +121,13 @@ TEST_F(AccelerationTest, AnotherCaddySurvivesStartStopAndClose)
     ChildProcess decoy = StartDecoy();
     ASSERT_GT(decoy.Pid(), 0);
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDC_ACCELERATE);
     EXPECT_EQ(OurServer(m_dir.Path()), 0) << "our own server stopped";
     EXPECT_TRUE(Alive(decoy));
     EXPECT_TRUE(m_boxes.boxes.empty());
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDCANCEL);
     EXPECT_EQ(OurServer(m_dir.Path()), 0);
@@ -140,7 +140,7 @@ TEST_F(AccelerationTest, AListenerOnThePortThatNeverAnswersFailsTheStartInSecond
     ASSERT_EQ(holder.Port(), 3000);
     Open(m_dialog);
     auto start = std::chrono::steady_clock::now();
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 7s);
     ExpectPortMessageAndNothingRuns();
 }
@@ -152,7 +152,7 @@ TEST_F(AccelerationTest, AnotherProgramAnswering404OnThePortIsNotTakenForOurServ
     other.Routes().Get("/", [](const httplib::Request&, httplib::Response& res) { res.status = 404; });
     other.Start();
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ExpectPortMessageAndNothingRuns();
 }
 
@@ -170,7 +170,7 @@ TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
     dialog.SetProgramPath(program / "quorvel-client");
     dialog.SetCompany("qv-1001");
     ASSERT_TRUE(dialog.Create());
-    dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(dialog);
     EXPECT_TRUE(dialog.IsAccelerating());
     std::string served;
     EXPECT_EQ(Probe(&served, "/assets/doc/a%20b.txt"), 200);
@@ -187,7 +187,7 @@ TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
     dialog.SetProgramPath(m_dir / "quorvel-client");
     dialog.SetCompany("qv-1001");
     int result = RunModal(dialog, [&] {
-        dialog.SendCommand(IDC_ACCELERATE);
+        StartServer(dialog);
         ASSERT_TRUE(dialog.IsAccelerating());
         kill(getpid(), SIGTERM);
         PumpUntil([&] { return !dialog.GetWindow()->IsModal(); }, 5s);
@@ -203,7 +203,7 @@ TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTick
 {
     setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
     Open(m_dialog);
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     Choose(m_dialog, 1);
     EXPECT_TRUE(Enabled(IDC_ACCELERATE));
@@ -213,7 +213,7 @@ TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTick
     m_dialog.SendCommand(IDOK);
     bool progressTimer = false;  // seen while the download ran (it may end soon after)
     ASSERT_TRUE(PumpUntil([&] {
-        progressTimer = progressTimer || m_dialog.TimerInterval(CMainDlg::kTimerId) == 1000;
+        progressTimer = progressTimer || m_dialog.TimerInterval(CMainDlg::kProgressTimerId) == 1000;
         return !Cell(0, 1).empty() && Cell(0, 1) != "0%";
     }, 10s));
     EXPECT_TRUE(progressTimer);
@@ -242,7 +242,7 @@ TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
     Choose(m_dialog, 0);
     m_dialog.SendCommand(IDOK);
     ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存完成"; }));
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     std::string served;
     EXPECT_EQ(Probe(&served, "/assets/%E8%A7%86%E9%A2%91/%E5%BC%80%E5%9C%BA/%E5%BC%80%E5%9C%BA%E8%A7%86%E9%A2%91.mp4"),
               200);
@@ -250,6 +250,90 @@ TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
     FillContent("开场视频.mp4", 0, expected.data(), expected.size());
     EXPECT_TRUE(served == expected);
     std::setlocale(LC_ALL, saved.c_str());
+}
+
+// The start runs off the UI thread: the click returns at once and the
+// button says the server is starting; closing the window meanwhile returns
+// at once and leaves no server. This server takes the probe's connection
+// and never answers (it hands "/" to a silent upstream).
+TEST_F(AccelerationTest, ClosingWhileTheServerStartsReturnsAtOnceAndLeavesNoServer)
+{
+    SilentListener upstream;
+    InstallServer("reverse_proxy " + upstream.HostPort());
+    Open(m_dialog);
+    auto start = std::chrono::steady_clock::now();
+    m_dialog.SendCommand(IDC_ACCELERATE);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "the click waits for no probe";
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动中…");
+    EXPECT_FALSE(Enabled(IDC_ACCELERATE));
+    ASSERT_TRUE(PumpUntil([&] { return upstream.Connections() > 0 && OurServer() != 0; }, 5s));
+    start = std::chrono::steady_clock::now();
+    m_dialog.SendCommand(IDCANCEL);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(OurServer(), 0);
+    PumpEvents();
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_TRUE(m_boxes.boxes.empty());
+}
+
+// A server that ends by itself is noticed on the server's tick: the
+// window is back to "启动加速", without a box, and can start a new one.
+TEST_F(AccelerationTest, AServerThatEndsByItselfIsNoticedOnTheServerTick)
+{
+    Open(m_dialog);
+    StartServer(m_dialog);
+    ASSERT_TRUE(m_dialog.IsAccelerating());
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kServerTimerId), 20000);
+    StopServers();
+    ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s));
+    m_dialog.OnTimer(CMainDlg::kServerTimerId);
+    EXPECT_FALSE(m_dialog.IsAccelerating());
+    EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
+    EXPECT_EQ(m_dialog.GetButton(IDC_ACCELERATE)->m_nIconId, unsigned(IDI_ACCEL_STOPPED));
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kServerTimerId), 0);
+    EXPECT_TRUE(m_boxes.boxes.empty());
+    StartServer(m_dialog);
+    EXPECT_TRUE(m_dialog.IsAccelerating());
+}
+
+// A start that fails says why in one box, and nothing runs afterwards.
+TEST_F(AccelerationTest, AFailedStartSaysWhy)
+{
+    struct Case {
+        const char* name;
+        const char* launcher;   // replaces the launcher's text; null removes it
+        const char* caddyfile;  // replaces the Caddyfile when given
+        const char* message;    // "%s": the program directory
+    } cases[] = {
+        {"missing program", nullptr, nullptr, "找不到加速服务程序 %s/caddy，无法启动加速服务！"},
+        {"refused configuration", "", ":3000 {\n\tno_such_directive\n}\n",
+         "加速服务拒绝了它的配置 %s/Caddyfile，无法启动加速服务！"},
+        {"exit status", "#!/bin/sh\nexit 7\n", nullptr, "加速服务启动后退出，退出状态 7，无法启动加速服务！"},
+    };
+    std::string dir = fs::canonical(m_dir.Path()).string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallServer("respond 404");
+        if (!c.launcher)
+            fs::remove(m_dir / "caddy");
+        else if (*c.launcher)
+            std::ofstream(m_dir / "caddy", std::ios::trunc) << c.launcher;
+        if (c.caddyfile)
+            std::ofstream(m_dir / "Caddyfile", std::ios::trunc) << c.caddyfile;
+        m_boxes.boxes.clear();
+        CMainDlg dialog;
+        Open(dialog);
+        StartServer(dialog);
+        EXPECT_FALSE(dialog.IsAccelerating());
+        EXPECT_EQ(dialog.GetDlgItem(IDC_ACCELERATE)->GetLabel().utf8_string(), "启动加速");
+        std::string expected = c.message;
+        if (size_t at = expected.find("%s"); at != std::string::npos)
+            expected.replace(at, 2, dir);
+        ASSERT_EQ(m_boxes.boxes.size(), 1u);
+        EXPECT_EQ(m_boxes.boxes[0].text, expected);
+        EXPECT_EQ(OurServer(), 0);
+        dialog.DestroyWindow();
+    }
 }
 
 }  // namespace

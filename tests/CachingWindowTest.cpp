@@ -79,7 +79,7 @@ TEST_F(CachingWindowTest, SeveralRowsInFlightStopStartAndEndWithTheMissingOneFai
     EXPECT_TRUE(Enabled(IDOK));
     EXPECT_TRUE(Enabled(IDC_REFRESH));
     EXPECT_TRUE(Enabled(IDC_MEETING_LIST));
-    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0);
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kProgressTimerId), 0);
     struct Cached {
         const char* path;  // in the cache (the query is part of the name)
         const char* name;
@@ -107,7 +107,7 @@ TEST_F(CachingWindowTest, StoppingAsTheCheckEndsLeavesTheTimerStopped)
         ASSERT_TRUE(Eventually([&] { return !m_dialog.IsChecking(); })) << "round " << round;
         m_dialog.SendCommand(IDOK);
         PumpEvents();
-        EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0) << "round " << round;
+        EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kProgressTimerId), 0) << "round " << round;
         EXPECT_EQ(Label(IDOK), "开始缓存");
         EXPECT_TRUE(Enabled(IDC_REFRESH));
     }
@@ -142,7 +142,7 @@ TEST_F(CachingWindowTest, StoppingAccelerationMidJobLeavesTheListsToTheJob)
     Choose(m_dialog, 0);
     m_dialog.SendCommand(IDOK);
     ASSERT_TRUE(PumpUntil([&] { return Cell(0, 2) == "缓存中"; }));
-    m_dialog.SendCommand(IDC_ACCELERATE);
+    StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDC_ACCELERATE);
     EXPECT_FALSE(m_dialog.IsAccelerating());
@@ -197,7 +197,7 @@ TEST_F(CachingWindowTest, ACacheThatCannotBeWrittenIsSaidAtOnce)
     EXPECT_EQ(m_boxes.boxes[0].text.rfind("无法写入缓存目录 " + m_dir / "assets", 0), 0u) << m_boxes.boxes[0].text;
     EXPECT_EQ(Label(IDOK), "开始缓存");
     EXPECT_TRUE(Enabled(IDC_REFRESH));
-    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kTimerId), 0);
+    EXPECT_EQ(m_dialog.TimerInterval(CMainDlg::kProgressTimerId), 0);
     EXPECT_EQ(Cell(0, 2), "缓存未开始");
 }
 

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -311,14 +312,40 @@ TEST_F(MainDlgTest, TheWaitingTextSlidesTwoSpacesATickAndWrapsAfterForty)
     m_dialog.OnMeetingClick();
     const std::string waiting = ">>>>>>正在获取缓存列表请稍候>>>>>>";
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), waiting);
-    m_dialog.OnTimer(CMainDlg::kTimerId);
+    m_dialog.OnTimer(CMainDlg::kFetchTimerId);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), "  " + waiting);
     for (int tick = 2; tick <= 39; ++tick)
-        m_dialog.OnTimer(CMainDlg::kTimerId);
+        m_dialog.OnTimer(CMainDlg::kFetchTimerId);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), std::string(78, ' ') + waiting);
-    m_dialog.OnTimer(CMainDlg::kTimerId);
+    m_dialog.OnTimer(CMainDlg::kFetchTimerId);
     EXPECT_EQ(Label(m_dialog, IDC_WAITING), waiting);
     WaitForFetch();
+}
+
+// A large meeting's list (signed URLs) passes 512 KiB: lists up to 16 MiB
+// are taken, a larger one fails as any unusable answer does.
+TEST_F(MainDlgTest, AResourceListUpTo16MiBIsTaken)
+{
+    const std::string head = R"({"code":0,"data":[{"url":"http://h/a.bin","name":"a","note":")";
+    const std::string tail = R"("}]})";
+    std::atomic<size_t> answerSize{0};
+    LoopbackServer large;
+    large.Routes().Get("/resource/get_list", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(head + std::string(answerSize - head.size() - tail.size(), 'x') + tail, "application/json");
+    });
+    large.Start();
+    SetEnv("QUORVEL_RESOURCE_HOST", large.HostPort().c_str());
+    Open();
+    struct Case {
+        size_t size;
+        int rows;
+    } cases[] = {{600 << 10, 1}, {(16 << 20) - 1, 1}, {16 << 20, 0}};
+    for (const Case& c : cases) {
+        answerSize = c.size;
+        Choose(0);
+        EXPECT_EQ(Contents()->GetItemCount(), c.rows) << c.size;
+        EXPECT_EQ(m_dialog.GetDlgItem(IDC_WAITING)->IsShown(), c.rows == 0) << c.size;
+    }
 }
 
 // Escape while the resource service takes the connection and never

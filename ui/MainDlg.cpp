@@ -28,6 +28,8 @@
 namespace {
 
 constexpr const char* kWaitingText = ">>>>>>正在获取缓存列表请稍候>>>>>>";
+constexpr const char* kStartingCaption = "启动中…";
+constexpr const char* kCannotStart = "，无法启动加速服务！";
 // The waiting text slides two spaces a tick and starts over after 40 ticks.
 constexpr int kWaitingRun = 80;
 
@@ -58,6 +60,29 @@ int FirstSelected(wxListCtrl* list)
     return list ? static_cast<int>(list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) : -1;
 }
 
+// Why a start failed, in the local code page (paths are in it already);
+// empty when there is nothing to say.
+std::string StartFailureText(const CAccelerationServer& server, const CAccelerationServer::StartResult& result)
+{
+    switch (result.outcome) {
+    case CAccelerationServer::START_PORT_TAKEN:
+        return Utf8ToLocal("端口3000已被其他程序占用，无法启动加速服务！");
+    case CAccelerationServer::START_PORT_RESERVED:
+        return Utf8ToLocal("端口3000被系统保留，无法启动加速服务！");
+    case CAccelerationServer::START_MISSING:
+        return Utf8ToLocal("找不到加速服务程序 ") + server.ProgramPath() + Utf8ToLocal(kCannotStart);
+    case CAccelerationServer::START_LAUNCH_FAILED:
+        return Utf8ToLocal("加速服务程序 ") + server.ProgramPath() +
+               Utf8ToLocal(" 无法运行（错误 " + std::to_string(result.code) + "）" + kCannotStart);
+    case CAccelerationServer::START_CONFIG_REFUSED:
+        return Utf8ToLocal("加速服务拒绝了它的配置 ") + server.ProgramDir() + "/Caddyfile" + Utf8ToLocal(kCannotStart);
+    case CAccelerationServer::START_EXITED:
+        return Utf8ToLocal("加速服务启动后退出，退出状态 " + std::to_string(result.code) + kCannotStart);
+    default:
+        return std::string();
+    }
+}
+
 }  // namespace
 
 CMainDlg::CMainDlg()
@@ -73,8 +98,11 @@ CMainDlg::~CMainDlg()
 {
     m_nStopFlag = 1;
     m_stopEvent.SetEvent();
+    m_nServerCancel = 1;
     if (m_worker.joinable())
         m_worker.join();
+    if (m_serverStart.joinable())
+        m_serverStart.join();
 }
 
 wxWindow* CMainDlg::CreateControl(const ControlTemplate& control, wxWindow* parent, const wxPoint& pos,
@@ -115,6 +143,7 @@ bool CMainDlg::OnInitDialog()
     m_cache.SetupPaths(m_strProgramPath.empty() ? GetModuleFileNameA() : m_strProgramPath);
     m_server.SetProgramDir(m_cache.ExeDir());
     ShowDiskSpace();
+    UpdateControls();
     return true;
 }
 
@@ -185,13 +214,15 @@ void CMainDlg::FetchMeetingList()
     ClearMeetingList();
     ServiceEndpoint service = MeetingServiceEndpoint();
     std::string url = ServiceUrl(service, "/get_meet_list?comp_id=" + m_context.comp_id);
-    std::vector<char> answer(kListAnswerSize, '\0');
+    // Not zeroed: Get ends the body with a NUL, and the pages never written
+    // are never touched.
+    auto answer = std::make_unique_for_overwrite<char[]>(kListAnswerSize);
     bool answered = false;
     std::vector<MeetingRow> meetings;
     {
         CWaitCursor busy;
-        if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize) == HTTP_RESULT_OK)
-            meetings = ParseMeetingList(answer.data(), &answered);
+        if (m_request.Get(url.c_str(), answer.get(), kListAnswerSize) == HTTP_RESULT_OK)
+            meetings = ParseMeetingList(answer.get(), &answered);
     }
     ShowStatusLine(answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "会议列表"));
     wxListCtrl* list = GetList(IDC_MEETING_LIST);
@@ -233,7 +264,6 @@ void CMainDlg::OnMeetingClick()
     ShowDlgItem(IDC_ELAPSED, false);
     ShowDlgItem(IDC_ELAPSED_LABEL, false);
     ShowDlgItem(IDC_WAITING, true);
-    EnableDlgItem(IDOK, false);
     m_job.Reset();
     m_stopEvent.ResetEvent();
     m_nStopFlag = 0;
@@ -252,9 +282,8 @@ void CMainDlg::BeginFetch()
 {
     m_nFetching = 1;
     m_nWaitTicks = 0;
-    SetTimer(kTimerId, 1000);
-    EnableDlgItem(IDC_REFRESH, false);
-    EnableDlgItem(IDC_MEETING_LIST, false);
+    SetTimer(kFetchTimerId, 1000);
+    UpdateControls();
     SetDlgItemText(IDC_WAITING, Utf8ToLocal(kWaitingText));
     ClearResourceList();
 }
@@ -265,13 +294,13 @@ void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
 {
     ServiceEndpoint service = ResourceServiceEndpoint();
     std::string url = ServiceUrl(service, "/resource/get_list?meet_id=" + meetId + "&client=qv");
-    std::vector<char> answer(kListAnswerSize, '\0');
+    auto answer = std::make_unique_for_overwrite<char[]>(kListAnswerSize);
     std::vector<ResourceItem> items;
     bool answered = false;
     HttpCallOptions stoppable;
     stoppable.stop = &m_nStopFlag;
-    if (m_request.Get(url.c_str(), answer.data(), kListAnswerSize, &stoppable) == HTTP_RESULT_OK)
-        items = ParseResourceList(answer.data(), &answered);
+    if (m_request.Get(url.c_str(), answer.get(), kListAnswerSize, &stoppable) == HTTP_RESULT_OK)
+        items = ParseResourceList(answer.get(), &answered);
     std::string status = answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "内容列表");
     if (m_nStopFlag)
         return;
@@ -293,19 +322,33 @@ void CMainDlg::EndFetch(std::vector<ResourceItem> items, const std::string& stat
         m_items.push_back(std::make_unique<ResourceItem>(std::move(item)));
     }
     ShowStatusLine(status);
-    if (!m_items.empty()) {
+    if (!m_items.empty())
         SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
-        EnableDlgItem(IDOK, true);
-    } else {
-        EnableDlgItem(IDOK, false);
-    }
     SetDlgItemText(IDC_ELAPSED, std::string());
-    EnableDlgItem(IDC_ACCELERATE, m_nAccelerating != 0);  // a running server stays stoppable
-    EnableDlgItem(IDC_REFRESH, true);
-    EnableDlgItem(IDC_MEETING_LIST, true);
-    KillTimer(kTimerId);
+    KillTimer(kFetchTimerId);
     m_nFetching = 0;
     m_nWaitTicks = 0;
+    // New rows: no job yet, nothing of them to serve.
+    m_jobStage = JobStage::None;
+    m_bServable = false;
+    m_bListsBack = false;
+    UpdateControls();
+}
+
+void CMainDlg::UpdateControls()
+{
+    WindowActivity activity;
+    activity.fetching = m_nFetching != 0;
+    activity.rows = !m_items.empty();
+    activity.job = m_jobStage;
+    activity.servable = m_bServable;
+    activity.listsBack = m_bListsBack;
+    activity.server = m_serverStage;
+    EnabledControls on = EnabledFor(activity);
+    EnableDlgItem(IDC_REFRESH, on.lists);
+    EnableDlgItem(IDC_MEETING_LIST, on.lists);
+    EnableDlgItem(IDOK, on.caching);
+    EnableDlgItem(IDC_ACCELERATE, on.accelerate);
 }
 
 void CMainDlg::ClearResourceList()
@@ -314,16 +357,24 @@ void CMainDlg::ClearResourceList()
     GetList(IDC_CONTENT_LIST)->DeleteAllItems();
 }
 
-void CMainDlg::OnTimer(unsigned)
+void CMainDlg::OnTimer(unsigned id)
 {
-    if (!m_nFetching) {
+    switch (id) {
+    case kProgressTimerId:
         m_job.ProgressTick();  // does nothing unless a download runs
-        return;
+        break;
+    case kFetchTimerId:
+        if (m_nFetching) {
+            ++m_nWaitTicks;
+            std::string text(2 * m_nWaitTicks % kWaitingRun, ' ');
+            SetDlgItemText(IDC_WAITING, Utf8ToLocal(text + kWaitingText));
+            RepaintNow();
+        }
+        break;
+    case kServerTimerId:
+        CheckServer();
+        break;
     }
-    ++m_nWaitTicks;
-    std::string text(2 * m_nWaitTicks % kWaitingRun, ' ');
-    SetDlgItemText(IDC_WAITING, Utf8ToLocal(text + kWaitingText));
-    RepaintNow();
 }
 
 void CMainDlg::RepaintNow()
@@ -418,38 +469,43 @@ void CMainDlg::ShowElapsed(const std::string& text)
 
 void CMainDlg::StartProgressTimer()
 {
-    OnUiThread([this] { SetTimer(kTimerId, 1000); });
+    OnUiThread([this] { SetTimer(kProgressTimerId, 1000); });
 }
 
 void CMainDlg::StopProgressTimer()
 {
-    OnUiThread([this] { KillTimer(kTimerId); });
+    OnUiThread([this] { KillTimer(kProgressTimerId); });
 }
 
 void CMainDlg::ShowPhase(Phase phase)
 {
     OnUiThread([this, phase] {
-        bool listsOn = phase != Phase::Checking && phase != Phase::Complete;
-        EnableDlgItem(IDC_REFRESH, listsOn);
-        EnableDlgItem(IDC_MEETING_LIST, listsOn);
+        m_bListsBack = false;
         switch (phase) {
         case Phase::Checking:
+            m_jobStage = JobStage::Working;
             SetCommandButton(IDOK, "停止缓存", IDI_STOP_CACHING);
             break;
         case Phase::CompleteAtOnce:
+            m_jobStage = JobStage::CompleteAtOnce;
+            m_bServable = true;
+            break;
         case Phase::Complete:
-            EnableDlgItem(IDOK, false);
-            EnableDlgItem(IDC_ACCELERATE, true);
+            m_jobStage = JobStage::Complete;
+            m_bServable = true;
             break;
         case Phase::GivenUp:
             // What is cached can be served while the failed rows wait.
-            EnableDlgItem(IDC_ACCELERATE, true);
+            m_jobStage = JobStage::GivenUp;
+            m_bServable = true;
             SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
             break;
         case Phase::Stopped:
+            m_jobStage = JobStage::Stopped;
             SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
             break;
         }
+        UpdateControls();
     });
 }
 
@@ -463,18 +519,25 @@ void CMainDlg::OnContentDblClk()
     wxTheClipboard->Close();
 }
 
+// A server start under way is called off (it ends within about 100 ms and
+// takes its server with it); one that ended running just now is stopped
+// here, as a running one is.
 void CMainDlg::OnCancel()
 {
     m_nStopFlag = 1;
     m_stopEvent.SetEvent();
+    m_nServerCancel = 1;
     if (m_worker.joinable())
         m_worker.join();
+    if (m_serverStart.joinable())
+        m_serverStart.join();
     m_job.Stop();  // waits for the check; the engine leaves its files for a resume
     int error = 0;
-    if (m_nAccelerating)
+    if (m_serverStage == ServerStage::Running || m_server.IsRunning())
         m_server.StopAccelerationService(error);
-    m_nAccelerating = 0;
-    KillTimer(kTimerId);
+    m_serverStage = ServerStage::Stopped;
+    for (unsigned id : {kProgressTimerId, kFetchTimerId, kServerTimerId})
+        KillTimer(id);
     m_nFetching = 0;
     ClearResourceList();
     ClearMeetingList();
@@ -490,40 +553,81 @@ void CMainDlg::ShowStopFailure(int error)
     AfxMessageBox(Utf8ToLocal("无法终止加速服务进程！"), MB_OKCANCEL);
 }
 
-// While a caching job downloads, timer 1 is its progress timer and stays
-// so; the server's 20 s ticks do no work.
+// Stopping a leftover server and probing the new one take seconds: the
+// start runs on a thread of its own, and the button says so meanwhile.
 void CMainDlg::OnAccelerate()
 {
-    int error = 0;
-    if (!m_nAccelerating) {
-        CAccelerationServer::ProbeResult result = m_server.Start();
-        if (result == CAccelerationServer::PROBE_RUNNING) {
-            SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
-            m_nAccelerating = 1;
-            if (!m_job.IsDownloading())
-                SetTimer(kTimerId, 20000);
-        } else {
-            bool stopped = m_server.StopAccelerationService(error);
-            if (result == CAccelerationServer::PROBE_PORT_TAKEN)
-                AfxMessageBox(Utf8ToLocal("端口3000已被其他程序占用，无法启动加速服务！"));
-            else if (!stopped)
-                ShowStopFailure(error);
-        }
-    } else {
+    if (m_serverStage == ServerStage::Starting)
+        return;
+    if (m_serverStage == ServerStage::Running) {
+        int error = 0;
         if (!m_server.StopAccelerationService(error))
             ShowStopFailure(error);
-        // A job that checks or downloads keeps the lists off: a click on a
-        // meeting would pull its rows from under it.
-        if (!m_job.IsWorking() && !m_nFetching) {
-            EnableDlgItem(IDC_REFRESH, true);
-            EnableDlgItem(IDC_MEETING_LIST, true);
-        }
-        if (!m_job.IsWorking())
-            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
-        SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
-        m_nAccelerating = 0;
-        if (!m_job.IsDownloading())
-            KillTimer(kTimerId);
+        ShowServerStopped();
+        RepaintNow();
+        return;
     }
+    if (m_serverStart.joinable())
+        m_serverStart.join();  // the last start, already at its end
+    m_nServerCancel = 0;
+    m_serverStage = ServerStage::Starting;
+    SetDlgItemText(IDC_ACCELERATE, Utf8ToLocal(kStartingCaption));
+    UpdateControls();
+    try {
+        m_serverStart = std::thread([this, hwnd = GetSafeHwnd()] {
+            CAccelerationServer::StartResult result = m_server.Start(&m_nServerCancel);
+            PostToWindow(hwnd, [this, result] { EndServerStart(result); });
+        });
+    } catch (const std::system_error& error) {
+        EndServerStart({CAccelerationServer::START_LAUNCH_FAILED, error.code().value()});
+    }
+    RepaintNow();
+}
+
+// The start's result, on the UI thread. A server that answers otherwise
+// was stopped again, silently unless that failed.
+void CMainDlg::EndServerStart(const CAccelerationServer::StartResult& result)
+{
+    if (m_nServerCancel || m_serverStage != ServerStage::Starting)
+        return;
+    if (result.outcome == CAccelerationServer::START_RUNNING) {
+        m_serverStage = ServerStage::Running;
+        SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
+        SetTimer(kServerTimerId, kServerCheckMs);
+        UpdateControls();
+    } else {
+        m_serverStage = ServerStage::Stopped;
+        SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
+        UpdateControls();
+        if (result.outcome == CAccelerationServer::START_NO_ANSWER && result.stopError != 0)
+            ShowStopFailure(result.stopError);
+        else if (std::string text = StartFailureText(m_server, result); !text.empty())
+            AfxMessageBox(text);
+    }
+    RepaintNow();
+}
+
+// The stop's steps: the lists come back unless a job or a fetch holds
+// them, and IDOK offers a new start.
+void CMainDlg::ShowServerStopped()
+{
+    m_serverStage = ServerStage::Stopped;
+    KillTimer(kServerTimerId);
+    if (m_jobStage == JobStage::Complete)
+        m_bListsBack = true;
+    if (m_jobStage != JobStage::Working)
+        SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
+    SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
+    UpdateControls();
+}
+
+// A server that ended by itself (a crash, killed from outside) no longer
+// serves: the window says so as after a stop.
+void CMainDlg::CheckServer()
+{
+    if (m_serverStage != ServerStage::Running || m_server.IsRunning())
+        return;
+    DebugLog("acceleration server ended by itself: status %d", m_server.ExitStatus());
+    ShowServerStopped();
     RepaintNow();
 }

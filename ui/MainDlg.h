@@ -4,8 +4,10 @@
 //
 // Threads: every handler runs on the UI thread. A click on a meeting starts
 // the one worker thread, which fetches the resource list and hands the rows
-// to the UI thread (PostToWindow); it never waits for the UI thread, so the
-// UI thread may wait for it (closing).
+// to the UI thread (PostToWindow); "启动加速" starts the server on a thread
+// of its own, which hands its result back the same way. Neither waits for
+// the UI thread, so the UI thread may wait for them (closing), after asking
+// them to stop.
 #pragma once
 
 #include <atomic>
@@ -27,6 +29,7 @@
 #include "net/HttpDownload.h"
 #include "net/HttpRequest.h"
 #include "services/ResourceItem.h"
+#include "ui/EnabledControls.h"
 
 class CIconButton;
 class CPercentBar;
@@ -34,8 +37,14 @@ class wxListCtrl;
 
 class CMainDlg : public CDialog, private CachingView {
 public:
-    static constexpr unsigned kTimerId = 1;
-    static constexpr int kListAnswerSize = 0x80000;
+    // The window's timers, one for each thing that ticks.
+    static constexpr unsigned kProgressTimerId = 1;  // the caching job's progress, once a second
+    static constexpr unsigned kFetchTimerId = 2;     // the waiting text of a fetch, once a second
+    static constexpr unsigned kServerTimerId = 3;    // the server still runs, every 20 s
+    static constexpr unsigned kServerCheckMs = 20000;
+    // The largest meeting or resource list taken (a large meeting with
+    // signed URLs passes 512 KiB).
+    static constexpr int kListAnswerSize = 16 << 20;
 
     CMainDlg();
     ~CMainDlg() override;
@@ -60,9 +69,11 @@ public:
     void OnMeetingClick();
     void OnRefresh();
     void OnContentDblClk();
-    // Starts the local web server and confirms it, or stops it.
+    // Starts the local web server and confirms it (off the UI thread), or
+    // stops it.
     void OnAccelerate();
-    bool IsAccelerating() const { return m_nAccelerating != 0; }
+    bool IsAccelerating() const { return m_serverStage == ServerStage::Running; }
+    bool IsStartingServer() const { return m_serverStage == ServerStage::Starting; }
     void ShowDiskSpace() override;
     void ClearResourceList();
 
@@ -89,6 +100,13 @@ private:
     void ShowStatusLine(const std::string& utf8);
     void ClearMeetingList();
     void ShowStopFailure(int error);
+    void EndServerStart(const CAccelerationServer::StartResult& result);
+    // The window as it is once the server no longer runs.
+    void ShowServerStopped();
+    // The server timer's tick: a server that ended by itself is said.
+    void CheckServer();
+    // Enables the commands as EnabledFor says for what the window does now.
+    void UpdateControls();
     void SetCommandButton(int id, const char* caption, unsigned iconId);
     void RepaintNow();
     // Runs `update` now on the UI thread, or hands it to the UI thread,
@@ -111,8 +129,13 @@ private:
     ClientContext m_context;
     CHttpDownload m_download;       // the caching job's engine; its owner is this window
     CHttpRequest m_request;         // meeting list, resource list
-    CAccelerationServer m_server;   // the local web server this window launched
-    std::atomic<int> m_nAccelerating{0};  // the web server is considered running
+    CAccelerationServer m_server;   // the local web server; the start thread's while it runs
+    std::thread m_serverStart;      // starts the server
+    std::atomic<int> m_nServerCancel{0};  // calls a start off (closing)
+    std::atomic<ServerStage> m_serverStage{ServerStage::Stopped};
+    JobStage m_jobStage = JobStage::None;  // the job of the listed rows, as last shown
+    bool m_bServable = false;  // see WindowActivity
+    bool m_bListsBack = false;
     std::atomic<int> m_nFetching{0};     // the resource-list fetch runs
     int m_nWaitTicks = 0;                // timer ticks of the current fetch
     bool m_bDoubleClickUp = false;       // the next release on the meetings ends a double-click

@@ -10,7 +10,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <thread>
@@ -125,6 +127,7 @@ pid_t WinExec(const std::string& path, const std::string& directory, const std::
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     DebugLog("acceleration start %s: %s", path.c_str(), rc == 0 ? ("pid " + std::to_string(pid)).c_str() : std::strerror(rc));
+    errno = rc;  // why it could not start, for the caller
     return rc == 0 ? pid : 0;
 }
 
@@ -137,7 +140,8 @@ pid_t FindProcessByName(const std::string& name, const std::string& argument)
 }
 
 struct CServerProcess::Child {
-    pid_t pid = 0;  // until collected
+    pid_t pid = 0;         // until collected
+    int exitStatus = -1;   // of the child collected last, when it ended by itself
 };
 
 CServerProcess::CServerProcess() : m_child(std::make_unique<Child>()) {}
@@ -145,20 +149,30 @@ CServerProcess::CServerProcess() : m_child(std::make_unique<Child>()) {}
 CServerProcess::~CServerProcess() = default;
 
 // The launcher beside the Caddyfile runs the system's Caddy with it.
-bool CServerProcess::Launch(const std::string& directory, const std::vector<std::string>& environment)
+int CServerProcess::Launch(const std::string& directory, const std::vector<std::string>& environment)
 {
+    m_child->exitStatus = -1;
     m_child->pid = WinExec(directory + "/" + AccelerationServerName(), directory, environment);
-    return m_child->pid != 0;
+    return m_child->pid != 0 ? 0 : errno;
 }
 
 bool CServerProcess::Running()
 {
     if (m_child->pid == 0)
         return false;
-    if (waitpid(m_child->pid, nullptr, WNOHANG) == 0)
+    int status = 0;
+    pid_t ended = waitpid(m_child->pid, &status, WNOHANG);
+    if (ended == 0)
         return true;
+    if (ended == m_child->pid)
+        m_child->exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
     m_child->pid = 0;
     return false;
+}
+
+int CServerProcess::ExitStatus() const
+{
+    return m_child->exitStatus;
 }
 
 int CServerProcess::Kill()
@@ -175,6 +189,25 @@ int CServerProcess::Kill()
 ProcessId CServerProcess::Id() const
 {
     return m_child->pid;
+}
+
+// Bound the way Caddy binds (SO_REUSEADDR), so connections of an earlier
+// server still in TIME_WAIT do not count as a listener.
+PortState LoopbackPortState(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return PortState::Free;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int error = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    close(fd);
+    return error == EADDRINUSE ? PortState::Taken : error == EACCES || error == EPERM ? PortState::Reserved
+                                                                                    : PortState::Free;
 }
 
 // The launcher runs Caddy with the canonical path of the Caddyfile, which

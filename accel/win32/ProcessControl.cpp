@@ -81,6 +81,7 @@ const char* AccelerationServerName()
 struct CServerProcess::Child {
     PROCESS_INFORMATION info = {};
     HANDLE job = nullptr;  // ends the server when the client ends
+    int exitStatus = -1;   // of the server collected last, when it ended by itself
 
     void Close()
     {
@@ -101,8 +102,9 @@ CServerProcess::~CServerProcess()
 
 // caddy.exe beside the Caddyfile, run with it; Caddy keeps its own files
 // inside the program directory.
-bool CServerProcess::Launch(const std::string& directory, const std::vector<std::string>& environment)
+int CServerProcess::Launch(const std::string& directory, const std::vector<std::string>& environment)
 {
+    m_child->exitStatus = -1;
     if (!m_child->job) {
         m_child->job = CreateJobObjectW(nullptr, nullptr);
         JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
@@ -143,12 +145,12 @@ bool CServerProcess::Launch(const std::string& directory, const std::vector<std:
     DebugLog("acceleration start %s: %s %lu", WideToLocal(exe).c_str(), started ? "pid" : "error",
              started ? m_child->info.dwProcessId : error);
     if (!started)
-        return false;
+        return static_cast<int>(error);
     AssignProcessToJobObject(m_child->job, m_child->info.hProcess);
     ResumeThread(m_child->info.hThread);
     CloseHandle(m_child->info.hThread);
     m_child->info.hThread = nullptr;
-    return true;
+    return 0;
 }
 
 bool CServerProcess::Running()
@@ -157,8 +159,15 @@ bool CServerProcess::Running()
         return false;
     if (WaitForSingleObject(m_child->info.hProcess, 0) == WAIT_TIMEOUT)
         return true;
+    DWORD code = 0;
+    m_child->exitStatus = GetExitCodeProcess(m_child->info.hProcess, &code) ? static_cast<int>(code) : -1;
     m_child->Close();
     return false;
+}
+
+int CServerProcess::ExitStatus() const
+{
+    return m_child->exitStatus;
 }
 
 int CServerProcess::Kill()
@@ -175,6 +184,30 @@ int CServerProcess::Kill()
 ProcessId CServerProcess::Id() const
 {
     return m_child->info.dwProcessId;
+}
+
+// Bound without options, as Go's listener binds on Windows; an excluded
+// port range (Hyper-V, WinNAT) refuses with WSAEACCES.
+PortState LoopbackPortState(int port)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return PortState::Free;
+    PortState state = PortState::Free;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s != INVALID_SOCKET) {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            int error = WSAGetLastError();
+            state = error == WSAEADDRINUSE ? PortState::Taken : error == WSAEACCES ? PortState::Reserved : PortState::Free;
+        }
+        closesocket(s);
+    }
+    WSACleanup();
+    return state;
 }
 
 // A caddy.exe whose image lies in `directory` was started by a client of

@@ -98,6 +98,13 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return !dialog.IsFetching(); }));
     }
 
+    // "启动加速", and the start's end (it runs off the UI thread).
+    void StartServer(CMainDlg& dialog)
+    {
+        dialog.SendCommand(IDC_ACCELERATE);
+        ASSERT_TRUE(PumpUntil([&] { return !dialog.IsStartingServer(); }, std::chrono::seconds(10)));
+    }
+
     template <typename Condition>
     bool PumpUntil(Condition condition, std::chrono::seconds limit = std::chrono::seconds(30))
     {
