@@ -51,7 +51,7 @@ protected:
 TEST_F(ServerProcessTest, LaunchedFoundAndKilledInItsOwnDirectoryOnly)
 {
     CServerProcess server;
-    ASSERT_TRUE(server.Launch(m_dir.Path(), {"QUORVEL_ACCEL_TOKEN=t"}));
+    ASSERT_EQ(server.Launch(m_dir.Path(), {"QUORVEL_ACCEL_TOKEN=t"}), 0);
     ASSERT_TRUE(Within(20s, [] { return Answer() == 404; }));
     EXPECT_TRUE(server.Running());
     EXPECT_EQ(FindServerOf(m_dir.Path()), server.Id());
@@ -65,7 +65,7 @@ TEST_F(ServerProcessTest, LaunchedFoundAndKilledInItsOwnDirectoryOnly)
 TEST_F(ServerProcessTest, AServerLeftRunningIsFoundAndEnded)
 {
     CServerProcess server;
-    ASSERT_TRUE(server.Launch(m_dir.Path(), {}));
+    ASSERT_EQ(server.Launch(m_dir.Path(), {}), 0);
     ASSERT_TRUE(Within(20s, [] { return Answer() == 404; }));
     ProcessId left = FindServerOf(m_dir.Path());
     ASSERT_NE(left, 0);
@@ -79,7 +79,7 @@ TEST_F(ServerProcessTest, TheServerEndsWithItsOwner)
 {
     {
         CServerProcess server;
-        ASSERT_TRUE(server.Launch(m_dir.Path(), {}));
+        ASSERT_EQ(server.Launch(m_dir.Path(), {}), 0);
         ASSERT_TRUE(Within(20s, [] { return Answer() == 404; }));
     }
     EXPECT_TRUE(Within(10s, [] { return Answer() == 0; })) << "the server outlived its owner";
