@@ -6,13 +6,18 @@
 
 using Action = DownloadSupervisor::Action;
 
+// Each restart counts from 0 and reads back the 5000 bytes its side file
+// holds: no progress, however often.
 TEST(DownloadSupervisor, GivesUpAfterThreeRestartsWithoutProgress)
 {
     DownloadSupervisor s(0);
-    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 1), Action::Restart);
-    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 2), Action::Restart);
-    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 3), Action::Restart);
-    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 0, 4), Action::GiveUp);
+    EXPECT_EQ(s.OnTick(5000, 1), Action::Wait);
+    for (int restart = 1; restart <= 3; ++restart) {
+        EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 5000, 2 * restart), Action::Restart);
+        EXPECT_EQ(s.OnTick(0, 2 * restart), Action::Wait);
+        EXPECT_EQ(s.OnTick(5000, 2 * restart + 1), Action::Wait);
+    }
+    EXPECT_EQ(s.OnEngineState(DOWNLOAD_FAILED, 5000, 8), Action::GiveUp);
 }
 
 TEST(DownloadSupervisor, ProgressBetweenFailuresStartsTheCountAgain)

@@ -1,13 +1,18 @@
 #include "tools/DownloadSupervisor.h"
 
+#include <algorithm>
+
 #include "net/DownloadNotify.h"
 
+// A restarted engine counts from 0 and reads back its side file: only
+// bytes above the best mark seen are progress.
 void DownloadSupervisor::See(int64_t downloaded, int64_t nowSeconds)
 {
     if (downloaded == m_nLastSeen)
         return;
-    if (m_nLastSeen >= 0 && downloaded > m_nLastSeen)
+    if (m_nBest >= 0 && downloaded > m_nBest)
         m_nFailures = 0;  // progress: failures before it no longer count
+    m_nBest = std::max(m_nBest, downloaded);
     m_nLastSeen = downloaded;
     m_tLastChange = nowSeconds;
 }

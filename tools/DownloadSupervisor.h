@@ -1,7 +1,8 @@
 // The decisions a front end takes for one download, the way the caching job
 // takes them for one row: after a failure start again at once, but give up
-// after kMaxRestarts failures with no progress in between; restart a
-// download that made no progress for more than kStallSeconds.
+// after kMaxRestarts failures with no progress in between (bytes above the
+// most seen: a restart's count read back from the side file is none);
+// restart a download that made no progress for more than kStallSeconds.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,7 @@ private:
     void See(int64_t downloaded, int64_t nowSeconds);
 
     int64_t m_nLastSeen = -1;   // byte count at the last change
+    int64_t m_nBest = -1;       // the most bytes seen
     int64_t m_tLastChange;      // when it last changed (or the last restart)
     int m_nFailures = 0;        // failures and stalls since the last progress
 };
