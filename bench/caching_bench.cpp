@@ -43,8 +43,10 @@ class PhaseView : public CachingView {
 public:
     void ShowRowPercent(size_t, const std::string&) override {}
     void ShowRowStatus(size_t, uint8_t) override {}
+    void ShowRowFailure(size_t, const std::string&) override {}
     void ShowBar(int) override {}
     void ShowElapsed(const std::string&) override {}
+    void ShowNotice(const std::string&) override {}
     void ShowDiskSpace() override {}
     void StartProgressTimer() override {}
     void StopProgressTimer() override {}
@@ -75,10 +77,9 @@ JobFigures RunJob(CCachingJob::Items& items, const std::string& programDir, Cach
     CCacheLayout cache;
     cache.SetupPaths(programDir + "/quorvel-client");
     CHeadlessOwner owner;
-    CHttpDownload engine;
-    engine.m_hOwnerWnd = owner.GetSafeHwnd();
     PhaseView view;
-    CCachingJob job(items, cache, engine, view, [] { return static_cast<int64_t>(std::time(nullptr)); });
+    CCachingJob job(items, cache, view, [] { return static_cast<int64_t>(std::time(nullptr)); });
+    job.SetOwnerWindow(owner.GetSafeHwnd());
     JobFigures figures;
     auto started = Clock::now(), lastTick = started;
     job.Start();

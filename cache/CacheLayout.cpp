@@ -137,11 +137,11 @@ bool CCacheLayout::CanWriteCache() const
     return true;
 }
 
-void CCacheLayout::ScanCache()
+void CCacheLayout::ScanCache(const std::atomic<int>* stop)
 {
     ClearScanList();
     std::set<std::pair<uint64_t, uint64_t>> visited;
-    ScanDir(m_szAssetsDir, visited);
+    ScanDir(m_szAssetsDir, visited, stop);
     m_cachedSizes.reserve(m_cachedFiles.size());
     for (const CachedFile& file : m_cachedFiles)
         m_cachedSizes.emplace(file.path, file.size);
@@ -157,16 +157,19 @@ void CCacheLayout::ClearScanList()
 // Symbolic links are followed (an operator may move assets/video to another
 // disk and link it back); a directory already listed is not entered again,
 // so a link loop ends.
-void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited)
+void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited,
+                           const std::atomic<int>* stop)
 {
     fsys::Info self = fsys::Stat(directory);
     if (!self.exists || !visited.insert({self.volume, self.id}).second)
         return;
     for (const std::string& name : fsys::List(directory)) {
+        if (stop && *stop)
+            return;
         std::string path = directory + "/" + name;
         fsys::Info st = fsys::Stat(path);
         if (st.directory)
-            ScanDir(path, visited);
+            ScanDir(path, visited, stop);
         else if (st.regular)
             m_cachedFiles.push_back({path, st.size});
     }

@@ -10,6 +10,7 @@
 // while the caching thread walks and checks).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -47,7 +48,9 @@ public:
     // program directory is not writable (nothing could be cached).
     bool CanWriteCache() const;
 
-    void ScanCache();
+    // Lists every file under the cache root. A raised `stop` (the job is
+    // stopping) ends the walk early, with the list left incomplete.
+    void ScanCache(const std::atomic<int>* stop = nullptr);
     void ClearScanList();
     // Present when the last walk saw a file at `path` that is not empty, or
     // is empty and `expectedSize` is 0 (unknown) or 0 is the expected size.
@@ -58,7 +61,8 @@ public:
     const std::vector<CachedFile>& CachedFiles() const { return m_cachedFiles; }
 
 private:
-    void ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited);
+    void ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited,
+                 const std::atomic<int>* stop);
 
     std::vector<CachedFile> m_cachedFiles;            // the last walk
     std::unordered_map<std::string, int64_t> m_cachedSizes;  // the same by path, for IsCached

@@ -1,10 +1,15 @@
 // CCachingJob: brings every resource of the chosen meeting into the cache,
-// in row order, up to kRowsInFlight rows at once. The engines share one
-// pool of four connections: while rows wait to start, the rows in flight
-// go side by side, one connection each; the last rows may spread over the
-// connections left (a large file on a slow link), and then have them
-// before another row starts. Each row in flight keeps its own failure
-// count, retry wait and stall watch.
+// in row order, up to kRowsInFlight rows at once. The job owns its engines
+// (one per row in flight) and the pool of four connections they share:
+// while rows wait to start, the rows in flight go side by side, one
+// connection each; the last rows may spread over the connections left (a
+// large file on a slow link), and then have them before another row
+// starts. Each row in flight has its own attempt rule (CAttemptRule), made
+// when it starts; rows that name one cache path are kept apart by
+// CRowPaths.
+//
+// CachingJob.cpp has the job's life (start, check, stop, end);
+// CachingJobLanes.cpp the rows in flight.
 //
 // The caching thread runs Run (walk, integrity check, first download); the
 // UI thread runs Start, Stop, OnDownloadEvent and ProgressTick. The progress
@@ -17,12 +22,16 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "cache/AttemptRule.h"
 #include "cache/CacheLayout.h"
 #include "cache/CachingView.h"
+#include "cache/RowPaths.h"
 #include "framework/Event.h"
+#include "net/ConnectionCache.h"
 #include "net/HttpDownload.h"
 #include "services/ResourceItem.h"
 
@@ -30,16 +39,19 @@ class CCachingJob {
 public:
     using Items = std::vector<std::unique_ptr<ResourceItem>>;
     using Clock = std::function<int64_t()>;  // whole seconds
+    // Applied to each engine before a job's downloads start (tests shorten
+    // the engine's waits this way).
+    using EngineSetUp = std::function<void(CHttpDownload&)>;
 
-    // Tries after a row's first attempt, waiting 1, 2, 4 and 8 s before them.
-    static constexpr int kMaxRetries = 4;
-    static constexpr int64_t kStallSeconds = 10;
+    static constexpr int kMaxRetries = CAttemptRule::kMaxRetries;
+    static constexpr int64_t kStallSeconds = CAttemptRule::kStallSeconds;
     static constexpr size_t kRowsInFlight = 4;
 
-    // `engine` is the first row's; the others are set up like it.
-    CCachingJob(Items& items, CCacheLayout& cache, CHttpDownload& engine, CachingView& view,
-                Clock now);
+    CCachingJob(Items& items, CCacheLayout& cache, CachingView& view, Clock now, EngineSetUp setUp = {});
     ~CCachingJob();
+
+    // The window the engines post WM_DOWNLOAD_NOTIFY to.
+    void SetOwnerWindow(HWND owner) { m_hOwner = owner; }
 
     bool IsRunning() const { return m_nCaching != 0; }
     // A download runs and its progress timer is on.
@@ -52,7 +64,8 @@ public:
     // Starts the job: the check runs on the caching thread. False when the
     // thread could not be made (the job then stays in its checking state).
     bool Start();
-    // Stops the job: waits for the caching thread, stops the engine.
+    // Stops the job: the walk ends at once, every engine is asked to stop
+    // before any is waited for.
     void Stop();
     // A new resource list: the job forgets its row and its running state.
     void Reset();
@@ -71,6 +84,9 @@ public:
     bool IsWaitingToRetry();
     // The bytes a row in flight has on disk, or -1 when it is not in flight.
     int64_t InFlight(size_t row);
+    // The engine of a lane (row 0 of a job goes to lane 0) and the pool.
+    CHttpDownload& Engine(size_t lane) { return *m_engines[lane]; }
+    CConnectionCache& Connections() { return m_pool; }
 
 private:
     static constexpr size_t kNoRow = static_cast<size_t>(-1);
@@ -78,35 +94,36 @@ private:
     // A row in flight and its engine.
     struct Lane {
         CHttpDownload* engine = nullptr;
-        size_t row = kNoRow;     // kNoRow: free
-        int64_t lastSeen = 0;    // engine byte count when it last changed
-        int64_t tLastChange = 0;
-        int retries = 0;         // restarts after failure since the last progress
-        int64_t retryAt = 0;     // when the failed row is tried again; 0: not waiting
+        size_t row = kNoRow;  // kNoRow: free
+        CAttemptRule rule;    // the row's attempts, since it started
     };
 
     ResourceItem* Row(size_t row) const;
     bool PathOf(size_t row, std::string& path);
     Lane* LaneOf(LPARAM source);
+    bool InFlightRow(size_t row) const;
     void StartDownload(Lane& lane);
-    void FailRow(size_t row);
+    void FailRow(size_t row, const std::string& why);
     void MarkCached(size_t row);
+    void CacheFollowers(size_t row);
     bool StartNextRows();
+    bool TakeRow(Lane& lane, size_t row);
     void EndRow(Lane& lane);
     void StopLanes();
-    void RetryOrFail(Lane& lane, const char* reason);
-    void WatchLane(Lane& lane, int64_t now);
+    void Act(Lane& lane, CAttemptRule::Action action, const std::string& why);
     void Finish();
     void GiveUp();
     void ShowElapsedNow();
     void ShowWhyWaiting(const Lane& lane);
+    void ClearNotice();
     int RunningPercent() const;
 
     Items& m_items;
     CCacheLayout& m_cache;
-    CHttpDownload& m_engine;
     CachingView& m_view;
     Clock m_now;
+    EngineSetUp m_setUp;
+    HWND m_hOwner = 0;
 
     std::mutex m_progressLock;
     std::thread m_thread;            // the caching thread while the check runs
@@ -122,6 +139,9 @@ private:
     std::atomic<int64_t> m_nFinishedBytes{0};  // bytes of the rows in place
     size_t m_nNextRow = 0;           // the first row not yet started by this job
     bool m_bRowsFailed = false;      // a row of this job failed for good
-    std::unique_ptr<CHttpDownload> m_extraEngines[kRowsInFlight - 1];
+    CRowPaths m_paths;               // who owns each path (the check's)
+    std::string m_strNoticeHost;     // the host the notice says cannot be reached
+    CConnectionCache m_pool;         // before the engines: they use it to their end
+    std::unique_ptr<CHttpDownload> m_engines[kRowsInFlight];
     Lane m_lanes[kRowsInFlight];     // under the progress lock
 };

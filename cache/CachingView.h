@@ -23,8 +23,15 @@ public:
     virtual ~CachingView() = default;
     virtual void ShowRowPercent(size_t row, const std::string& text) = 0;  // column 1
     virtual void ShowRowStatus(size_t row, uint8_t status) = 0;            // column 2
+    // Why a row failed (UTF-8), shown while the pointer rests on it; a row
+    // that shows another status than "缓存失败" has no such text.
+    virtual void ShowRowFailure(size_t row, const std::string& why) = 0;
     virtual void ShowBar(int position) = 0;
     virtual void ShowElapsed(const std::string& text) = 0;                 // static 1035
+    // A line the operator must read (a host that cannot be reached), too
+    // long for the figures' fields: it stands in their place until an
+    // empty text brings them back.
+    virtual void ShowNotice(const std::string& text) = 0;
     virtual void ShowDiskSpace() = 0;
     virtual void ShowPhase(Phase phase) = 0;
     virtual void StartProgressTimer() = 0;

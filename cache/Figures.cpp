@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <limits>
 
 
 namespace {
@@ -49,6 +50,16 @@ int Percent(int64_t part, int64_t whole)
         return 0;
     double percent = static_cast<double>(part) / static_cast<double>(whole) * 100.0;
     return static_cast<int>(std::clamp(percent, 0.0, 100.0));
+}
+
+int64_t AddBytes(int64_t a, int64_t b)
+{
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max(), kMin = std::numeric_limits<int64_t>::min();
+    if (b > 0 && a > kMax - b)
+        return kMax;
+    if (b < 0 && a < kMin - b)
+        return kMin;
+    return a + b;
 }
 
 std::string DiskSpaceText(int64_t freeBytes)

@@ -16,6 +16,10 @@ std::string ElapsedText(int64_t seconds);
 // (29 of 100 gives 28). A whole of 0 gives 0.
 int Percent(int64_t part, int64_t whole);
 
+// a + b of byte counts, at most INT64_MAX: sizes the list gives as the
+// largest number add up to it instead of wrapping negative.
+int64_t AddBytes(int64_t a, int64_t b);
+
 // "磁盘剩余:114.98G" (UTF-8) for the free bytes available to the user.
 std::string DiskSpaceText(int64_t freeBytes);
 

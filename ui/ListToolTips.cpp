@@ -37,12 +37,18 @@ wxString CutLabelAt(wxListCtrl* list, const wxPoint& at)
     return wxString();
 }
 
-void ShowCutLabelsInToolTips(wxListCtrl* list)
+void ShowCutLabelsInToolTips(wxListCtrl* list, RowToolTip rowTip)
 {
     wxWindow* rows = ListRowsWindow(list);
-    rows->Bind(wxEVT_MOTION, [list, rows](wxMouseEvent& event) {
+    rows->Bind(wxEVT_MOTION, [list, rows, rowTip](wxMouseEvent& event) {
         event.Skip();
         wxString label = CutLabelAt(list, event.GetPosition());
+        if (label.empty() && rowTip) {
+            int flags = 0;
+            long row = list->HitTest(event.GetPosition(), flags);
+            if (row != wxNOT_FOUND)
+                label = rowTip(row);
+        }
         if (label.empty())
             rows->UnsetToolTip();
         else if (label != rows->GetToolTipText())

@@ -3,6 +3,7 @@
 // labels (a meeting or resource name longer than its column).
 #pragma once
 
+#include <functional>
 #include <wx/string.h>
 
 class wxListCtrl;
@@ -15,5 +16,8 @@ wxWindow* ListRowsWindow(wxListCtrl* list);
 // The label at `at` (rows window coordinates) when its column cuts it off,
 // else an empty text.
 wxString CutLabelAt(wxListCtrl* list, const wxPoint& at);
-// From now on the rows window's tooltip is CutLabelAt the pointer.
-void ShowCutLabelsInToolTips(wxListCtrl* list);
+// The row's own text (empty for none), shown where no label is cut off.
+using RowToolTip = std::function<wxString(long row)>;
+// From now on the rows window's tooltip is CutLabelAt the pointer, else
+// `rowTip` of the row under it.
+void ShowCutLabelsInToolTips(wxListCtrl* list, RowToolTip rowTip = {});

@@ -87,7 +87,7 @@ std::string StartFailureText(const CAccelerationServer& server, const CAccelerat
 
 CMainDlg::CMainDlg()
     : CDialog(IDD_MAIN_DIALOG),
-      m_job(m_items, m_cache, m_download, *this, SteadySeconds)
+      m_job(m_items, m_cache, *this, SteadySeconds)
 {
     m_request.m_nTimeLimitMs = kServiceTimeLimitMs;
     MapCommand(IDC_REFRESH, [this] { OnRefresh(); });
@@ -139,7 +139,7 @@ bool CMainDlg::OnInitDialog()
     GetButton(IDC_ACCELERATE)->m_nIconId = IDI_ACCEL_STOPPED;
     SetupLists();
     FetchMeetingList();
-    m_download.m_hOwnerWnd = GetSafeHwnd();
+    m_job.SetOwnerWindow(GetSafeHwnd());
     m_cache.SetupPaths(m_strProgramPath.empty() ? GetModuleFileNameA() : m_strProgramPath);
     m_server.SetProgramDir(m_cache.ExeDir());
     ShowDiskSpace();
@@ -191,7 +191,11 @@ void CMainDlg::BindListNotifications()
     });
     GetList(IDC_CONTENT_LIST)->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OnContentDblClk(); });
     ShowCutLabelsInToolTips(meetings);
-    ShowCutLabelsInToolTips(GetList(IDC_CONTENT_LIST));
+    // A failed row tells why while the pointer rests on it.
+    ShowCutLabelsInToolTips(GetList(IDC_CONTENT_LIST), [this](long row) {
+        return row >= 0 && static_cast<size_t>(row) < m_rowFailures.size() ? Utf8ToWx(m_rowFailures[row].c_str())
+                                                                           : wxString();
+    });
 }
 
 void CMainDlg::ShowDiskSpace()
@@ -354,6 +358,7 @@ void CMainDlg::UpdateControls()
 void CMainDlg::ClearResourceList()
 {
     m_items.clear();
+    m_rowFailures.clear();
     GetList(IDC_CONTENT_LIST)->DeleteAllItems();
 }
 
@@ -454,6 +459,19 @@ void CMainDlg::ShowRowStatus(size_t row, uint8_t status)
     OnUiThread([this, row, status] {
         if (static_cast<int>(row) < GetList(IDC_CONTENT_LIST)->GetItemCount())
             GetList(IDC_CONTENT_LIST)->SetItem(row, 2, Utf8ToWx(StatusText(status)));
+        if (status != STATUS_FAILED && row < m_rowFailures.size())
+            m_rowFailures[row].clear();
+    });
+}
+
+void CMainDlg::ShowRowFailure(size_t row, const std::string& why)
+{
+    OnUiThread([this, row, why] {
+        if (static_cast<int>(row) >= GetList(IDC_CONTENT_LIST)->GetItemCount())
+            return;
+        if (m_rowFailures.size() <= row)
+            m_rowFailures.resize(row + 1);
+        m_rowFailures[row] = why;
     });
 }
 
@@ -465,6 +483,18 @@ void CMainDlg::ShowBar(int position)
 void CMainDlg::ShowElapsed(const std::string& text)
 {
     OnUiThread([this, text] { SetDlgItemText(IDC_ELAPSED, Utf8ToLocal(text)); });
+}
+
+// The notice takes the wide line the list failures use: the elapsed-time
+// field holds two short lines, not "无法连接 host:port，稍后重试".
+void CMainDlg::ShowNotice(const std::string& text)
+{
+    OnUiThread([this, text] {
+        if (text.empty() && !m_bNotice)
+            return;
+        m_bNotice = !text.empty();
+        ShowStatusLine(text);
+    });
 }
 
 void CMainDlg::StartProgressTimer()

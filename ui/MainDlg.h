@@ -117,8 +117,10 @@ private:
     // CachingView
     void ShowRowPercent(size_t row, const std::string& text) override;
     void ShowRowStatus(size_t row, uint8_t status) override;
+    void ShowRowFailure(size_t row, const std::string& why) override;
     void ShowBar(int position) override;
     void ShowElapsed(const std::string& text) override;
+    void ShowNotice(const std::string& text) override;
     void ShowPhase(Phase phase) override;
     void StartProgressTimer() override;
     void StopProgressTimer() override;
@@ -127,7 +129,6 @@ private:
     CEvent m_stopEvent;             // asks the worker to stop
     std::atomic<int> m_nStopFlag{0};
     ClientContext m_context;
-    CHttpDownload m_download;       // the caching job's engine; its owner is this window
     CHttpRequest m_request;         // meeting list, resource list
     CAccelerationServer m_server;   // the local web server; the start thread's while it runs
     std::thread m_serverStart;      // starts the server
@@ -145,5 +146,7 @@ private:
     std::string m_strProgramPath;
     std::mutex m_updateLock;
     std::deque<std::function<void()>> m_updates;  // view updates not yet applied, in order
-    CCachingJob m_job;              // uses the rows, the cache and the engine above
+    std::vector<std::string> m_rowFailures;  // by row: why it failed (UTF-8), shown as its tooltip
+    bool m_bNotice = false;         // the job's notice stands where the figures are
+    CCachingJob m_job;              // uses the rows and the cache above; owns the engines
 };
