@@ -28,7 +28,7 @@ void CCachingJob::StartDownload(Lane& lane)
     PathOf(lane.row, path);
     CCacheLayout::MakeDirs(path.substr(0, path.rfind('/') + 1));
     ResourceItem* item = Row(lane.row);
-    lane.engine->Start(item->url.c_str(), path.c_str(), 0, item->md5.c_str());
+    lane.engine->Start(item->url.c_str(), path.c_str(), 0, item->md5.c_str(), item->size);
     item->status = STATUS_CACHING;
     m_view.ShowRowStatus(lane.row, STATUS_CACHING);
 }

@@ -49,6 +49,7 @@ struct Validators {
 
 std::atomic<int64_t>* g_sentCounter = nullptr;
 std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
+std::atomic<int> g_nodeTurn{0};  // which node of nodes=N answers next
 std::atomic<int> g_rttMs{0};
 std::atomic<int> g_connectTrips{1};
 std::atomic<int64_t> g_linkRate{0};
@@ -122,15 +123,19 @@ bool SendBody(const std::string& name, const Faults& faults, int64_t& sent, size
 }
 
 // Every version of a file has its own ETag ("v<version>", weak with
-// weak=1, none with noetag=1) and its own Last-Modified.
+// weak=1, none with noetag=1) and its own Last-Modified. With nodes=N the
+// answers take turns among N nodes of a load balancer: the same bytes, but
+// each node's own ETag ("v<version>-n<node>") and modification time.
 Validators ValidatorsOf(const httplib::Request& req, int version)
 {
+    int node = req.has_param("nodes") ? g_nodeTurn++ % std::max<int64_t>(1, Param(req, "nodes", 1)) : 0;
     Validators v;
     if (!req.has_param("noetag"))
-        v.etag = (req.has_param("weak") ? "W/\"v" : "\"v") + std::to_string(version) + "\"";
+        v.etag = (req.has_param("weak") ? "W/\"v" : "\"v") + std::to_string(version) +
+                 (node ? "-n" + std::to_string(node) : "") + "\"";
     if (!req.has_param("nolastmodified") && !req.has_param("noetag")) {
         char date[40];
-        std::snprintf(date, sizeof date, "Mon, 07 Dec 2026 10:00:%02d GMT", version % 60);
+        std::snprintf(date, sizeof date, "Mon, 07 Dec 2026 10:%02d:%02d GMT", node, version % 60);
         v.lastModified = date;
     }
     return v;
@@ -165,7 +170,9 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
     }
     if (req.has_param("redirect")) {
         res.set_redirect(WithoutRedirect(req));
-        // nginx and Apache send a page with every redirect.
+        // nginx and Apache send a page with every redirect, whole whatever
+        // range was asked.
+        const_cast<httplib::Request&>(req).ranges.clear();
         if (req.get_param_value("redirect") == "html")
             res.set_content("<html><head><title>302 Found</title></head><body>moved</body></html>\r\n",
                             "text/html");

@@ -10,7 +10,6 @@
 #include "common/SteadyClock.h"
 #include "common/Trace.h"
 #include "net/ContentRange.h"
-#include "net/HttpDownload.h"
 
 namespace {
 
@@ -66,10 +65,6 @@ struct WorkerTransfer {
         return length;
     }
 
-    static int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-    {
-        return static_cast<WorkerTransfer*>(user)->worker.m_bHalt ? 1 : 0;
-    }
 };
 
 CDownloadWorker::~CDownloadWorker()
@@ -77,18 +72,17 @@ CDownloadWorker::~CDownloadWorker()
     Halt();
 }
 
-void CDownloadWorker::SetOwner(int index, CHttpDownload* owner)
+void CDownloadWorker::SetOwner(int index, WorkerHost* owner)
 {
     m_nIndex = index;
     m_pOwner = owner;
 }
 
-void CDownloadWorker::Setup(const std::string& url, const std::string& host, int64_t start,
-                            int64_t done, int64_t end, int64_t fileSize, const Validators& reference)
+void CDownloadWorker::Setup(const std::string& url, int64_t start, int64_t done, int64_t end,
+                            int64_t fileSize, const Validators& reference)
 {
     m_reference = reference;
     m_strUrl = url;
-    m_strHost = host;
     m_nStart = start;
     m_nDone = done;
     m_nEnd = end;
@@ -97,7 +91,7 @@ void CDownloadWorker::Setup(const std::string& url, const std::string& host, int
 
 bool CDownloadWorker::Begin(CURL* easy)
 {
-    m_bHalt = false;
+    m_stop.Reset();
     m_nState = WORKER_RUNNING;
     m_pEasy = easy;
     Touch();
@@ -105,7 +99,7 @@ bool CDownloadWorker::Begin(CURL* easy)
         m_thread = std::thread(&CDownloadWorker::Run, this);
     } catch (const std::system_error&) {
         m_nState = WORKER_FAILED;
-        m_pOwner->Connections().Give(std::exchange(m_pEasy, nullptr), true);
+        m_pOwner->Pool().Give(std::exchange(m_pEasy, nullptr), true);
         return false;
     }
     return true;
@@ -113,7 +107,7 @@ bool CDownloadWorker::Begin(CURL* easy)
 
 void CDownloadWorker::Halt()
 {
-    m_bHalt = true;
+    RequestHalt();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -156,7 +150,7 @@ bool CDownloadWorker::AcceptAnswer(long status, const std::string& contentRange,
 
 bool CDownloadWorker::Take(const char* data, size_t size)
 {
-    if (m_bHalt)
+    if (m_stop.Stopped())
         return false;
     Touch();
     while (size > 0) {
@@ -184,7 +178,7 @@ bool CDownloadWorker::MoveOn()
 {
     if (!m_bTakingOver || !Flush())
         return false;
-    int next = m_pOwner->TakeNextSegment(m_nIndex, m_nStart, m_nEnd);
+    int next = m_pOwner->TakeNext(m_nIndex, m_nStart, m_nEnd);
     if (next < 0)
         return false;
     m_nIndex = next;
@@ -198,7 +192,7 @@ bool CDownloadWorker::Flush()
 {
     if (m_block.empty())
         return true;
-    bool written = m_pOwner->WriteBlock(m_nIndex, m_nStart, m_nDone, m_block.data(), m_block.size());
+    bool written = m_pOwner->Write(static_cast<size_t>(m_nIndex), m_nDone, m_block.data(), m_block.size());
     m_pOwner->OnBuffered(-static_cast<int64_t>(m_block.size()));
     m_block.clear();
     m_bWriteFailed = m_bWriteFailed || !written;
@@ -210,9 +204,10 @@ uint8_t CDownloadWorker::Finish(bool transferOk)
 {
     Flush();
     bool complete = m_bAccepted && !m_bWriteFailed && m_nReceived >= m_nWanted;
-    m_bBrokeOff = m_bAccepted && !m_bWriteFailed && !complete && !m_bHalt;
+    bool halted = m_stop.Stopped();
+    m_bBrokeOff = m_bAccepted && !m_bWriteFailed && !complete && !halted;
     if (!complete)
-        DebugText(m_bHalt ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
+        DebugText(halted ? "接收数据未完，用户退出" : transferOk ? "接收数据未完" : "接收数据未完，网络出错");
     return complete ? WORKER_FINISHED : WORKER_FAILED;
 }
 
@@ -240,7 +235,7 @@ void CDownloadWorker::Report(uint8_t state)
 
 void CDownloadWorker::TakeOver()
 {
-    m_bHalt = false;
+    m_stop.Reset();
     m_nState = WORKER_RUNNING;
     Touch();
     ResetAttempt();
@@ -263,22 +258,21 @@ void CDownloadWorker::Run()
     {
         char range[80];
         std::snprintf(range, sizeof range, "Range:bytes=%" PRId64 "-%" PRId64, m_nStart + m_nDone, m_nEnd);
-        curl_slist* headers = CHttpDownload::RequestHeaders(m_strHost, range, m_reference.ForIfRange());
+        curl_slist* headers = RequestPolicy::Headers(range, m_reference.ForIfRange());
         WorkerTransfer transfer{*this, easy, std::string(), false};
-        m_pOwner->ConfigureTransfer(easy, m_strUrl, headers);
+        m_pOwner->Policy().Configure(easy, m_strUrl, headers);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, WorkerTransfer::OnHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WorkerTransfer::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, WorkerTransfer::OnProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &transfer);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+        m_stop.Attach(easy);
         code = curl_easy_perform(easy);
+        m_stop.Detach();
         if (code == CURLE_OK)
             transfer.Check();  // an answer without a body is judged too
         curl_slist_free_all(headers);
     }
     uint8_t state = Finish(code == CURLE_OK);
-    m_pOwner->Connections().Give(easy, code == CURLE_OK);
+    m_pOwner->Pool().Give(easy, code == CURLE_OK);
     Report(state);
 }

@@ -4,8 +4,8 @@
 // blocks of exactly kBlockSize bytes (but the last of an attempt), and tells
 // the engine how the attempt ended.
 //
-// The engine owns the worker and calls Setup, Begin and Halt from its own
-// threads; Run and the transfer callbacks run on the worker's thread.
+// The round's scheduler owns the worker and calls Setup, Begin and Halt from
+// its own threads; Run and the transfer callbacks run on the worker's thread.
 #pragma once
 
 #include <atomic>
@@ -15,9 +15,30 @@
 #include <thread>
 #include <vector>
 
+#include "net/ConnectionCache.h"
+#include "net/RequestPolicy.h"
+#include "net/TransferStop.h"
 #include "net/Validators.h"
 
-class CHttpDownload;
+class CDownloadWorker;
+
+// What a worker needs of the round it works for.
+class WorkerHost {
+public:
+    // `length` bytes at segment `index`'s start + done; advances done.
+    virtual bool Write(size_t index, int64_t& done, const char* bytes, size_t length) = 0;
+    // Bytes received and held for the next block (negative once written).
+    virtual void OnBuffered(int64_t delta) = 0;
+    // At the end of segment `index`, for the size query's answer: the next
+    // segment (first and last byte given), or -1 when another has it.
+    virtual int TakeNext(int index, int64_t& start, int64_t& end) = 0;
+    virtual CConnectionCache& Pool() = 0;
+    virtual const RequestPolicy& Policy() const = 0;
+    virtual void OnWorkerDone(CDownloadWorker* worker, uint8_t state) = 0;
+
+protected:
+    ~WorkerHost() = default;
+};
 
 class CDownloadWorker {
 public:
@@ -31,17 +52,19 @@ public:
     CDownloadWorker(const CDownloadWorker&) = delete;
     CDownloadWorker& operator=(const CDownloadWorker&) = delete;
 
-    void SetOwner(int index, CHttpDownload* owner);
-    // The engine's current URL and host (the Host header), the segment, the
-    // file size every range answer must name, and the size query's
-    // validators: every answer must carry the same version, and the one
-    // fit for If-Range is sent there.
-    void Setup(const std::string& url, const std::string& host, int64_t start, int64_t done,
-               int64_t end, int64_t fileSize, const Validators& reference);
+    void SetOwner(int index, WorkerHost* owner);
+    // The URL (as listed: redirects are followed afresh by every request),
+    // the segment, the file size every range answer must name, and the size
+    // query's validators: every answer must carry the same version, and the
+    // one fit for If-Range is sent there.
+    void Setup(const std::string& url, int64_t start, int64_t done, int64_t end, int64_t fileSize,
+               const Validators& reference);
     // Starts an attempt on a new thread with `easy`, a handle of the
     // engine's pool, given back when the attempt ends; false when no thread
     // could be made (the handle is then given back at once).
     bool Begin(CURL* easy);
+    // Stops the attempt in flight at once, without waiting for its thread.
+    void RequestHalt() { m_stop.Stop(); }
     // Stops the attempt in flight and waits for its thread. Never call it
     // from the worker's own thread.
     void Halt();
@@ -93,9 +116,8 @@ private:
     uint8_t Finish(bool transferOk);
 
     int m_nIndex = 0;
-    CHttpDownload* m_pOwner = nullptr;
+    WorkerHost* m_pOwner = nullptr;
     std::string m_strUrl;
-    std::string m_strHost;
     Validators m_reference;  // the size query's
     int64_t m_nStart = 0;
     int64_t m_nDone = 0;     // advanced by the engine's WriteBlock
@@ -103,7 +125,7 @@ private:
     int64_t m_nFileSize = 0;
     std::atomic<int64_t> m_tLastActive{0};
     std::atomic<uint8_t> m_nState{WORKER_NEW};
-    std::atomic<bool> m_bHalt{false};
+    CTransferStop m_stop;  // the halt
     std::atomic<bool> m_bRangeIgnored{false};
     std::atomic<bool> m_bChanged{false};
     std::atomic<bool> m_bBrokeOff{false};
