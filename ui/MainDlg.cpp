@@ -1,19 +1,14 @@
 #include "ui/MainDlg.h"
 
-#include <chrono>
-#include <cstdio>
-#include <system_error>
 #include <utility>
 #include <wx/clipbrd.h>
 #include <wx/dialog.h>
 #include <wx/listctrl.h>
 
-#include "accel/ProcessControl.h"
 #include "cache/Figures.h"
 #include "common/FileSystem.h"
 #include "common/ModulePath.h"
 #include "common/SteadyClock.h"
-#include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
@@ -28,8 +23,6 @@
 namespace {
 
 constexpr const char* kWaitingText = ">>>>>>正在获取缓存列表请稍候>>>>>>";
-constexpr const char* kStartingCaption = "启动中…";
-constexpr const char* kCannotStart = "，无法启动加速服务！";
 // The waiting text slides two spaces a tick and starts over after 40 ticks.
 constexpr int kWaitingRun = 80;
 
@@ -58,29 +51,6 @@ std::string ListFailureText(int failure, const ServiceEndpoint& service, const c
 int FirstSelected(wxListCtrl* list)
 {
     return list ? static_cast<int>(list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED)) : -1;
-}
-
-// Why a start failed, in the local code page (paths are in it already);
-// empty when there is nothing to say.
-std::string StartFailureText(const CAccelerationServer& server, const CAccelerationServer::StartResult& result)
-{
-    switch (result.outcome) {
-    case CAccelerationServer::START_PORT_TAKEN:
-        return Utf8ToLocal("端口3000已被其他程序占用，无法启动加速服务！");
-    case CAccelerationServer::START_PORT_RESERVED:
-        return Utf8ToLocal("端口3000被系统保留，无法启动加速服务！");
-    case CAccelerationServer::START_MISSING:
-        return Utf8ToLocal("找不到加速服务程序 ") + server.ProgramPath() + Utf8ToLocal(kCannotStart);
-    case CAccelerationServer::START_LAUNCH_FAILED:
-        return Utf8ToLocal("加速服务程序 ") + server.ProgramPath() +
-               Utf8ToLocal(" 无法运行（错误 " + std::to_string(result.code) + "）" + kCannotStart);
-    case CAccelerationServer::START_CONFIG_REFUSED:
-        return Utf8ToLocal("加速服务拒绝了它的配置 ") + server.ProgramDir() + "/Caddyfile" + Utf8ToLocal(kCannotStart);
-    case CAccelerationServer::START_EXITED:
-        return Utf8ToLocal("加速服务启动后退出，退出状态 " + std::to_string(result.code) + kCannotStart);
-    default:
-        return std::string();
-    }
 }
 
 }  // namespace
@@ -415,130 +385,6 @@ void CMainDlg::SetCommandButton(int id, const char* caption, unsigned iconId)
     SetDlgItemText(id, Utf8ToLocal(caption));
 }
 
-// Updates of the caching thread are posted; those of the UI thread run at
-// once. Both pass one queue, so an update made on the UI thread never
-// overtakes one the caching thread posted before it (a stop as the check
-// ends must leave the timer stopped).
-void CMainDlg::OnUiThread(std::function<void()> update)
-{
-    {
-        std::lock_guard<std::mutex> guard(m_updateLock);
-        m_updates.push_back(std::move(update));
-    }
-    if (wxIsMainThread())
-        ApplyUpdates();
-    else
-        PostToWindow(GetSafeHwnd(), [this] { ApplyUpdates(); });
-}
-
-void CMainDlg::ApplyUpdates()
-{
-    for (;;) {
-        std::function<void()> update;
-        {
-            std::lock_guard<std::mutex> guard(m_updateLock);
-            if (m_updates.empty())
-                return;
-            update = std::move(m_updates.front());
-            m_updates.pop_front();
-        }
-        update();
-    }
-}
-
-void CMainDlg::ShowRowPercent(size_t row, const std::string& text)
-{
-    OnUiThread([this, row, text] {
-        if (static_cast<int>(row) < GetList(IDC_CONTENT_LIST)->GetItemCount())
-            GetList(IDC_CONTENT_LIST)->SetItem(row, 1, Utf8ToWx(text.c_str()));
-    });
-}
-
-void CMainDlg::ShowRowStatus(size_t row, uint8_t status)
-{
-    OnUiThread([this, row, status] {
-        if (static_cast<int>(row) < GetList(IDC_CONTENT_LIST)->GetItemCount())
-            GetList(IDC_CONTENT_LIST)->SetItem(row, 2, Utf8ToWx(StatusText(status)));
-        if (status != STATUS_FAILED && row < m_rowFailures.size())
-            m_rowFailures[row].clear();
-    });
-}
-
-void CMainDlg::ShowRowFailure(size_t row, const std::string& why)
-{
-    OnUiThread([this, row, why] {
-        if (static_cast<int>(row) >= GetList(IDC_CONTENT_LIST)->GetItemCount())
-            return;
-        if (m_rowFailures.size() <= row)
-            m_rowFailures.resize(row + 1);
-        m_rowFailures[row] = why;
-    });
-}
-
-void CMainDlg::ShowBar(int position)
-{
-    OnUiThread([this, position] { GetProgressBar()->SetPos(position); });
-}
-
-void CMainDlg::ShowElapsed(const std::string& text)
-{
-    OnUiThread([this, text] { SetDlgItemText(IDC_ELAPSED, Utf8ToLocal(text)); });
-}
-
-// The notice takes the wide line the list failures use: the elapsed-time
-// field holds two short lines, not "无法连接 host:port，稍后重试".
-void CMainDlg::ShowNotice(const std::string& text)
-{
-    OnUiThread([this, text] {
-        if (text.empty() && !m_bNotice)
-            return;
-        m_bNotice = !text.empty();
-        ShowStatusLine(text);
-    });
-}
-
-void CMainDlg::StartProgressTimer()
-{
-    OnUiThread([this] { SetTimer(kProgressTimerId, 1000); });
-}
-
-void CMainDlg::StopProgressTimer()
-{
-    OnUiThread([this] { KillTimer(kProgressTimerId); });
-}
-
-void CMainDlg::ShowPhase(Phase phase)
-{
-    OnUiThread([this, phase] {
-        m_bListsBack = false;
-        switch (phase) {
-        case Phase::Checking:
-            m_jobStage = JobStage::Working;
-            SetCommandButton(IDOK, "停止缓存", IDI_STOP_CACHING);
-            break;
-        case Phase::CompleteAtOnce:
-            m_jobStage = JobStage::CompleteAtOnce;
-            m_bServable = true;
-            break;
-        case Phase::Complete:
-            m_jobStage = JobStage::Complete;
-            m_bServable = true;
-            break;
-        case Phase::GivenUp:
-            // What is cached can be served while the failed rows wait.
-            m_jobStage = JobStage::GivenUp;
-            m_bServable = true;
-            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
-            break;
-        case Phase::Stopped:
-            m_jobStage = JobStage::Stopped;
-            SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
-            break;
-        }
-        UpdateControls();
-    });
-}
-
 void CMainDlg::OnContentDblClk()
 {
     int row = FirstSelected(GetList(IDC_CONTENT_LIST));
@@ -573,91 +419,4 @@ void CMainDlg::OnCancel()
     ClearMeetingList();
     m_cache.ClearScanList();
     EndDialog(IDCANCEL);
-}
-
-void CMainDlg::ShowStopFailure(int error)
-{
-    char text[256];
-    std::snprintf(text, sizeof text, "stop process: %s failed with error: %d\n", AccelerationServerName(), error);
-    AfxMessageBox(text, MB_OK);
-    AfxMessageBox(Utf8ToLocal("无法终止加速服务进程！"), MB_OKCANCEL);
-}
-
-// Stopping a leftover server and probing the new one take seconds: the
-// start runs on a thread of its own, and the button says so meanwhile.
-void CMainDlg::OnAccelerate()
-{
-    if (m_serverStage == ServerStage::Starting)
-        return;
-    if (m_serverStage == ServerStage::Running) {
-        int error = 0;
-        if (!m_server.StopAccelerationService(error))
-            ShowStopFailure(error);
-        ShowServerStopped();
-        RepaintNow();
-        return;
-    }
-    if (m_serverStart.joinable())
-        m_serverStart.join();  // the last start, already at its end
-    m_nServerCancel = 0;
-    m_serverStage = ServerStage::Starting;
-    SetDlgItemText(IDC_ACCELERATE, Utf8ToLocal(kStartingCaption));
-    UpdateControls();
-    try {
-        m_serverStart = std::thread([this, hwnd = GetSafeHwnd()] {
-            CAccelerationServer::StartResult result = m_server.Start(&m_nServerCancel);
-            PostToWindow(hwnd, [this, result] { EndServerStart(result); });
-        });
-    } catch (const std::system_error& error) {
-        EndServerStart({CAccelerationServer::START_LAUNCH_FAILED, error.code().value()});
-    }
-    RepaintNow();
-}
-
-// The start's result, on the UI thread. A server that answers otherwise
-// was stopped again, silently unless that failed.
-void CMainDlg::EndServerStart(const CAccelerationServer::StartResult& result)
-{
-    if (m_nServerCancel || m_serverStage != ServerStage::Starting)
-        return;
-    if (result.outcome == CAccelerationServer::START_RUNNING) {
-        m_serverStage = ServerStage::Running;
-        SetCommandButton(IDC_ACCELERATE, "停止加速", IDI_ACCEL_RUNNING);
-        SetTimer(kServerTimerId, kServerCheckMs);
-        UpdateControls();
-    } else {
-        m_serverStage = ServerStage::Stopped;
-        SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
-        UpdateControls();
-        if (result.outcome == CAccelerationServer::START_NO_ANSWER && result.stopError != 0)
-            ShowStopFailure(result.stopError);
-        else if (std::string text = StartFailureText(m_server, result); !text.empty())
-            AfxMessageBox(text);
-    }
-    RepaintNow();
-}
-
-// The stop's steps: the lists come back unless a job or a fetch holds
-// them, and IDOK offers a new start.
-void CMainDlg::ShowServerStopped()
-{
-    m_serverStage = ServerStage::Stopped;
-    KillTimer(kServerTimerId);
-    if (m_jobStage == JobStage::Complete)
-        m_bListsBack = true;
-    if (m_jobStage != JobStage::Working)
-        SetCommandButton(IDOK, "开始缓存", IDI_START_CACHING);
-    SetCommandButton(IDC_ACCELERATE, "启动加速", IDI_ACCEL_STOPPED);
-    UpdateControls();
-}
-
-// A server that ended by itself (a crash, killed from outside) no longer
-// serves: the window says so as after a stop.
-void CMainDlg::CheckServer()
-{
-    if (m_serverStage != ServerStage::Running || m_server.IsRunning())
-        return;
-    DebugLog("acceleration server ended by itself: status %d", m_server.ExitStatus());
-    ShowServerStopped();
-    RepaintNow();
 }
