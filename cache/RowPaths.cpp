@@ -1,5 +1,7 @@
 #include "cache/RowPaths.h"
 
+#include "common/FileSystem.h"
+
 void CRowPaths::Clear(size_t rows)
 {
     m_owners.clear();
@@ -10,7 +12,7 @@ void CRowPaths::Clear(size_t rows)
 
 size_t CRowPaths::OwnerOf(const std::string& path) const
 {
-    auto it = m_owners.find(path);
+    auto it = m_owners.find(fsys::FileKey(path));
     return it == m_owners.end() ? kNone : it->second;
 }
 
@@ -18,7 +20,7 @@ void CRowPaths::Take(size_t row, const std::string& path)
 {
     if (row >= m_leader.size())
         return;
-    auto [it, fresh] = m_owners.emplace(path, row);
+    auto [it, fresh] = m_owners.emplace(fsys::FileKey(path), row);
     if (fresh || it->second == row)
         return;
     m_leader[row] = it->second;

@@ -1,6 +1,7 @@
 // CRowPaths: which row of a resource list owns each cache path. Two rows
 // may name one file (one resource listed twice; "…/day1/intro.mp4" and
-// "…/day2/intro.mp4" of one module); one file can hold only one of them.
+// "…/day2/intro.mp4" of one module; "Intro.mp4" and "intro.mp4" where the
+// system folds case); one file can hold only one of them.
 // The first row, in row order, that takes a path owns it; a later row of
 // the same URL follows it (it waits while the owner downloads and is
 // cached with it); a later row of another URL is refused.
@@ -31,7 +32,7 @@ public:
     const std::vector<size_t>& FollowersOf(size_t owner) const;
 
 private:
-    std::unordered_map<std::string, size_t> m_owners;          // path → owning row
+    std::unordered_map<std::string, size_t> m_owners;          // file key of a path → owning row
     std::unordered_map<size_t, std::vector<size_t>> m_followers;  // owning row → later rows of its URL
     std::vector<size_t> m_leader;  // by row: the owner it follows, or kNone
     std::vector<bool> m_refused;   // by row

@@ -8,7 +8,6 @@ void CCompletion::Begin(std::string md5, int64_t listedSize)
 {
     m_strMd5 = std::move(md5);
     m_nListedSize = listedSize;
-    m_strFirstDigest.clear();
     m_bOverruled = false;
 }
 

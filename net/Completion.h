@@ -31,6 +31,8 @@ public:
     // A new start: the digest the file must have (empty: any) and the size
     // the list gives (0: not known).
     void Begin(std::string md5, int64_t listedSize);
+    // Another file: the first copy's digest is forgotten.
+    void Forget() { m_strFirstDigest.clear(); }
     // Waits for the finisher an earlier start left, if any; false when a
     // stop came first.
     bool AwaitEarlier(CEvent& stop, std::atomic<bool>& finishing);

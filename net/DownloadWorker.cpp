@@ -192,8 +192,9 @@ bool CDownloadWorker::Flush()
 {
     if (m_block.empty())
         return true;
-    bool written = m_pOwner->Write(static_cast<size_t>(m_nIndex), m_nDone, m_block.data(), m_block.size());
+    // Off the buffered count first: the bytes never count twice.
     m_pOwner->OnBuffered(-static_cast<int64_t>(m_block.size()));
+    bool written = m_pOwner->Write(static_cast<size_t>(m_nIndex), m_nDone, m_block.data(), m_block.size());
     m_block.clear();
     m_bWriteFailed = m_bWriteFailed || !written;
     return written;

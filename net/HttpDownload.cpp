@@ -52,10 +52,19 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     m_strUrl = EscapeTransportBytes(url, true);
     m_strDestPath = dest;
     m_file.SetDestination(m_strDestPath);
-    m_completion.Begin(md5 && IsMd5Hex(md5) ? md5 : "", listedSize);
+    std::string digest = md5 && IsMd5Hex(md5) ? md5 : "";
+    // A restart of the same file (an owner's retry) keeps what earlier
+    // starts learned of it: a first copy unlike the md5, answers that
+    // disagree on its version.
+    std::string file = m_strUrl + '\n' + m_strDestPath + '\n' + digest + '\n' + std::to_string(listedSize);
+    if (file != m_strFile) {
+        m_strFile = file;
+        m_completion.Forget();
+        m_bOneStream = false;
+        m_nDisagreements = 0;
+    }
+    m_completion.Begin(digest, listedSize);
     m_policy.stallSeconds = m_nStallSeconds;
-    m_bOneStream = false;
-    m_nDisagreements = 0;
     m_nDownloaded = 0;
     m_signals.buffered = 0;
     m_nFileSize = 0;

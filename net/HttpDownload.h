@@ -126,8 +126,9 @@ private:
 
     std::string m_strUrl;       // as started, escaped for the transport: every request begins here
     std::string m_strDestPath;
-    bool m_bOneStream = false;  // answers disagreed: one stream from byte 0 (download thread)
-    int m_nDisagreements = 0;   // rounds whose answers disagreed (download thread)
+    std::string m_strFile;      // what was started: URL, destination, md5, listed size
+    bool m_bOneStream = false;  // answers disagreed: one stream from byte 0 (download thread, and Start)
+    int m_nDisagreements = 0;   // rounds of m_strFile whose answers disagreed (download thread, and Start)
     double m_fRate = 0;         // the size query's answer's rate on the last file (download thread)
     mutable std::mutex m_failureLock;  // m_failure
     DownloadFailure m_failure;         // the last posted failure

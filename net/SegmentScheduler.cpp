@@ -70,7 +70,7 @@ bool CSegmentScheduler::StartPending(bool all)
 {
     std::lock_guard<std::mutex> guard(m_slotLock);
     bool one = !m_signals.mayWiden;
-    if (one && (m_nActive > 0 || m_file.WithTable([](CSegmentTable& t) { return t.HasChain(); })))
+    if (one && (m_nActive > 0 || RestartWaits() || m_file.WithTable([](CSegmentTable& t) { return t.HasChain(); })))
         return false;
     std::vector<std::pair<size_t, CURL*>> begun;
     bool waiting = m_file.WithTable([&](CSegmentTable& table) {
@@ -122,7 +122,7 @@ bool CSegmentScheduler::RestartBroken()
     bool pending = false;
     for (Slot& slot : m_slots) {
         CDownloadWorker* worker = slot.worker.get();
-        if (!worker || worker->State() != CDownloadWorker::WORKER_FAILED || !worker->BrokeOff())
+        if (!Broken(slot))
             continue;
         if (slot.dueMs == 0) {
             if (worker->Done() > slot.doneAt)
@@ -131,7 +131,9 @@ bool CSegmentScheduler::RestartBroken()
                 continue;  // left to the round's end, which fails it
             slot.dueMs = now + (int64_t(m_settings.m_nFirstRetryWaitMs) << slot.restarts);
         }
-        CURL* easy = now >= slot.dueMs ? m_pool.Take() : nullptr;
+        // A file that may not widen has one transfer at a time.
+        bool due = now >= slot.dueMs && (m_signals.mayWiden || m_nActive == 0);
+        CURL* easy = due ? m_pool.Take() : nullptr;
         if (!easy) {
             pending = true;  // not due yet, or no connection: the next pass
             continue;
@@ -141,6 +143,22 @@ bool CSegmentScheduler::RestartBroken()
         slot.restarts = restarts;
     }
     return pending;
+}
+
+// With the slot lock held: the slot's transfer broke off and is asked again.
+bool CSegmentScheduler::Broken(const Slot& slot)
+{
+    return slot.worker && slot.worker->State() == CDownloadWorker::WORKER_FAILED && slot.worker->BrokeOff();
+}
+
+// With the slot lock held: a broken-off transfer waits for its restart.
+bool CSegmentScheduler::RestartWaits() const
+{
+    for (const Slot& slot : m_slots) {
+        if (Broken(slot) && slot.restarts < kSegmentRestarts)
+            return true;
+    }
+    return false;
 }
 
 // Restarts a worker that has been idle too long; the count stays exact,

@@ -75,6 +75,8 @@ private:
     void OnWorkerDone(CDownloadWorker* worker, uint8_t state) override;
 
     void Begin(Slot& slot, size_t segment, int64_t done, CURL* easy);
+    static bool Broken(const Slot& slot);
+    bool RestartWaits() const;
     bool RestartBroken();
     void Watchdog();
     bool ReplanAfterIgnoredRange();

@@ -33,11 +33,9 @@ private:
 
     const std::atomic<int>* m_pAlso;
     std::atomic<bool> m_bStop{false};
-    std::mutex m_lock;  // m_easy, m_socket
+    std::mutex m_lock;  // m_easy, m_socket, m_nLocalPort, m_nPeerPort
     CURL* m_easy = nullptr;
     curl_socket_t m_socket = CURL_SOCKET_BAD;
+    int m_nLocalPort = 0;
+    int m_nPeerPort = 0;
 };
-
-// Ends every transfer on the socket at once (shutdown in both directions);
-// the socket stays open for its owner to close.
-void ShutDownSocket(curl_socket_t socket);

@@ -98,6 +98,16 @@ TEST_F(CacheLayoutTest, RefusesNamesThatLeadOutOfTheCache)
     EXPECT_FALSE(FileExists(m_dir / "x"));
 }
 
+// Two paths have one file key exactly when the system takes them for one
+// file: names that differ only in case on Windows, never on Linux.
+TEST_F(CacheLayoutTest, FileKeysAgreeWithTheSystemOnCase)
+{
+    std::string upper = m_dir / "Intro.MP4", lower = m_dir / "intro.mp4";
+    Touch(upper, 1);
+    EXPECT_EQ(fsys::FileKey(upper) == fsys::FileKey(lower), fsys::Stat(lower).exists);
+    EXPECT_NE(fsys::FileKey(upper), fsys::FileKey(m_dir / "intro.mp3"));
+}
+
 TEST_F(CacheLayoutTest, MakeDirsCreatesOnlyMissingLevels)
 {
     ASSERT_TRUE(CCacheLayout::MakeDirs(m_dir / "a/b/c/"));

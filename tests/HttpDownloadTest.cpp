@@ -845,4 +845,29 @@ INSTANTIATE_TEST_SUITE_P(Digests, ChecksumTest, ::testing::Values(
                std::to_string(info.param.listed);
     });
 
+// An owner's restart between the copies (a stall in the second) keeps the
+// first copy's digest: the second copy, like the first at the listed size,
+// is kept, not taken for a first copy and fetched a third time.
+TEST_F(HttpDownloadTest, ARestartBetweenTheCopiesKeepsTheFirstCopysDigest)
+{
+    const int64_t size = 3000000;
+    std::string dest = h.dir / "again.bin", url = h.Url(size, "again.bin", "rate=1000000");
+    std::string md5(32, 'a');
+    auto sizeQueries = [&] {
+        size_t n = 0;
+        for (const SeenRequest& r : h.server.Requests())
+            n += r.range.empty() ? 1 : 0;
+        return n;
+    };
+    h.engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str(), size);
+    ASSERT_TRUE(Eventually([&] { return sizeQueries() == 2 && h.engine.m_nDownloaded >= 262144; }));
+    h.engine.Stop();
+    h.engine.Start(url.c_str(), dest.c_str(), 0, md5.c_str(), size);
+    EXPECT_EQ(h.NextState(), DOWNLOAD_FINISHED);
+    EXPECT_TRUE(h.engine.ChecksumOverruled());
+    h.engine.Stop();
+    EXPECT_EQ(sizeQueries(), 3u) << "the first copy, the second, and the second resumed";
+    ExpectComplete(dest, "again.bin", size);
+}
+
 }  // namespace

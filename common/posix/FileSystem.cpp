@@ -140,4 +140,9 @@ int64_t FreeBytes(const std::string& directory)
     return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
 }
 
+std::string FileKey(const std::string& path)
+{
+    return path;
+}
+
 }  // namespace fsys

@@ -263,4 +263,12 @@ int64_t FreeBytes(const std::string& directory)
     return static_cast<int64_t>(available.QuadPart);
 }
 
+std::string FileKey(const std::string& path)
+{
+    std::wstring wide = LocalToWide(path);
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
+                  static_cast<int>(wide.size()), nullptr, nullptr, 0);
+    return WideToLocal(wide);
+}
+
 }  // namespace fsys
