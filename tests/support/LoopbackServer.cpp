@@ -13,6 +13,7 @@ LoopbackServer::LoopbackServer(int port)
                               req.get_header_value("If-Range"), req.params, req.remote_port});
         return httplib::Server::HandlerResponse::Unhandled;
     });
+    m_server.set_socket_options([](socket_t s) { CommonListenerOptions(static_cast<intptr_t>(s)); });
     if (port == 0)
         m_port = m_server.bind_to_any_port("127.0.0.1");
     else

@@ -46,6 +46,13 @@ private:
     std::vector<SeenRequest> m_requests;
 };
 
+// What a listening socket of the tests' servers is set to: as common
+// servers (nginx, Caddy) set theirs, so the connections they leave in
+// TIME_WAIT never keep the next server, the client's own check included,
+// from their port. (httplib's own choice on Linux, SO_REUSEPORT alone,
+// would.)
+void CommonListenerOptions(intptr_t socket);
+
 // A port on 127.0.0.1 that refuses connections: bound, never listening,
 // and held (without SO_REUSEADDR) until Release, so no other server,
 // another test's included, can take it meanwhile.

@@ -33,6 +33,12 @@ int BindLoopback(int fd, int port = 0, bool reuse = true)
 
 }  // namespace
 
+void CommonListenerOptions(intptr_t socket)
+{
+    int on = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+}
+
 RefusingPort::RefusingPort() : m_fd(socket(AF_INET, SOCK_STREAM, 0))
 {
     m_port = BindLoopback(static_cast<int>(m_fd), 0, false);

@@ -37,6 +37,14 @@ SOCKET NewSocket()
 
 }  // namespace
 
+void CommonListenerOptions(intptr_t socket)
+{
+    BOOL on = TRUE;
+    setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+    setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+               sizeof on);
+}
+
 RefusingPort::RefusingPort() : m_fd(static_cast<intptr_t>(NewSocket()))
 {
     // Exclusive, as the POSIX one is without SO_REUSEADDR.
