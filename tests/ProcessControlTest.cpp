@@ -50,11 +50,18 @@ TEST(WinExec, TheServerGetsOnlyTheThreeStandardDescriptors)
     ASSERT_GT(pid, 0);
     std::string proc = "/proc/" + std::to_string(pid);
     std::error_code error;
-    ASSERT_TRUE(Eventually([&] { return std::filesystem::read_symlink(proc + "/exe", error).filename() == "sleep"; }));
-    std::set<std::string> fds;
-    for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd"))
-        fds.insert(entry.path().filename());
-    EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2"}));
+    auto fds = [&] {
+        std::set<std::string> open;
+        for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd", error))
+            open.insert(entry.path().filename());
+        return open;
+    };
+    // The new image shows before the shell's close-on-exec descriptors are
+    // gone: wait for both.
+    const std::set<std::string> standard{"0", "1", "2"};
+    ASSERT_TRUE(Eventually([&] {
+        return std::filesystem::read_symlink(proc + "/exe", error).filename() == "sleep" && fds() == standard;
+    })) << ::testing::PrintToString(fds());
     close(pipes[0]);
     close(pipes[1]);
 }
