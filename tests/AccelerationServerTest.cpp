@@ -1,7 +1,6 @@
 // The local web server from the main window: started on the cache, stopped,
 // found again, and never confused with other programs on the desktop.
 #include <chrono>
-#include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +17,8 @@
 #include "demo/DemoServices.h"
 #include "res/resource.h"
 #include "tests/support/CachingWindowFixture.h"
-#include "tests/support/ChildProcess.h"
+#include "tests/support/Environment.h"
+#include "tests/support/GuiSystem.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
 #include "ui/IconButton.h"
@@ -36,16 +36,20 @@ class AccelerationTest : public CachingWindowTest {
 protected:
     static constexpr const char* kPortMessage = "端口3000已被其他程序占用，无法启动加速服务！";
 
-    // Starts on a port of its own before the client's server, so it comes
-    // first in the process list.
-    static ChildProcess StartDecoy()
+    // Another Caddy, of another directory, on a port of its own: started
+    // before the client's server, so it comes first in the process list.
+    void StartDecoy(CServerProcess& decoy)
     {
         RefusingPort free;
         free.Release();  // for the decoy to take
-        return ChildProcess({"/usr/bin/caddy", "respond", "--listen", free.HostPort()});
+        fs::copy_file(fs::path(QUORVEL_PROGRAM_DIR) / AccelerationServerName(), m_decoyDir / AccelerationServerName());
+        std::ofstream(m_decoyDir / "Caddyfile") << "{\n\tadmin off\n\tauto_https off\n}\n:" << free.Port()
+                                                << " {\n\tbind 127.0.0.1\n\trespond 404\n}\n";
+        m_programDirs.push_back(m_decoyDir.Path());
+        ASSERT_EQ(decoy.Launch(fs::canonical(m_decoyDir.Path()).generic_string(), {}), 0);
     }
 
-    static bool Alive(ChildProcess& process) { return process.Wait(0ms) == -1; }
+    TempDir m_decoyDir;
 
     void ExpectPortMessageAndNothingRuns()
     {
@@ -100,7 +104,10 @@ TEST_F(AccelerationTest, StoppingAServerThatAlreadyEndedShowsBothMessages)
     ASSERT_TRUE(PumpUntil([&] { return OurServer() == 0; }, 5s)) << "no zombie keeps the name";
     m_dialog.SendCommand(IDC_ACCELERATE);
     ASSERT_EQ(m_boxes.boxes.size(), 2u);
-    EXPECT_EQ(m_boxes.boxes[0].text, "stop process: caddy failed with error: 3\n");
+    // The system's code for a process that is no more (ESRCH; Windows:
+    // ERROR_INVALID_PARAMETER, as OpenProcess gives it).
+    EXPECT_EQ(m_boxes.boxes[0].text, std::string("stop process: ") + AccelerationServerName() +
+                                         " failed with error: " + std::to_string(KillProcess(0)) + "\n");
     EXPECT_EQ(m_boxes.boxes[1].text, "无法终止加速服务进程！");
     EXPECT_FALSE(m_dialog.IsAccelerating());
     EXPECT_EQ(Label(IDC_ACCELERATE), "启动加速");
@@ -118,20 +125,21 @@ TEST_F(AccelerationTest, ClosingTheWindowStopsTheServer)
 
 TEST_F(AccelerationTest, AnotherCaddySurvivesStartStopAndClose)
 {
-    ChildProcess decoy = StartDecoy();
-    ASSERT_GT(decoy.Pid(), 0);
+    CServerProcess decoy;
+    StartDecoy(decoy);
     Open(m_dialog);
     StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDC_ACCELERATE);
     EXPECT_EQ(OurServer(m_dir.Path()), 0) << "our own server stopped";
-    EXPECT_TRUE(Alive(decoy));
+    EXPECT_TRUE(decoy.Running());
     EXPECT_TRUE(m_boxes.boxes.empty());
     StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
     m_dialog.SendCommand(IDCANCEL);
     EXPECT_EQ(OurServer(m_dir.Path()), 0);
-    EXPECT_TRUE(Alive(decoy));
+    EXPECT_TRUE(decoy.Running());
+    decoy.Kill();
 }
 
 TEST_F(AccelerationTest, AListenerOnThePortThatNeverAnswersFailsTheStartInSeconds)
@@ -159,15 +167,13 @@ TEST_F(AccelerationTest, AnotherProgramAnswering404OnThePortIsNotTakenForOurServ
 // Installed where the path has a space, a quote and braces.
 TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
 {
-    fs::path prefix = fs::path(m_dir.Path()) / "Program Files \"q\" {x}";
-    std::string install = "cmake --install '" QUORVEL_BUILD_DIR "' --prefix '" + prefix.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(install.c_str()), 0);
-    fs::path program = prefix / "lib/quorvel-client";
+    fs::path program = InstallClientUnder(m_dir.Path());
+    ASSERT_FALSE(program.empty());
     m_programDirs.push_back(program);
     fs::create_directories(program / "assets/doc");
     std::ofstream(program / "assets/doc/a b.txt") << "served from anywhere";
     CMainDlg dialog;
-    dialog.SetProgramPath(program / "quorvel-client");
+    dialog.SetProgramPath((program / "quorvel-client").generic_string());
     dialog.SetCompany("qv-1001");
     ASSERT_TRUE(dialog.Create());
     StartServer(dialog);
@@ -179,7 +185,8 @@ TEST_F(AccelerationTest, AnInstalledClientServesItsCacheFromAnyDirectory)
     EXPECT_EQ(OurServer(program), 0);
 }
 
-// SIGTERM (logging out) takes the window's close steps: the server stops.
+// The end of the session (logging out; POSIX: SIGTERM) takes the window's
+// close steps: the server stops.
 TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
 {
     InstallExitSignalHandlers();
@@ -189,11 +196,10 @@ TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
     int result = RunModal(dialog, [&] {
         StartServer(dialog);
         ASSERT_TRUE(dialog.IsAccelerating());
-        kill(getpid(), SIGTERM);
-        PumpUntil([&] { return !dialog.GetWindow()->IsModal(); }, 5s);
+        AskThisProgramToEnd();
+        PumpUntil([&] { return !dialog.GetWindow()->IsShown(); }, 5s);  // ended (wxMSW: modal till it returns)
     });
-    for (int signal : {SIGTERM, SIGHUP, SIGINT})
-        wxTheApp->SetSignalHandler(signal, SIG_DFL);
+    StopWatchingSessionEnd();
     EXPECT_EQ(result, IDCANCEL);
     EXPECT_EQ(AfxExitSignal(), SIGTERM);
     EXPECT_EQ(OurServer(m_dir.Path()), 0);
@@ -201,7 +207,7 @@ TEST_F(AccelerationTest, ATerminationSignalClosesTheWindowAndItsServer)
 
 TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTicksRun)
 {
-    setenv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", m_slowList.HostPort().c_str());
     Open(m_dialog);
     StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());
@@ -225,11 +231,12 @@ TEST_F(AccelerationTest, AMeetingClickWhileServingKeepsTheServerStoppableAndTick
     EXPECT_TRUE(m_boxes.boxes.empty());
 }
 
-// Under a UTF-8 locale the cache's names are UTF-8, as the screens' URLs.
+// Where the cache's names are UTF-8 (POSIX: under a UTF-8 locale; Windows:
+// always), they are served at their UTF-8 URLs, as the screens ask.
 TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
 {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_ALL, "C.UTF-8"));
+    Utf8FileNames names;
+    ASSERT_TRUE(names.ok());
     LoopbackServer list;
     std::string url = m_server.Url("/content/5000/开场视频.mp4");
     list.Routes().Get("/resource/get_list", [&](const httplib::Request&, httplib::Response& res) {
@@ -237,7 +244,7 @@ TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
                             R"(","name":"开场视频","type":"视频","module":"开场","size":5000}]})", "application/json");
     });
     list.Start();
-    setenv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str(), 1);
+    SetEnv("QUORVEL_RESOURCE_HOST", list.HostPort().c_str());
     Open(m_dialog);
     Choose(m_dialog, 0);
     m_dialog.SendCommand(IDOK);
@@ -249,7 +256,6 @@ TEST_F(AccelerationTest, ChineseNamesAreServedAtTheirUtf8Urls)
     std::string expected(5000, '\0');
     FillContent("开场视频.mp4", 0, expected.data(), expected.size());
     EXPECT_TRUE(served == expected);
-    std::setlocale(LC_ALL, saved.c_str());
 }
 
 // The start runs off the UI thread: the click returns at once and the
@@ -299,25 +305,27 @@ TEST_F(AccelerationTest, AServerThatEndsByItselfIsNoticedOnTheServerTick)
 // A start that fails says why in one box, and nothing runs afterwards.
 TEST_F(AccelerationTest, AFailedStartSaysWhy)
 {
+    enum class Program { Missing, Server, ExitsWith7 };
     struct Case {
         const char* name;
-        const char* launcher;   // replaces the launcher's text; null removes it
+        Program program;        // in the place of the server's
         const char* caddyfile;  // replaces the Caddyfile when given
-        const char* message;    // "%s": the program directory
+        const char* message;    // "%s": the program directory, "%n" the server's name
     } cases[] = {
-        {"missing program", nullptr, nullptr, "找不到加速服务程序 %s/caddy，无法启动加速服务！"},
-        {"refused configuration", "", ":3000 {\n\tno_such_directive\n}\n",
+        {"missing program", Program::Missing, nullptr, "找不到加速服务程序 %s/%n，无法启动加速服务！"},
+        {"refused configuration", Program::Server, ":3000 {\n\tno_such_directive\n}\n",
          "加速服务拒绝了它的配置 %s/Caddyfile，无法启动加速服务！"},
-        {"exit status", "#!/bin/sh\nexit 7\n", nullptr, "加速服务启动后退出，退出状态 7，无法启动加速服务！"},
+        {"exit status", Program::ExitsWith7, nullptr, "加速服务启动后退出，退出状态 7，无法启动加速服务！"},
     };
-    std::string dir = fs::canonical(m_dir.Path()).string();
+    std::string dir = fs::canonical(m_dir.Path()).generic_string();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         InstallServer("respond 404");
-        if (!c.launcher)
-            fs::remove(m_dir / "caddy");
-        else if (*c.launcher)
-            std::ofstream(m_dir / "caddy", std::ios::trunc) << c.launcher;
+        fs::path server = m_dir / AccelerationServerName();
+        if (c.program == Program::Missing)
+            fs::remove(server);
+        else if (c.program == Program::ExitsWith7)
+            fs::copy_file(QUORVEL_EXITS_WITH_7, server, fs::copy_options::overwrite_existing);
         if (c.caddyfile)
             std::ofstream(m_dir / "Caddyfile", std::ios::trunc) << c.caddyfile;
         m_boxes.boxes.clear();
@@ -329,6 +337,8 @@ TEST_F(AccelerationTest, AFailedStartSaysWhy)
         std::string expected = c.message;
         if (size_t at = expected.find("%s"); at != std::string::npos)
             expected.replace(at, 2, dir);
+        if (size_t at = expected.find("%n"); at != std::string::npos)
+            expected.replace(at, 2, AccelerationServerName());
         ASSERT_EQ(m_boxes.boxes.size(), 1u);
         EXPECT_EQ(m_boxes.boxes[0].text, expected);
         EXPECT_EQ(OurServer(), 0);

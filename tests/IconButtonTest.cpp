@@ -23,7 +23,8 @@ protected:
     IconButtonTest()
         : m_frame(new wxFrame(nullptr, wxID_ANY, "buttons")),
           // On a panel: a frame would stretch its only child over its client area.
-          m_button(new CIconButton(new wxPanel(m_frame), 1006, "Quorvel刷新", wxPoint(10, 10), wxSize(120, 50)))
+          m_button(new CIconButton(new wxPanel(m_frame), 1006, wxString::FromUTF8("Quorvel刷新"), wxPoint(10, 10),
+                                   wxSize(120, 50)))
     {
         m_frame->SetClientSize(300, 100);
         m_frame->Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { m_clicks += event.GetId() == 1006; });

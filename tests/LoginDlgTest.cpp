@@ -1,6 +1,4 @@
 #include <chrono>
-#include <clocale>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <thread>
 #include <wx/combobox.h>
@@ -12,6 +10,7 @@
 #include "services/LoginDlg.h"
 #include "tests/support/Environment.h"
 #include "tests/support/GuiTest.h"
+#include "tests/support/LocaleScope.h"
 #include "tests/support/LoopbackServer.h"
 
 namespace {
@@ -285,12 +284,9 @@ TEST_F(LoginDlgTest, AnUnknownUserLooksUpAgainThenAsksForACorrectName)
 
 TEST_F(LoginDlgTest, AChineseUserNameIsSentAsGbkBytesUnderAGbkLocale)
 {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_TRUE(std::setlocale(LC_ALL, "zh_CN.GBK"));
+    USE_LOCALE(gbk, TestLocale::Gbk);
     UseScript(200, R"({"result":0})");
-    int result = SignIn("张三", "密码");
-    std::setlocale(LC_ALL, saved.c_str());
-    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(SignIn("张三", "密码"), IDOK);
     std::vector<SeenRequest> seen = m_server.Requests();
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].target, "/orbapi/api/getwwwcompinfo?username=\xD5\xC5\xC8\xFD");

@@ -36,6 +36,16 @@ void Select(wxListCtrl* list, long row)
     list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
 }
 
+// A point of the rows window (ListRowsWindow) on the first row's first
+// column: the rows window's points are the ones the list's HitTest takes.
+wxPoint OnFirstRow(wxListCtrl* list)
+{
+    wxPoint at(4, 0);
+    for (int flags = 0; at.y < 200 && list->HitTest(at, flags) != 0;)
+        at.y += 1;
+    return at;
+}
+
 class MainDlgTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -178,11 +188,11 @@ TEST_F(MainDlgTest, ANameCutOffByItsColumnShowsInATooltip)
 {
     Open();
     wxWindow* rows = ListRowsWindow(Meetings());
-    ASSERT_NE(rows, Meetings());
+    wxPoint at = OnFirstRow(Meetings());
     auto hover = [&](int width) {
         Meetings()->SetColumnWidth(0, width);
         wxMouseEvent motion(wxEVT_MOTION);
-        motion.SetPosition(wxPoint(4, 4));  // on the first row's name
+        motion.SetPosition(at);
         motion.SetEventObject(rows);
         rows->GetEventHandler()->ProcessEvent(motion);
         return rows->GetToolTipText().utf8_string();
@@ -260,14 +270,8 @@ TEST_F(MainDlgTest, HostileAnswersLeaveTheListsEmptyWithAStatusLine)
 TEST_F(MainDlgTest, ADoubleClickOnAMeetingFetchesOnce)
 {
     Open();
-    wxWindow* rows = Meetings()->GetChildren().front();
-    for (wxWindow* child : Meetings()->GetChildren())
-        if (wxString(child->GetClassInfo()->GetClassName()) == "wxListMainWindow")
-            rows = child;
-    // A point of the rows' window on the first row, as the list sees it.
-    wxPoint at;
-    for (int flags = 0; at.y < 100 && Meetings()->HitTest(Meetings()->ScreenToClient(rows->ClientToScreen(at)), flags) != 0;)
-        at.y += 1;
+    wxWindow* rows = ListRowsWindow(Meetings());
+    wxPoint at = OnFirstRow(Meetings());
     Select(Meetings(), 0);
     for (wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_LEFT_UP}) {
         wxMouseEvent event(type);

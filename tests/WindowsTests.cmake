@@ -23,3 +23,16 @@ add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-in
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
 set_tests_properties(WindowsPackage PROPERTIES LABELS headless
   ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")
+
+# The window tests under Wine, each on an X display of its own (the
+# resource "displays"; wine-run gives it to Wine) and in a Wine desktop of
+# its own (PrepareTestDesktop). Their system part calls the window manager.
+set_property(SOURCE support/GuiPump.cpp support/win32/GuiSystem.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+  QV_WINDOWS_USER_API)
+set_target_properties(gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+# Port 3000 is taken one case at a time.
+set(serving "AccelerationTest.*:CachingWindowTest.StoppingAccelerationMidJobLeavesTheListsToTheJob")
+gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     TEST_FILTER "-${serving}" PROPERTIES RESOURCE_GROUPS displays:1)
+gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     TEST_FILTER "${serving}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK port3000)

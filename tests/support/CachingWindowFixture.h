@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +13,12 @@
 #include <wx/listctrl.h>
 
 #include "accel/ProcessControl.h"
+#include "cache/CacheLayout.h"
 #include "demo/DemoContent.h"
 #include "demo/DemoServices.h"
 #include "net/HttpRequest.h"
 #include "res/resource.h"
+#include "tests/support/Environment.h"
 #include "tests/support/GuiTest.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
@@ -34,14 +35,14 @@ protected:
         m_server.Start();
         // A resource service whose one file arrives slowly, to close the
         // window in the middle of its download.
-        std::string slowUrl = m_server.Url("/content/8000000/slow.bin?rate=2000000");
-        m_slowList.Routes().Get("/resource/get_list", [slowUrl](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"code":0,"data":[{"url":")" + slowUrl +
+        m_slowUrl = m_server.Url("/content/8000000/slow.bin?rate=2000000");
+        m_slowList.Routes().Get("/resource/get_list", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"code":0,"data":[{"url":")" + m_slowUrl +
                                 R"(","name":"slow","type":"video","size":8000000}]})", "application/json");
         });
         m_slowList.Start();
-        setenv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str(), 1);
-        setenv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str(), 1);
+        SetEnv("QUORVEL_MEETING_HOST", m_server.HostPort().c_str());
+        SetEnv("QUORVEL_RESOURCE_HOST", m_server.HostPort().c_str());
         InstallServer(R"(respond 404)");
     }
 
@@ -49,15 +50,16 @@ protected:
     {
         m_dialog.DestroyWindow();
         StopServers();
-        unsetenv("QUORVEL_MEETING_HOST");
-        unsetenv("QUORVEL_RESOURCE_HOST");
+        UnsetEnv("QUORVEL_MEETING_HOST");
+        UnsetEnv("QUORVEL_RESOURCE_HOST");
     }
 
-    // The launcher of the program directory, with a Caddyfile that answers
-    // everything but /assets/ with `fallback`.
+    // The server of the program directory (POSIX: the launcher), with a
+    // Caddyfile that answers everything but /assets/ with `fallback`.
     void InstallServer(const std::string& fallback)
     {
-        std::filesystem::copy_file(std::filesystem::path(QUORVEL_PROGRAM_DIR) / "caddy", m_dir / "caddy", std::filesystem::copy_options::overwrite_existing);
+        std::filesystem::copy_file(std::filesystem::path(QUORVEL_PROGRAM_DIR) / AccelerationServerName(),
+                                   m_dir / AccelerationServerName(), std::filesystem::copy_options::overwrite_existing);
         std::string caddyfile = ReadWholeFile(std::string(QUORVEL_PROGRAM_DIR) + "/Caddyfile");
         size_t at = caddyfile.find("respond 404");
         ASSERT_NE(at, std::string::npos);
@@ -68,8 +70,11 @@ protected:
     // The server the window launched from this test's own program
     // directory (its command line names that directory's Caddyfile), 0
     // when none runs. Any other Caddy on the machine is not this test's.
-    pid_t OurServer(const std::filesystem::path& dir) const { return FindServerOf(std::filesystem::canonical(dir).string()); }
-    pid_t OurServer() const { return OurServer(m_dir.Path()); }
+    ProcessId OurServer(const std::filesystem::path& dir) const
+    {
+        return FindServerOf(std::filesystem::canonical(dir).generic_string());
+    }
+    ProcessId OurServer() const { return OurServer(m_dir.Path()); }
 
     // Ends what servers the test's program directories still run (a
     // failed test's included), so none keeps port 3000 for the next test.
@@ -78,10 +83,8 @@ protected:
         for (const std::filesystem::path& dir : m_programDirs) {
             if (!std::filesystem::exists(dir))
                 continue;
-            for (pid_t pid = OurServer(dir), tries = 0; pid != 0 && tries < 100; pid = OurServer(dir), ++tries) {
-                kill(pid, SIGKILL);
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
+            for (ProcessId pid = OurServer(dir), tries = 0; pid != 0 && tries < 100; pid = OurServer(dir), ++tries)
+                KillProcess(pid);
         }
     }
 
@@ -128,6 +131,15 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return GivenUp() && m_dialog.GetProgressBar()->GetPos() == 99; }));
     }
 
+    // Where the cache keeps a resource of `type` at `url`: its URL's query
+    // stays in the file name, as the system allows it.
+    std::string CachePath(const std::string& type, const std::string& url)
+    {
+        std::string name;
+        EXPECT_TRUE(CCacheLayout::FileNameOf(url, name)) << url;
+        return m_dir / ("assets/" + type + "/" + name);
+    }
+
     bool GivenUp() { return Label(IDOK) == "开始缓存" && Enabled(IDOK) && Enabled(IDC_ACCELERATE); }
 
     std::string Cell(long row, int column)
@@ -168,6 +180,7 @@ protected:
     }
 
     LoopbackServer m_server;
+    std::string m_slowUrl;  // the one file of m_slowList (declared first: it outlives the server)
     LoopbackServer m_slowList;
     TempDir m_dir;
     std::vector<std::filesystem::path> m_programDirs{m_dir.Path()};  // where servers may run

@@ -1,6 +1,7 @@
 #include "tests/support/GuiTest.h"
 
 #include <wx/app.h>
+#include <wx/dialog.h>
 #include <wx/msgdlg.h>
 #include <wx/textctrl.h>
 
@@ -34,17 +35,11 @@ int RunModal(CDialog& dialog, const std::function<void()>& script)
 {
     wxTheApp->CallAfter([&dialog, script] {
         script();
-        if (dialog.GetWindow() && dialog.GetWindow()->IsModal())
+        // An ended dialog is hidden at once; wxMSW leaves it modal until
+        // its loop returns.
+        wxDialog* window = dialog.GetWindow();
+        if (window && window->IsModal() && window->IsShown())
             dialog.EndDialog(kStillOpen);
     });
     return dialog.DoModal();
-}
-
-void PumpEvents()
-{
-    wxTheApp->ProcessPendingEvents();
-    while (wxTheApp->Pending())
-        wxTheApp->Dispatch();
-    wxTheApp->ProcessIdle();  // destroys closed windows, as idle time does
-    wxTheApp->Yield(true);    // one turn of the toolkit's loop sends them to X
 }

@@ -1,15 +1,13 @@
-// Runs the window tests inside a real wx application on the desktop (POSIX:
-// the X display given by DISPLAY; scripts/test starts Xvfb). wx assertions
-// fail the test.
+// Runs the window tests inside a real wx application on the desktop (the
+// X display ctest gives the test, else DISPLAY; scripts/test starts Xvfb).
+// wx assertions fail the test.
 #include <clocale>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/init.h>
 
 #include "framework/Desktop.h"
+#include "tests/support/GuiSystem.h"
 
 namespace {
 
@@ -20,23 +18,15 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
                                           << cond.utf8_str() << " " << msg.utf8_str();
 }
 
-// ctest with a resource spec (scripts/test) gives each window test a
-// display of its own: "id:91,slots:1" stands for the X display ":91".
-void UseGivenDisplay()
-{
-    const char* given = std::getenv("CTEST_RESOURCE_GROUP_0_DISPLAYS");
-    if (!given || std::strncmp(given, "id:", 3) != 0)
-        return;
-    std::string id(given + 3);
-    setenv("DISPLAY", (":" + id.substr(0, id.find(','))).c_str(), 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
-    UseGivenDisplay();
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();  // the names need no display
+    if (int result = 0; !PrepareTestDesktop(result))
+        return result;
     if (!PrepareDesktop(argv[0]))
         return 1;  // no X display: scripts/test starts Xvfb
     std::setlocale(LC_ALL, "");
