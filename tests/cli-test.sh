@@ -8,36 +8,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 qv=$build/bin/qv-download demo=$build/bin/quorvel-demo-services
-work=$(mktemp -d)
-server_pid=
-trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
-"$demo" 0 >"$work/server.txt" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/server.txt" ] && break; sleep 0.05; done
-base=$(sed -n 's/^demo services on //p' "$work/server.txt")
-port=${base##*:}
+source "$(dirname "$0")/cli-rows.sh"
 
-passed=0 failed=0
-# row EXIT FRAGMENT LEFT COMMAND...: runs COMMAND in an empty directory
-# $work/out; LEFT lists the names that must be there afterwards ("-": none).
-row() {
-  local code=$1 fragment=$2 left=$3
-  shift 3
-  rm -rf "$work/out" && mkdir -p "$work/out/d"
-  (cd "$work/out" && timeout 60 "$@" >"$work/said.txt" 2>&1)
-  local got=$? files
-  files=$(cd "$work/out" && find . -mindepth 1 -not -path ./d | sed 's|^\./||' | sort | tr '\n' ' ')
-  [ "$left" = - ] && left=
-  if [ "$got" = "$code" ] && grep -qF -- "$fragment" "$work/said.txt" && [ "$files" = "${left:+$left }" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $* -> exit $got (want $code), left '$files' (want '$left'):"
-    sed 's/^/    /' "$work/said.txt" | head -5
-  fi
-}
-
-c=$base/content
 row 0 "Exit status" - "$qv" --help
 row 0 "-i LIST" - "$qv" -h
 row 0 "qv-download 1." - "$qv" --version
@@ -129,5 +101,4 @@ wait "$second_pid" 2>/dev/null
 kill "$curl_pid" 2>/dev/null
 wait "$curl_pid" 2>/dev/null
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary
