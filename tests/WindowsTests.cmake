@@ -23,3 +23,9 @@ add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-in
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
 set_tests_properties(WindowsPackage PROPERTIES LABELS headless
   ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")
+
+# qv-download.exe's table of command lines under the code pages 1252, 950
+# and 936, against the Linux build's demo services.
+add_test(NAME WindowsCommandLine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-cli-test.sh
+         ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
+set_tests_properties(WindowsCommandLine PROPERTIES LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")

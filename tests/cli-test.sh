@@ -48,6 +48,30 @@ printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?dr
 row 3 "5 files, 4740000 bytes, 1 failed" "j1.bin j3.bin j4.bin j5.bin" "$qv" -i "$work/list.txt" -j 3 -d .
 row 2 "-j 5: give 1 to 4" - "$qv" -i "$work/list.txt" -j 5
 row 2 "usage:" - "$qv" -j 2 "$c/10/a.bin"
+# Characters typed raw into a URL go out UTF-8 encoded (the demo's 开场.mp4
+# is not found under its GBK bytes), whatever the locale's charset; the
+# file is named in that charset. A list is read in that charset too, or as
+# its BOM says: UTF-8 (Notepad), UTF-16 either way round (PowerShell 5's ">").
+gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+under_gbk=(env LANG=zh_CN.GBK LC_ALL=zh_CN.GBK)
+opening=$base/files/m-2001/开场.mp4 keynote=$base/files/m-2001/主题演讲.pdf
+row 0 complete "d/$(gbk 开场.mp4)" "${under_gbk[@]}" "$qv" "$(gbk "$opening")" d
+printf '%s\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t GBK >"$work/list.txt"
+row 0 "2 files, 3502000 bytes, 0 failed" "$(gbk 开场.mp4) b.bin" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
+{ printf '\xEF\xBB\xBF'; printf '%s\r\n' "$keynote" "$c/2000/b.bin"; } >"$work/list.txt"
+row 0 "2 files, 1050576 bytes, 0 failed" "b.bin $(gbk 主题演讲.pdf)" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
+{ printf '\xFF\xFE'; printf '%s\r\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16LE; } >"$work/list.txt"
+row 0 "2 files, 3502000 bytes, 0 failed" "b.bin 开场.mp4" "$qv" -i "$work/list.txt"
+{ printf '\xFE\xFF'; printf '%s\n' "$c/2000/😀.bin" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16BE; } >"$work/list.txt"
+row 0 "2 files, 4000 bytes, 0 failed" "b.bin 😀.bin" "$qv" -i "$work/list.txt"
+# Room is asked of the destination's own file system (root mounts a small one).
+small=$work/small
+if mkdir -p "$small" && mount -t tmpfs -o size=2m tmpfs "$small" 2>/dev/null; then
+  trap 'umount "$small"; cleanup' EXIT
+  row 9 "not enough space: need" - "$qv" "$c/3000000/a.bin" "$small/a.bin"
+else
+  echo "skipped: the destination on a small file system (mounting needs root)"
+fi
 client=$build/bin/quorvel-client
 row 0 "usage: quorvel-client" - env -u DISPLAY "$client" --help
 row 0 "quorvel-client 1." - env -u DISPLAY "$client" --version
