@@ -1,9 +1,12 @@
 // The list file of `qv-download -i`: one URL a line, blank lines and lines
-// starting with "#" skipped.
+// starting with "#" skipped. A list with a byte-order mark is read as the
+// mark says: UTF-8 (Notepad's "UTF-8 with BOM"), UTF-16 little- or
+// big-endian (PowerShell 5's ">" writes the former); one without is taken
+// as it stands.
 #pragma once
 
 #include <string>
 #include <vector>
 
 // False (errno set) when the file cannot be read.
-bool ReadList(const char* path, std::vector<std::string>& urls);
+bool ReadList(const std::string& path, std::vector<std::string>& urls);

@@ -65,7 +65,7 @@ const char kHelp[] =
 
 // Every URL into `dir` (made when missing), `lanes` at once; a summary at
 // the end. The exit code is the last failure's.
-int DownloadList(CHeadlessOwner& owner, size_t lanes, const char* list, const std::string& dir)
+int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, const std::string& dir)
 {
     std::vector<std::string> urls;
     if (!ReadList(list, urls)) {
