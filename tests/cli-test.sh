@@ -57,7 +57,7 @@ under_gbk=(env LANG=zh_CN.GBK LC_ALL=zh_CN.GBK)
 opening=$base/files/m-2001/开场.mp4 keynote=$base/files/m-2001/主题演讲.pdf
 row 0 complete "d/$(gbk 开场.mp4)" "${under_gbk[@]}" "$qv" "$(gbk "$opening")" d
 printf '%s\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t GBK >"$work/list.txt"
-row 0 "2 files, 3502000 bytes, 0 failed" "$(gbk 开场.mp4) b.bin" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
+row 0 "2 files, 3502000 bytes, 0 failed" "b.bin $(gbk 开场.mp4)" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
 { printf '\xEF\xBB\xBF'; printf '%s\r\n' "$keynote" "$c/2000/b.bin"; } >"$work/list.txt"
 row 0 "2 files, 1050576 bytes, 0 failed" "b.bin $(gbk 主题演讲.pdf)" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
 { printf '\xFF\xFE'; printf '%s\r\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16LE; } >"$work/list.txt"

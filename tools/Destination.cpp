@@ -6,6 +6,7 @@
 
 #include "cache/CacheLayout.h"
 #include "common/FileSystem.h"
+#include "common/Utf8ToLocal.h"
 #include "tools/Say.h"
 
 bool UsableUrl(const std::string& url)
@@ -14,7 +15,7 @@ bool UsableUrl(const std::string& url)
     size_t host = starts("http://") ? 7 : starts("https://") ? 8 : 0;
     if (host > 0 && url.size() > host && url[host] != '/')
         return true;
-    Say("qv-download: not an http or https URL: '%s'\n", url);
+    Say("qv-download: not an http or https URL: '%s'\n", Utf8ToLocal(url));
     return false;
 }
 

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+// URLs are UTF-8 here; paths are in the local code page, '/' between levels.
+
 // An http or https URL with a host; anything else is refused (and said).
 bool UsableUrl(const std::string& url);
 

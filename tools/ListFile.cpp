@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/CodePage.h"
 #include "common/FileSystem.h"
 
 namespace {
@@ -74,7 +75,7 @@ std::string ListText(std::string_view bytes)
         return std::string(bytes.substr(3));
     if (starts("\xFF\xFE") || starts("\xFE\xFF"))
         return Utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE');
-    return std::string(bytes);
+    return LocalToUtf8(bytes);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 // The list file of `qv-download -i`: one URL a line, blank lines and lines
 // starting with "#" skipped. A list with a byte-order mark is read as the
 // mark says: UTF-8 (Notepad's "UTF-8 with BOM"), UTF-16 little- or
-// big-endian (PowerShell 5's ">" writes the former); one without is taken
-// as it stands.
+// big-endian (PowerShell 5's ">" writes the former); one without in the
+// local code page, as the command line is.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// False (errno set) when the file cannot be read.
+// The URLs in UTF-8; false (errno set) when the file cannot be read.
 bool ReadList(const std::string& path, std::vector<std::string>& urls);

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "cache/CacheLayout.h"
+#include "common/CodePage.h"
 #include "common/FileSystem.h"
+#include "common/Utf8ToLocal.h"
 #include "common/Md5.h"
 #include "tools/Console.h"
 #include "tools/Destination.h"
@@ -85,7 +87,7 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         else if (!Destination(entry.url, dir + "/", entry.dest))
             why[i] = ": unsafe file name";
         else if (std::string unused = UnusedPath(entry.dest, used); unused != entry.dest)
-            renamed.push_back(entry.url + " -> " + (entry.dest = unused));
+            renamed.push_back(Utf8ToLocal(entry.url) + " -> " + (entry.dest = unused));
         if (!entry.dest.empty() && !Writable(entry.dest))
             entry.result = kCannotWrite;
         else if (!entry.dest.empty())
@@ -105,7 +107,7 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
             continue;
         }
         code = entries[i].result;
-        failures.push_back(entries[i].url + why[i]);
+        failures.push_back(Utf8ToLocal(entries[i].url) + why[i]);
     }
     std::printf("qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
                 failures.size());
@@ -184,11 +186,12 @@ int main(int argc, char** argv)
         return parsed;
     std::string url, dest;
     if (!options.list) {
-        url = options.operands[0];
+        // Characters typed raw are sent UTF-8 encoded, as browsers send them.
+        url = LocalToUtf8(options.operands[0]);
         if (!UsableUrl(url))
             return kUsage;
         if (!Destination(url, options.operands.size() > 1 ? options.operands[1] : ".", dest)) {
-            Say("qv-download: no file name in %s; give DEST\n", url);
+            Say("qv-download: no file name in %s; give DEST\n", options.operands[0]);
             return kUsage;
         }
         if (!Writable(dest))
