@@ -172,7 +172,8 @@ TEST_F(CachingJobTest, DownloadsEveryMissingFileByteExact)
     Add("empty.txt", 0, "doc", "", 0);               // unknown size, not cached: failed, never asked for
     Add("small.txt", 1000, "doc", "", 1000);
     Add("开场.mp4", 1500000, "video", "开场", 1500000);  // four segments
-    Add("large.bin", 2600000, "video", "m1", 2600000);
+    Add("Pr\xC3\xA4sentation\xC2\xAE\xE2\x80\xA2\xF0\x9F\x98\x80.bin", 2600000, "\xED\x95\x9C\xEA\xB8\x80", "m1",
+        2600000);  // outside code pages 936, 950 and 1252
     ASSERT_TRUE(m_job.Start());
     ASSERT_TRUE(RunUntil(Phase::GivenUp)) << "a row failed: never complete";
     EXPECT_FALSE(m_view.Reached(Phase::Complete));
