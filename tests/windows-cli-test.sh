@@ -35,6 +35,20 @@ for lang in en_US.UTF-8 zh_TW.UTF-8 zh_CN.UTF-8; do
   row 0 "1 files, 10 bytes, 0 failed" "x x/y x/y/．．＼．．＼escaped.bin" wine "$qv" -i "$(winpath "$work/list.txt")" -d 'x\y'
 done
 
+# On a console, names outside the code page show as they are (Wine's
+# console shows no character beyond the BMP, so no emoji here).
+rm -rf "$work/out" && mkdir -p "$work/out"
+(cd "$work/out" && LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 script -qec "wine '$qv' '$c/2000/%ED%95%9C%EA%B8%80%E4%B8%AD.bin'" \
+  /dev/null >"$work/tty.txt" 2>&1)
+# The console moves the cursor over spaces rather than writing them.
+if sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/tty.txt" | tr -d ' ' | grep -qF ".\\한글中.bincomplete"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a Chinese and Korean name on a console under code page 1252:"
+  sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/tty.txt" | tr '\r' '\n' | grep -a . | head -5 | sed 's/^/    /'
+fi
+
 { printf '\xEF\xBB\xBF'; printf '%s\r\n' "$c/2000/a.bin" "$c/2000/b.bin"; } >"$work/list.txt"
 row 0 "2 files, 4000 bytes, 0 failed" "a.bin b.bin" wine "$qv" -i "$(winpath "$work/list.txt")"
 { printf '\xFE\xFF'; printf '%s\r\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16BE; } >"$work/list.txt"

@@ -15,7 +15,7 @@ bool UsableUrl(const std::string& url)
     size_t host = starts("http://") ? 7 : starts("https://") ? 8 : 0;
     if (host > 0 && url.size() > host && url[host] != '/')
         return true;
-    Say("qv-download: not an http or https URL: '%s'\n", Utf8ToLocal(url));
+    Say(stderr, "qv-download: not an http or https URL: '%s'\n", Utf8ToLocal(url).c_str());
     return false;
 }
 
@@ -42,7 +42,7 @@ bool Writable(const std::string& path)
     std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (fsys::CanWriteIn(directory))
         return true;
-    Say("qv-download: cannot write %s: %s\n", path, std::strerror(errno));
+    Say(stderr, "qv-download: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
 }
 

@@ -107,7 +107,7 @@ void Downloader::Tick()
             GiveUp(*lane, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
             continue;
         }
-        Say("qv-download: %s stalled, restarting\n", lane->entry->dest);
+        Say(stderr, "qv-download: %s stalled, restarting\n", lane->entry->dest.c_str());
         m_progress.Restart();
         engine.Start(lane->entry->url.c_str(), lane->entry->dest.c_str(), 0, lane->entry->md5.c_str());
     }
@@ -124,7 +124,7 @@ void Downloader::OnState(Lane& lane, uint8_t state)
         return GiveUp(lane, failure);
     // The engine tries again by itself, after its back-off.
     EndLine();
-    Say("qv-download: %s, retrying\n", failure.text);
+    Say(stderr, "qv-download: %s, retrying\n", failure.text.c_str());
 }
 
 bool Downloader::Stop()
@@ -134,7 +134,7 @@ bool Downloader::Stop()
     EndLine();
     for (auto& lane : m_lanes) {
         if (lane->entry)
-            std::fprintf(stderr, "qv-download: stopped%s\n", ResumeHint(lane->entry->dest));
+            Say(stderr, "qv-download: stopped%s\n", ResumeHint(lane->entry->dest));
     }
     return false;
 }
@@ -156,10 +156,10 @@ void Downloader::Show()
     std::string text = m_progress.Text();
     if (m_bTerminal) {
         text.resize(std::min(text.size() + 3, TerminalColumns() - 1), ' ');
-        std::printf("\r%s", text.c_str());
+        Say(stdout, "\r%s", text.c_str());
     } else if (now - m_tLastLine >= kLogLineSeconds) {
         m_tLastLine = now;
-        std::printf("%s\n", text.c_str());
+        Say(stdout, "%s\n", text.c_str());
     }
     std::fflush(stdout);
     m_bLineOpen = m_bTerminal;
@@ -168,7 +168,7 @@ void Downloader::Show()
 void Downloader::EndLine()
 {
     if (std::exchange(m_bLineOpen, false))
-        std::printf("\n");
+        Say(stdout, "\n");
     std::fflush(stdout);
 }
 
@@ -178,11 +178,11 @@ void Downloader::Complete(Lane& lane)
     Entry& entry = *std::exchange(lane.entry, nullptr);
     m_progress.Restart();
     if (lane.engine.ChecksumOverruled()) {
-        Say("qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", entry.dest);
+        Say(stderr, "qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", entry.dest.c_str());
         entry.result = kChecksum;
         return;
     }
-    std::printf("qv-download: %s complete, %lld bytes in %.2f s\n", entry.dest.c_str(),
+    Say(stdout, "qv-download: %s complete, %lld bytes in %.2f s\n", entry.dest.c_str(),
                 static_cast<long long>(lane.engine.m_nFileSize.load()), Elapsed(lane.started));
     entry.result = kComplete;
 }
@@ -193,8 +193,8 @@ void Downloader::GiveUp(Lane& lane, const DownloadFailure& failure)
     EndLine();
     Entry& entry = *std::exchange(lane.entry, nullptr);
     m_progress.Restart();
-    Say("qv-download: failed: %s%s\n", failure.text, ResumeHint(entry.dest));
+    Say(stderr, "qv-download: failed: %s%s\n", failure.text.c_str(), ResumeHint(entry.dest));
     if (failure.cause == FailureCause::Tls)
-        std::fprintf(stderr, "qv-download: a CA of your own is trusted when QUORVEL_CA_FILE names its file\n");
+        Say(stderr, "qv-download: a CA of your own is trusted when QUORVEL_CA_FILE names its file\n");
     entry.result = ExitCodeOf(failure);
 }

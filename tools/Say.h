@@ -1,10 +1,7 @@
-// qv-download's messages to stderr: a format with up to two texts.
+// qv-download's words to the user: a printf format and its arguments,
+// written to stdout or stderr through the console (tools/Console.h).
 #pragma once
 
 #include <cstdio>
-#include <string>
 
-inline void Say(const char* format, const std::string& a, const std::string& b = std::string())
-{
-    std::fprintf(stderr, format, a.c_str(), b.c_str());
-}
+void Say(FILE* stream, const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <strings.h>
 #include <string>
@@ -13,8 +14,8 @@
 #include "cache/CacheLayout.h"
 #include "common/CodePage.h"
 #include "common/FileSystem.h"
-#include "common/Utf8ToLocal.h"
 #include "common/Md5.h"
+#include "common/Utf8ToLocal.h"
 #include "tools/Console.h"
 #include "tools/Destination.h"
 #include "tools/Downloader.h"
@@ -71,7 +72,7 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
 {
     std::vector<std::string> urls;
     if (!ReadList(list, urls)) {
-        Say("qv-download: cannot read %s: %s\n", list, std::strerror(errno));
+        Say(stderr, "qv-download: cannot read %s: %s\n", list.c_str(), std::strerror(errno));
         return kUsage;
     }
     CCacheLayout::MakeDirs(dir + "/");
@@ -109,57 +110,56 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         code = entries[i].result;
         failures.push_back(Utf8ToLocal(entries[i].url) + why[i]);
     }
-    std::printf("qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
+    Say(stdout, "qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
                 failures.size());
     for (const std::string& failure : failures)
-        std::printf("  failed: %s\n", failure.c_str());
+        Say(stdout, "  failed: %s\n", failure.c_str());
     for (const std::string& name : renamed)
-        std::printf("  renamed: %s (another entry has its name)\n", name.c_str());
+        Say(stdout, "  renamed: %s (another entry has its name)\n", name.c_str());
     return code;
 }
 
 struct Options {
-    const char* list = nullptr;
-    const char* dir = nullptr;
+    std::optional<std::string> list, dir;
     size_t lanes = Downloader::kMaxLanes;
     std::string md5;
     std::vector<std::string> operands;
 };
 
 // -1 when the command line is good, else the exit code to end with.
-int ParseOptions(int argc, char** argv, Options& options)
+int ParseOptions(const std::vector<std::string>& args, Options& options)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "-h" || arg == "--help") {
-            std::fputs(kHelp, stdout);
+            Say(stdout, "%s", kHelp);
             return kComplete;
         }
         if (arg == "--version") {
-            std::printf("qv-download %s\n", QV_VERSION);
+            Say(stdout, "qv-download %s\n", QV_VERSION);
             return kComplete;
         }
-        if ((arg == "-i" || arg == "-d") && i + 1 < argc) {
-            (arg == "-i" ? options.list : options.dir) = argv[++i];
-        } else if (arg == "-j" && i + 1 < argc) {
-            std::string n = argv[++i];
+        if ((arg == "-i" || arg == "-d") && i + 1 < args.size()) {
+            (arg == "-i" ? options.list : options.dir) = args[++i];
+        } else if (arg == "-j" && i + 1 < args.size()) {
+            const std::string& n = args[++i];
             if (n.size() != 1 || n[0] < '1' || n[0] > '0' + int(Downloader::kMaxLanes)) {
-                Say("qv-download: -j %s: give 1 to %s\n", n, std::to_string(Downloader::kMaxLanes));
+                Say(stderr, "qv-download: -j %s: give 1 to %zu\n", n.c_str(), Downloader::kMaxLanes);
                 return kUsage;
             }
             options.lanes = static_cast<size_t>(n[0] - '0');
         } else if (arg.rfind("--checksum=", 0) == 0) {
             options.md5 = arg.substr(11);
             if (strncasecmp(options.md5.c_str(), "md5=", 4) != 0 || !IsMd5Hex(options.md5.substr(4))) {
-                Say("qv-download: %s: give --checksum=md5=32 HEX DIGITS\n", arg);
+                Say(stderr, "qv-download: %s: give --checksum=md5=32 HEX DIGITS\n", arg.c_str());
                 return kUsage;
             }
             options.md5.erase(0, 4);
         } else if (arg == "--") {
-            options.operands.insert(options.operands.end(), argv + i + 1, argv + argc);
+            options.operands.insert(options.operands.end(), args.begin() + i + 1, args.end());
             break;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            Say("qv-download: %s: %s\n", arg, arg == "-i" || arg == "-d" || arg == "-j" ? "needs an argument" : "unknown option");
+            Say(stderr, "qv-download: %s: %s\n", arg.c_str(), arg == "-i" || arg == "-d" || arg == "-j" ? "needs an argument" : "unknown option");
             return kUsage;
         } else {
             options.operands.push_back(arg);
@@ -168,7 +168,7 @@ int ParseOptions(int argc, char** argv, Options& options)
     size_t wanted = options.list ? 0 : options.operands.size();
     if ((options.list && !options.operands.empty()) || (!options.list && (wanted < 1 || wanted > 2)) ||
         ((options.dir || options.lanes != Downloader::kMaxLanes) && !options.list) || (options.list && !options.md5.empty())) {
-        std::fprintf(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR] [-j N]; -h tells more\n");
+        Say(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR] [-j N]; -h tells more\n");
         return kUsage;
     }
     return -1;
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
     // File names from URLs are stored in the user's code page.
     std::setlocale(LC_ALL, "");
     Options options;
-    int parsed = ParseOptions(argc, argv, options);
+    int parsed = ParseOptions(Arguments(argc, argv), options);
     if (parsed >= 0)
         return parsed;
     std::string url, dest;
@@ -191,7 +191,7 @@ int main(int argc, char** argv)
         if (!UsableUrl(url))
             return kUsage;
         if (!Destination(url, options.operands.size() > 1 ? options.operands[1] : ".", dest)) {
-            Say("qv-download: no file name in %s; give DEST\n", options.operands[0]);
+            Say(stderr, "qv-download: no file name in %s; give DEST\n", options.operands[0].c_str());
             return kUsage;
         }
         if (!Writable(dest))
@@ -204,7 +204,7 @@ int main(int argc, char** argv)
     // the pair stays resumable).
     WatchStopRequests([hwnd = owner.GetSafeHwnd()] { PostMessageA(hwnd, WM_STOP_REQUEST, 0, 0); }, kStopped);
     if (options.list)
-        return DownloadList(owner, options.lanes, options.list, options.dir ? options.dir : ".");
+        return DownloadList(owner, options.lanes, *options.list, options.dir.value_or("."));
     std::vector<Entry> one{{url, dest, options.md5}};
     return Downloader(owner, 1, StdoutIsTerminal()).Run(one) ? one[0].result : kStopped;
 }
