@@ -7,6 +7,7 @@
 #include "cache/CacheLayout.h"
 #include "common/FileSystem.h"
 #include "common/Utf8ToLocal.h"
+#include "net/DiskSpace.h"
 #include "tools/Say.h"
 
 bool UsableUrl(const std::string& url)
@@ -38,9 +39,7 @@ bool Destination(const std::string& url, const std::string& dest, std::string& p
 
 bool Writable(const std::string& path)
 {
-    size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    if (fsys::CanWriteIn(directory))
+    if (fsys::CanWriteIn(DirectoryOf(path)))
         return true;
     Say(stderr, "qv-download: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     return false;
