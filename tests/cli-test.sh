@@ -40,8 +40,8 @@ row 0 "complete" "a.bin" "$qv" --checksum=md5="$md5" "$c/300000/a.bin" a.bin
 row 32 "not the one given, though two copies agree; kept" "a.bin" "$qv" --checksum=md5=$(printf '%032d' 0) "$c/300000/a.bin" a.bin
 row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
-row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
-  "$qv" -i "$work/list.txt" -d new/dir
+row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin " "new new/dir new/dir/same.1.bin new/dir/same.bin" \
+  "$qv" -i "$work/list.txt" -d new/dir/
 # Several at once: each file byte-exact, failures counted per entry.
 printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?drop=50000" \
   "$c/1500000/j4.bin?rate=2000000" "$c/40000/j5.bin" >"$work/list.txt"

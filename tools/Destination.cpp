@@ -9,6 +9,7 @@
 #include "common/Utf8ToLocal.h"
 #include "net/DiskSpace.h"
 #include "tools/Say.h"
+#include "tools/UserPath.h"
 
 bool UsableUrl(const std::string& url)
 {
@@ -41,7 +42,7 @@ bool Writable(const std::string& path)
 {
     if (fsys::CanWriteIn(DirectoryOf(path)))
         return true;
-    Say(stderr, "qv-download: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    Say(stderr, "qv-download: cannot write %s: %s\n", ShownPath(path).c_str(), std::strerror(errno));
     return false;
 }
 

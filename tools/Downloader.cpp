@@ -8,6 +8,7 @@
 #include "common/SteadyClock.h"
 #include "tools/Console.h"
 #include "tools/Say.h"
+#include "tools/UserPath.h"
 
 namespace {
 
@@ -20,6 +21,16 @@ double Elapsed(std::chrono::steady_clock::time_point since)
 const char* ResumeHint(const std::string& dest)
 {
     return fsys::Stat(dest + ".tmp!", false).exists ? "; run it again to resume" : "";
+}
+
+// The engine's texts name the file by the program's path: the user reads
+// it as paths are written here.
+std::string ForUser(std::string text, const std::string& dest)
+{
+    const std::string shown = ShownPath(dest);
+    for (size_t at = text.find(dest); at != std::string::npos; at = text.find(dest, at + shown.size()))
+        text.replace(at, dest.size(), shown);
+    return text;
 }
 
 }  // namespace
@@ -107,7 +118,7 @@ void Downloader::Tick()
             GiveUp(*lane, {FailureCause::Network, 0, "stalled: no progress for 10 s, 4 times in a row"});
             continue;
         }
-        Say(stderr, "qv-download: %s stalled, restarting\n", lane->entry->dest.c_str());
+        Say(stderr, "qv-download: %s stalled, restarting\n", ShownPath(lane->entry->dest).c_str());
         m_progress.Restart();
         engine.Start(lane->entry->url.c_str(), lane->entry->dest.c_str(), 0, lane->entry->md5.c_str());
     }
@@ -124,7 +135,7 @@ void Downloader::OnState(Lane& lane, uint8_t state)
         return GiveUp(lane, failure);
     // The engine tries again by itself, after its back-off.
     EndLine();
-    Say(stderr, "qv-download: %s, retrying\n", failure.text.c_str());
+    Say(stderr, "qv-download: %s, retrying\n", ForUser(failure.text, lane.entry->dest).c_str());
 }
 
 bool Downloader::Stop()
@@ -178,11 +189,12 @@ void Downloader::Complete(Lane& lane)
     Entry& entry = *std::exchange(lane.entry, nullptr);
     m_progress.Restart();
     if (lane.engine.ChecksumOverruled()) {
-        Say(stderr, "qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n", entry.dest.c_str());
+        Say(stderr, "qv-download: %s: its MD5 is not the one given, though two copies agree; kept\n",
+            ShownPath(entry.dest).c_str());
         entry.result = kChecksum;
         return;
     }
-    Say(stdout, "qv-download: %s complete, %lld bytes in %.2f s\n", entry.dest.c_str(),
+    Say(stdout, "qv-download: %s complete, %lld bytes in %.2f s\n", ShownPath(entry.dest).c_str(),
                 static_cast<long long>(lane.engine.m_nFileSize.load()), Elapsed(lane.started));
     entry.result = kComplete;
 }
@@ -193,7 +205,7 @@ void Downloader::GiveUp(Lane& lane, const DownloadFailure& failure)
     EndLine();
     Entry& entry = *std::exchange(lane.entry, nullptr);
     m_progress.Restart();
-    Say(stderr, "qv-download: failed: %s%s\n", failure.text.c_str(), ResumeHint(entry.dest));
+    Say(stderr, "qv-download: failed: %s%s\n", ForUser(failure.text, entry.dest).c_str(), ResumeHint(entry.dest));
     if (failure.cause == FailureCause::Tls)
         Say(stderr, "qv-download: a CA of your own is trusted when QUORVEL_CA_FILE names its file\n");
     entry.result = ExitCodeOf(failure);

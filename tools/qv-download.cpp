@@ -21,6 +21,7 @@
 #include "tools/Downloader.h"
 #include "tools/ListFile.h"
 #include "tools/Say.h"
+#include "tools/UserPath.h"
 
 namespace {
 
@@ -75,7 +76,8 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         Say(stderr, "qv-download: cannot read %s: %s\n", list.c_str(), std::strerror(errno));
         return kUsage;
     }
-    CCacheLayout::MakeDirs(dir + "/");
+    std::string folder = dir.back() == '/' ? dir : dir + "/";
+    CCacheLayout::MakeDirs(folder);
     std::set<std::string> used;
     std::vector<std::string> why(urls.size()), renamed;
     std::vector<Entry> entries(urls.size()), fetched;
@@ -85,10 +87,10 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         entry.result = kUsage;
         if (!UsableUrl(entry.url))
             why[i] = ": not an http or https URL";
-        else if (!Destination(entry.url, dir + "/", entry.dest))
+        else if (!Destination(entry.url, folder, entry.dest))
             why[i] = ": unsafe file name";
         else if (std::string unused = UnusedPath(entry.dest, used); unused != entry.dest)
-            renamed.push_back(Utf8ToLocal(entry.url) + " -> " + (entry.dest = unused));
+            renamed.push_back(Utf8ToLocal(entry.url) + " -> " + ShownPath(entry.dest = unused));
         if (!entry.dest.empty() && !Writable(entry.dest))
             entry.result = kCannotWrite;
         else if (!entry.dest.empty())
@@ -190,7 +192,7 @@ int main(int argc, char** argv)
         url = LocalToUtf8(options.operands[0]);
         if (!UsableUrl(url))
             return kUsage;
-        if (!Destination(url, options.operands.size() > 1 ? options.operands[1] : ".", dest)) {
+        if (!Destination(url, options.operands.size() > 1 ? ProgramPath(options.operands[1]) : ".", dest)) {
             Say(stderr, "qv-download: no file name in %s; give DEST\n", options.operands[0].c_str());
             return kUsage;
         }
@@ -204,7 +206,7 @@ int main(int argc, char** argv)
     // the pair stays resumable).
     WatchStopRequests([hwnd = owner.GetSafeHwnd()] { PostMessageA(hwnd, WM_STOP_REQUEST, 0, 0); }, kStopped);
     if (options.list)
-        return DownloadList(owner, options.lanes, *options.list, options.dir.value_or("."));
+        return DownloadList(owner, options.lanes, *options.list, ProgramPath(options.dir.value_or(".")));
     std::vector<Entry> one{{url, dest, options.md5}};
     return Downloader(owner, 1, StdoutIsTerminal()).Run(one) ? one[0].result : kStopped;
 }
