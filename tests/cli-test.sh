@@ -42,6 +42,8 @@ row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
 row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin " "new new/dir new/dir/same.1.bin new/dir/same.bin" \
   "$qv" -i "$work/list.txt" -d new/dir/
+# A list from a pipe; an empty DIR is the current directory, not the root.
+row 0 "1 files, 2000 bytes, 0 failed" "same.bin" "$qv" -i <(echo "$c/2000/same.bin") -j 1 -d ""
 # Several at once: each file byte-exact, failures counted per entry.
 printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?drop=50000" \
   "$c/1500000/j4.bin?rate=2000000" "$c/40000/j5.bin" >"$work/list.txt"

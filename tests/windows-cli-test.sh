@@ -28,9 +28,9 @@ for lang in en_US.UTF-8 zh_TW.UTF-8 zh_CN.UTF-8; do
   # Typed raw, the URL goes out UTF-8 encoded: under its code page's bytes
   # the demo has no such file.
   row 0 "d\\$name.mp4 complete" "d/$name.mp4" wine "$qv" "$opening" "d\\$name.mp4"
-  utf16le "$c/2000/$name.bin" "$c/2000/b.bin" >"$work/list.txt"
+  utf16le "$c/2000/$name.bin" "$c/2000/b.bin" >"$work/$name.txt"
   row 0 "2 files, 4000 bytes, 0 failed" "x x/$name x/$name/b.bin x/$name/$name.bin" \
-    wine "$qv" -i "$(winpath "$work/list.txt")" -d "x\\$name\\"
+    wine "$qv" -i "$(winpath "$work/$name.txt")" -d "x\\$name\\"
   echo "$c/10/$escape" >"$work/list.txt"
   row 0 "1 files, 10 bytes, 0 failed" "x x/y x/y/．．＼．．＼escaped.bin" wine "$qv" -i "$(winpath "$work/list.txt")" -d 'x\y'
 done

@@ -1,27 +1,26 @@
 #include "tools/ListFile.h"
 
 #include <algorithm>
-#include <cstdint>
+#include <cstdio>
 #include <string_view>
 
 #include "common/CodePage.h"
-#include "common/FileSystem.h"
+#include "tools/UserFile.h"
 
 namespace {
 
-// The whole file; false when it cannot be opened or read.
+// The whole file; false (errno set) when it cannot be opened or read.
 bool ReadBytes(const std::string& path, std::string& bytes)
 {
-    // Open never goes through a link in the file's own place: a list may.
-    fsys::Handle file = fsys::Open(fsys::Canonical(path), fsys::Mode::Read);
-    if (file == fsys::kNoFile)
+    FILE* file = OpenUserFile(path);
+    if (!file)
         return false;
     char chunk[65536];
-    int64_t n;
-    while ((n = fsys::ReadAt(file, chunk, sizeof chunk, static_cast<int64_t>(bytes.size()))) > 0)
-        bytes.append(chunk, static_cast<size_t>(n));
-    fsys::Close(file);
-    return n == 0;
+    while (size_t n = std::fread(chunk, 1, sizeof chunk, file))
+        bytes.append(chunk, n);
+    bool read = !std::ferror(file);
+    std::fclose(file);
+    return read;
 }
 
 void AppendUtf8(std::string& out, char32_t c)

@@ -32,10 +32,12 @@ const char kHelp[] =
     "Downloads URL (http or https) into DEST with up to four ranges in parallel,\n"
     "resumably: DEST.tmp! and DEST.info hold what is done until DEST is complete;\n"
     "run the same command again to resume. DEST that is a directory (or ends\n"
-    "in /, or is missing) means that directory, the file named after the URL.\n"
+    "in / or, on Windows, \\, or is missing) means that directory, the file\n"
+    "named after the URL.\n"
     "\n"
     "  -i LIST     download every URL of LIST (one a line; blank lines and lines\n"
-    "              starting with # skipped), in order, then a summary\n"
+    "              starting with # skipped; UTF-8 or UTF-16 with a byte-order\n"
+    "              mark, else in the locale's charset), in order, then a summary\n"
     "  -j N        with -i, download N files at once (1 to 4, default 4) over\n"
     "              four shared connections: while files wait, one each; the\n"
     "              last files (or the one of -j 1) spread over those left\n"
@@ -76,7 +78,8 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         Say(stderr, "qv-download: cannot read %s: %s\n", list.c_str(), std::strerror(errno));
         return kUsage;
     }
-    std::string folder = dir.back() == '/' ? dir : dir + "/";
+    // An empty DIR is the current directory, as a DEST left out is.
+    std::string folder = dir.empty() ? "./" : dir.back() == '/' ? dir : dir + "/";
     CCacheLayout::MakeDirs(folder);
     std::set<std::string> used;
     std::vector<std::string> why(urls.size()), renamed;
