@@ -195,7 +195,7 @@ void Downloader::Complete(Lane& lane)
         return;
     }
     Say(stdout, "qv-download: %s complete, %lld bytes in %.2f s\n", ShownPath(entry.dest).c_str(),
-                static_cast<long long>(lane.engine.m_nFileSize.load()), Elapsed(lane.started));
+        static_cast<long long>(lane.engine.m_nFileSize.load()), Elapsed(lane.started));
     entry.result = kComplete;
 }
 

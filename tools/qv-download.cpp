@@ -116,7 +116,7 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
         failures.push_back(Utf8ToLocal(entries[i].url) + why[i]);
     }
     Say(stdout, "qv-download: %zu files, %lld bytes, %zu failed\n", urls.size(), static_cast<long long>(bytes),
-                failures.size());
+        failures.size());
     for (const std::string& failure : failures)
         Say(stdout, "  failed: %s\n", failure.c_str());
     for (const std::string& name : renamed)
