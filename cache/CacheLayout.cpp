@@ -1,5 +1,6 @@
 #include "cache/CacheLayout.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -61,8 +62,8 @@ bool SafeFileName(const std::string& name)
 // "video/", "./video" and "video/./m" name the directories the walk lists as
 // "video" and "video/m": empty and "." levels are dropped. Each level is
 // made fit for the system, as a file name is; false when one is left empty
-// ("..." on Windows).
-bool FitLevels(const std::string& levels, std::string& fitted)
+// ("..." on Windows). `longest` grows to the longest level's length.
+bool FitLevels(const std::string& levels, std::string& fitted, size_t& longest)
 {
     fitted.clear();
     size_t start = 0;
@@ -74,7 +75,9 @@ bool FitLevels(const std::string& levels, std::string& fitted)
             std::string fit = fsys::FitName(part);
             if (fit.empty())
                 return false;
-            fitted += (fitted.empty() ? "" : "/") + Utf8ToLocal(fit);
+            std::string local = Utf8ToLocal(fit);
+            longest = std::max(longest, fsys::NameLength(local));
+            fitted += (fitted.empty() ? "" : "/") + local;
         }
         if (slash == std::string::npos)
             break;
@@ -93,13 +96,18 @@ void CCacheLayout::SetupPaths(const std::string& modulePath)
     m_szAssetsDir = m_szExeDir + "/assets";
 }
 
-bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
+bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path, bool* tooLong)
 {
     // The checks run on the service's text; fitting and the local code page
     // only change characters that cannot lead out of the cache.
     std::string fileName, type, module;
-    if (!SafeLevel(item.type) || !SafeLevel(item.module) || !FitLevels(item.type, type) ||
-        !FitLevels(item.module, module) || !FileNameOf(item.url, fileName))
+    size_t longest = 0;
+    bool safe = SafeLevel(item.type) && SafeLevel(item.module) && FitLevels(item.type, type, longest) &&
+                FitLevels(item.module, module, longest) && SafeNameOf(item.url, fileName);
+    bool fits = longest <= kNameMax && fsys::NameLength(fileName) + kLongestSuffix <= kNameMax;
+    if (tooLong)
+        *tooLong = safe && !fits;
+    if (!safe || !fits)
         return false;
     std::string directory = JoinLevels({&m_szAssetsDir, &type, &module}) + "/";
     path = directory + fileName;
@@ -112,12 +120,17 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
 
 bool CCacheLayout::FileNameOf(const std::string& url, std::string& name)
 {
+    return SafeNameOf(url, name) && fsys::NameLength(name) + kLongestSuffix <= kNameMax;
+}
+
+bool CCacheLayout::SafeNameOf(const std::string& url, std::string& name)
+{
     size_t slash = url.rfind('/');
     std::string decoded = UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1));
     std::string fit = fsys::FitName(decoded);
     name = Utf8ToLocal(fit);
     return decoded.find('\\') == std::string::npos && SafeFileName(decoded) && SafeFileName(name) &&
-           fit.empty() == decoded.empty() && fsys::NameLength(name) + kLongestSuffix <= kNameMax;
+           fit.empty() == decoded.empty();
 }
 
 bool CCacheLayout::MakeDirs(const std::string& directory)
