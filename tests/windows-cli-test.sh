@@ -49,6 +49,7 @@ else
   sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' "$work/tty.txt" | tr '\r' '\n' | grep -a . | head -5 | sed 's/^/    /'
 fi
 
+# The rows below run under 936, the loop's last code page.
 { printf '\xEF\xBB\xBF'; printf '%s\r\n' "$c/2000/a.bin" "$c/2000/b.bin"; } >"$work/list.txt"
 row 0 "2 files, 4000 bytes, 0 failed" "a.bin b.bin" wine "$qv" -i "$(winpath "$work/list.txt")"
 { printf '\xFE\xFF'; printf '%s\r\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16BE; } >"$work/list.txt"
