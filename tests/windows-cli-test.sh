@@ -56,6 +56,9 @@ row 0 "2 files, 4000 bytes, 0 failed" "a.bin b.bin" wine "$qv" -i "$(winpath "$w
 row 0 "2 files, 3502000 bytes, 0 failed" "b.bin 开场.mp4" wine "$qv" -i "$(winpath "$work/list.txt")"
 printf '%s\n' "$opening" >"$work/list.txt"
 row 0 "1 files, 3500000 bytes, 0 failed" "开场.mp4" env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 wine "$qv" -i "$(winpath "$work/list.txt")"
+# Saved by Notepad as "ANSI": not UTF-8, so read in the code page.
+printf '%s\r\n' "$opening" | iconv -f UTF-8 -t GBK >"$work/list.txt"
+row 0 "1 files, 3500000 bytes, 0 failed" "开场.mp4" wine "$qv" -i "$(winpath "$work/list.txt")"
 
 # A backslash separates levels; a folder given with a trailing one is a
 # folder; printed paths keep the backslashes.

@@ -26,11 +26,27 @@ std::string WideToUtf8(std::wstring_view wide)
     return text;
 }
 
-// The local text is UTF-8 here: bytes that are not UTF-8 read "?", as
-// unreadable bytes do on other systems.
+namespace {
+
+std::wstring AnsiToWide(std::string_view ansi)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+    return wide;
+}
+
+}  // namespace
+
+// The local text is UTF-8 here. Text that is not UTF-8 comes from a file
+// saved in the ANSI code page (Notepad's "ANSI"): it is read in that code
+// page, exactly (no best fit is involved this way round). Bytes that still
+// cannot be read become "?", as on other systems.
 std::string LocalToUtf8(std::string_view local)
 {
-    std::wstring wide = Utf8ToWide(local);
+    bool utf8 = local.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, local.data(),
+                                                     static_cast<int>(local.size()), nullptr, 0) > 0;
+    std::wstring wide = utf8 ? Utf8ToWide(local) : AnsiToWide(local);
     for (wchar_t& c : wide)
         if (c == 0xFFFD)
             c = L'?';
