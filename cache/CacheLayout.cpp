@@ -133,14 +133,22 @@ bool CCacheLayout::SafeNameOf(const std::string& url, std::string& name)
            fit.empty() == decoded.empty();
 }
 
+// The missing levels from the deepest one that exists down, so that a root
+// that cannot be asked for as a directory ("//server" of a share) is never
+// made.
 bool CCacheLayout::MakeDirs(const std::string& directory)
 {
-    for (size_t slash = directory.find('/', 1); slash != std::string::npos;
-         slash = directory.find('/', slash + 1)) {
+    std::vector<std::string> missing;
+    for (size_t slash = directory.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = directory.rfind('/', slash - 1)) {
         std::string level = directory.substr(0, slash);
-        if (!fsys::Stat(level).exists && !fsys::MakeDir(level))
-            return false;
+        if (fsys::Stat(level).exists)
+            break;
+        missing.push_back(std::move(level));
     }
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level)
+        if (!fsys::MakeDir(*level))
+            return false;
     return true;
 }
 

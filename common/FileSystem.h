@@ -78,7 +78,7 @@ int64_t FreeBytes(const std::string& directory);
 
 // The key under which the system files `path`: the path itself, or, where
 // names that differ only in case name one file (Windows), the path folded
-// to lower case. Two paths of one key are one file.
+// to upper case, as NTFS compares names. Two paths of one key are one file.
 std::string FileKey(const std::string& path);
 
 }  // namespace fsys

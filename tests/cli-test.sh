@@ -34,6 +34,8 @@ row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin"
 row 2 "no file name" - "$qv" "$c/300000/a%2Fb.bin" d
 row 2 "no file name" - "$qv" "$c/300000/" d
 row 0 "complete" "d/中文名.bin" "$qv" "$c/300000/%E4%B8%AD%E6%96%87%E5%90%8D.bin" d
+# Typed raw where the locale cannot read it: sent as typed, never as "?".
+row 0 "complete" "a.bin" env LANG=C LC_ALL=C "$qv" "$c/300000/中文名.bin" a.bin
 row 0 "complete" "d/q.bin" "$qv" "$c/300000/q.bin?sig=1#part" d
 md5=$(curl -s "$c/300000/a.bin" | md5sum | cut -c1-32)
 row 0 "complete" "a.bin" "$qv" --checksum=md5="$md5" "$c/300000/a.bin" a.bin

@@ -60,10 +60,18 @@ row 0 "1 files, 3500000 bytes, 0 failed" "开场.mp4" env LANG=en_US.UTF-8 LC_AL
 printf '%s\r\n' "$opening" | iconv -f UTF-8 -t GBK >"$work/list.txt"
 row 0 "1 files, 3500000 bytes, 0 failed" "开场.mp4" wine "$qv" -i "$(winpath "$work/list.txt")"
 
+echo "$c/2000/a.bin" >"$work/list1.txt"
 # A backslash separates levels; a folder given with a trailing one is a
 # folder; printed paths keep the backslashes.
 row 16 "cannot write $out\\newdir\\a.bin: " - wine "$qv" "$c/2000/a.bin" "$out\\newdir\\"
 row 16 "cannot write nodir\\a.bin: " - wine "$qv" "$c/2000/a.bin" 'nodir\a.bin'
+# A drive alone is its current directory, not its root; a folder given in
+# the long form is made.
+row 0 "complete" "a.bin" wine "$qv" "$c/2000/a.bin" 'Z:'
+row 0 "1 files, 2000 bytes, 0 failed" "long long/a.bin" wine "$qv" -i "$(winpath "$work/list1.txt")" -d "\\\\?\\$out\\long\\"
+# NTFS ignores case: a second name that differs only in case is renamed.
+printf '%s\n' "$c/2000/Same.bin" "$c/2000/same.bin" >"$work/list.txt"
+row 0 "renamed: $c/2000/same.bin -> " "Same.bin same.1.bin" wine "$qv" -i "$(winpath "$work/list.txt")"
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
 row 0 "renamed: $c/2000/same.bin?sig=2 -> $out\\new\\dir\\same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
   wine "$qv" -i "$(winpath "$work/list.txt")" -d "$out\\new\\dir\\"

@@ -52,7 +52,7 @@ std::string UnusedPath(const std::string& path, std::set<std::string>& used)
     if (dot == std::string::npos || dot <= slash)
         dot = path.size();
     std::string candidate = path;
-    for (int n = 1; !used.insert(candidate).second; ++n)
+    for (int n = 1; !used.insert(fsys::FileKey(candidate)).second; ++n)
         candidate = path.substr(0, dot) + "." + std::to_string(n) + path.substr(dot);
     return candidate;
 }

@@ -20,5 +20,6 @@ bool Destination(const std::string& url, const std::string& dest, std::string& p
 bool Writable(const std::string& path);
 
 // A path this run has not given to another entry: "same.bin", then
-// "same.1.bin", "same.2.bin" ... as aria2c numbers them.
+// "same.1.bin", "same.2.bin" ... as aria2c numbers them. Paths of one file
+// key are one ("Same.bin" is "same.bin" on Windows).
 std::string UnusedPath(const std::string& path, std::set<std::string>& used);

@@ -74,10 +74,17 @@ std::string ListText(std::string_view bytes)
         return std::string(bytes.substr(3));
     if (starts("\xFF\xFE") || starts("\xFE\xFF"))
         return Utf16ToUtf8(bytes.substr(2), bytes[0] == '\xFE');
-    return LocalToUtf8(bytes);
+    return TypedUrl(std::string(bytes));
 }
 
 }  // namespace
+
+std::string TypedUrl(const std::string& typed)
+{
+    std::string utf8 = LocalToUtf8(typed);
+    bool lossy = std::count(utf8.begin(), utf8.end(), '?') > std::count(typed.begin(), typed.end(), '?');
+    return lossy ? typed : utf8;
+}
 
 bool ReadList(const std::string& path, std::vector<std::string>& urls)
 {

@@ -10,3 +10,9 @@
 
 // The URLs in UTF-8; false (errno set) when the file cannot be read.
 bool ReadList(const std::string& path, std::vector<std::string>& urls);
+
+// A URL the user typed (on the command line or in a list without a mark),
+// in UTF-8 so that raw characters are sent UTF-8 encoded as browsers send
+// them. Text that the local code page cannot read stays as it is: a
+// substitute "?" would start a query; the engine encodes its bytes.
+std::string TypedUrl(const std::string& typed);

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cache/CacheLayout.h"
-#include "common/CodePage.h"
 #include "common/FileSystem.h"
 #include "common/Md5.h"
 #include "common/Utf8ToLocal.h"
@@ -192,7 +191,7 @@ int main(int argc, char** argv)
     std::string url, dest;
     if (!options.list) {
         // Characters typed raw are sent UTF-8 encoded, as browsers send them.
-        url = LocalToUtf8(options.operands[0]);
+        url = TypedUrl(options.operands[0]);
         if (!UsableUrl(url))
             return kUsage;
         if (!Destination(url, options.operands.size() > 1 ? ProgramPath(options.operands[1]) : ".", dest)) {

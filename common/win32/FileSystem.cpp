@@ -67,10 +67,45 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
+// A full path ("X:\..." or "\\server\share\...") without "." or ".."
+// levels or doubled separators: one the system would only normalise by
+// dropping trailing dots and spaces or reading device names, which a name
+// read from the disk may have.
+bool IsPlainFullPath(const std::wstring& path)
+{
+    bool drive = path.size() >= 3 && path[1] == L':' && path[2] == L'\\';
+    bool unc = StartsWith(path, L"\\\\") && path.size() > 2 && path[2] != L'\\';
+    if (!drive && !unc)
+        return false;
+    for (size_t start = drive ? 3 : 2; start < path.size();) {
+        size_t end = std::min(path.find(L'\\', start), path.size());
+        std::wstring_view level(path.data() + start, end - start);
+        if ((level.empty() && end < path.size()) || level == L"." || level == L"..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// What Windows makes of a path the user gave: relative to the current
+// directory, with its "." and ".." levels resolved; the path itself when
+// it cannot be resolved.
+std::wstring Resolved(const std::wstring& path)
+{
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD n = size ? GetFullPathNameW(path.c_str(), size, full.data(), nullptr) : 0;
+    if (n == 0 || n >= size)
+        return path;
+    full.resize(n);
+    return full;
+}
+
 // The path as the system takes it: UTF-16, absolute, with the "\\?\"
 // prefix, so that no limit of 260 characters applies and the system
-// changes nothing after the program's own checks. The relative levels of a
-// path the user gave are resolved first, as Windows resolves them.
+// changes nothing after the program's own checks. Only a path that is not
+// a plain full one (a path the user gave) is resolved first, as Windows
+// resolves it.
 std::wstring SystemPath(const std::string& path)
 {
     std::wstring wide = Utf8ToWide(path.empty() ? "." : path);
@@ -79,16 +114,11 @@ std::wstring SystemPath(const std::string& path)
             c = L'\\';
     if (StartsWith(wide, L"\\\\?\\") || StartsWith(wide, L"\\\\.\\"))
         return wide;
-    DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    DWORD n = size ? GetFullPathNameW(wide.c_str(), size, full.data(), nullptr) : 0;
-    if (n == 0 || n >= size)
-        return wide;
-    full.resize(n);
+    std::wstring full = IsPlainFullPath(wide) ? wide : Resolved(wide);
     while (full.size() > 3 && full.back() == L'\\')
         full.pop_back();
-    if (StartsWith(full, L"\\\\.\\"))
-        return full;  // a device the user named
+    if (StartsWith(full, L"\\\\.\\") || !IsPlainFullPath(full))
+        return full;  // a device the user named, or a path Windows could not resolve
     if (StartsWith(full, L"\\\\"))
         return L"\\\\?\\UNC\\" + full.substr(2);
     return L"\\\\?\\" + full;
@@ -348,7 +378,7 @@ int64_t FreeBytes(const std::string& directory)
 std::string FileKey(const std::string& path)
 {
     std::wstring wide = Utf8ToWide(path);
-    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()), wide.data(),
                   static_cast<int>(wide.size()), nullptr, nullptr, 0);
     return WideToUtf8(wide);
 }
