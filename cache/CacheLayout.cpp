@@ -1,5 +1,6 @@
 #include "cache/CacheLayout.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -55,27 +56,34 @@ constexpr size_t kLongestSuffix = sizeof(".info.new") - 1;
 
 bool SafeFileName(const std::string& name)
 {
-    return name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos && name.size() + kLongestSuffix <= kNameMax;
+    return name != "." && name != ".." && name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
 // "video/", "./video" and "video/./m" name the directories the walk lists as
-// "video" and "video/m": empty and "." levels are dropped.
-std::string NormalLevels(const std::string& level)
+// "video" and "video/m": empty and "." levels are dropped. Each level is
+// made fit for the system, as a file name is; false when one is left empty
+// ("..." on Windows). `longest` grows to the longest level's length.
+bool FitLevels(const std::string& levels, std::string& fitted, size_t& longest)
 {
-    std::string normal;
+    fitted.clear();
     size_t start = 0;
-    while (start <= level.size()) {
-        size_t slash = level.find('/', start);
-        size_t end = slash == std::string::npos ? level.size() : slash;
-        std::string part = level.substr(start, end - start);
-        if (!part.empty() && part != ".")
-            normal += (normal.empty() ? "" : "/") + part;
+    while (start <= levels.size()) {
+        size_t slash = levels.find('/', start);
+        size_t end = slash == std::string::npos ? levels.size() : slash;
+        std::string part = levels.substr(start, end - start);
+        if (!part.empty() && part != ".") {
+            std::string fit = fsys::FitName(part);
+            if (fit.empty())
+                return false;
+            std::string local = Utf8ToLocal(fit);
+            longest = std::max(longest, fsys::NameLength(local));
+            fitted += (fitted.empty() ? "" : "/") + local;
+        }
         if (slash == std::string::npos)
             break;
         start = slash + 1;
     }
-    return normal;
+    return true;
 }
 
 }  // namespace
@@ -88,14 +96,19 @@ void CCacheLayout::SetupPaths(const std::string& modulePath)
     m_szAssetsDir = m_szExeDir + "/assets";
 }
 
-bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
+bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path, bool* tooLong)
 {
-    std::string fileName;
-    if (!SafeLevel(item.type) || !SafeLevel(item.module) || !FileNameOf(item.url, fileName))
+    // The checks run on the service's text; fitting and the local code page
+    // only change characters that cannot lead out of the cache.
+    std::string fileName, type, module;
+    size_t longest = 0;
+    bool safe = SafeLevel(item.type) && SafeLevel(item.module) && FitLevels(item.type, type, longest) &&
+                FitLevels(item.module, module, longest) && SafeNameOf(item.url, fileName);
+    bool fits = longest <= kNameMax && fsys::NameLength(fileName) + kLongestSuffix <= kNameMax;
+    if (tooLong)
+        *tooLong = safe && !fits;
+    if (!safe || !fits)
         return false;
-    // In the local code page like the file name: raw UTF-8 read as code page
-    // 936 on Windows makes garbled names, or none at all.
-    std::string type = NormalLevels(Utf8ToLocal(item.type)), module = NormalLevels(Utf8ToLocal(item.module));
     std::string directory = JoinLevels({&m_szAssetsDir, &type, &module}) + "/";
     path = directory + fileName;
     if (m_createdDirs.find(directory) == m_createdDirs.end()) {
@@ -107,20 +120,35 @@ bool CCacheLayout::GetCachePath(const ResourceItem& item, std::string& path)
 
 bool CCacheLayout::FileNameOf(const std::string& url, std::string& name)
 {
-    size_t slash = url.rfind('/');
-    std::string decoded = UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1));
-    name = Utf8ToLocal(fsys::FitName(decoded));
-    return decoded.find('\\') == std::string::npos && SafeFileName(name);
+    return SafeNameOf(url, name) && fsys::NameLength(name) + kLongestSuffix <= kNameMax;
 }
 
+bool CCacheLayout::SafeNameOf(const std::string& url, std::string& name)
+{
+    size_t slash = url.rfind('/');
+    std::string decoded = UrlDecode(slash == std::string::npos ? url : url.substr(slash + 1));
+    std::string fit = fsys::FitName(decoded);
+    name = Utf8ToLocal(fit);
+    return decoded.find('\\') == std::string::npos && SafeFileName(decoded) && SafeFileName(name) &&
+           fit.empty() == decoded.empty();
+}
+
+// The missing levels from the deepest one that exists down, so that a root
+// that cannot be asked for as a directory ("//server" of a share) is never
+// made.
 bool CCacheLayout::MakeDirs(const std::string& directory)
 {
-    for (size_t slash = directory.find('/', 1); slash != std::string::npos;
-         slash = directory.find('/', slash + 1)) {
+    std::vector<std::string> missing;
+    for (size_t slash = directory.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = directory.rfind('/', slash - 1)) {
         std::string level = directory.substr(0, slash);
-        if (!fsys::Stat(level).exists && !fsys::MakeDir(level))
-            return false;
+        if (fsys::Stat(level).exists)
+            break;
+        missing.push_back(std::move(level));
     }
+    for (auto level = missing.rbegin(); level != missing.rend(); ++level)
+        if (!fsys::MakeDir(*level))
+            return false;
     return true;
 }
 
@@ -144,7 +172,7 @@ void CCacheLayout::ScanCache(const std::atomic<int>* stop)
     ScanDir(m_szAssetsDir, visited, stop);
     m_cachedSizes.reserve(m_cachedFiles.size());
     for (const CachedFile& file : m_cachedFiles)
-        m_cachedSizes.emplace(file.path, file.size);
+        m_cachedSizes.emplace(fsys::FileKey(file.path), file.size);
 }
 
 void CCacheLayout::ClearScanList()
@@ -175,10 +203,12 @@ void CCacheLayout::ScanDir(const std::string& directory, std::set<std::pair<uint
     }
 }
 
-// A lookup by path, so checking every row of a large meeting stays linear.
+// A lookup by file key, so checking every row of a large meeting stays
+// linear, and "Video/x.mp4" on disk is the row's "video/x.mp4" where the
+// system ignores case.
 bool CCacheLayout::IsCached(const std::string& path, int64_t expectedSize) const
 {
-    auto it = m_cachedSizes.find(path);
+    auto it = m_cachedSizes.find(fsys::FileKey(path));
     return it != m_cachedSizes.end() &&
            (it->second == expectedSize || it->second > 0 || expectedSize == 0);
 }

@@ -35,8 +35,10 @@ public:
     // The file path of `item`, its directory made on first use; false (and
     // no directory made) when its type, module or file name is unsafe: an
     // absolute or ".." type or module, a file name that is "." or ".." or
-    // holds "/" or NUL after decoding.
-    bool GetCachePath(const ResourceItem& item, std::string& path);
+    // holds "/" or NUL after decoding; or when a level or the file name
+    // (with the engine's suffixes) is longer than a file system takes: then
+    // `tooLong`, when given, is set.
+    bool GetCachePath(const ResourceItem& item, std::string& path, bool* tooLong = nullptr);
     // The file name of a resource: its URL's last segment, percent-decoded,
     // in the local code page; false when it is unsafe (see GetCachePath).
     static bool FileNameOf(const std::string& url, std::string& name);
@@ -61,6 +63,8 @@ public:
     const std::vector<CachedFile>& CachedFiles() const { return m_cachedFiles; }
 
 private:
+    // FileNameOf without the length limit.
+    static bool SafeNameOf(const std::string& url, std::string& name);
     void ScanDir(const std::string& directory, std::set<std::pair<uint64_t, uint64_t>>& visited,
                  const std::atomic<int>* stop);
 

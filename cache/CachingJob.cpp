@@ -9,6 +9,7 @@ namespace {
 
 // Why a row failed, as its tooltip says it (UTF-8).
 const char kUnsafeName[] = "名称不能用作缓存中的文件名";
+const char kNameTooLong[] = "名称过长：文件系统每级名称最多 255 个字符";
 const char kUnknownSize[] = "大小未知，缓存中也没有";
 const char kNameTaken[] = "会议中另一资源使用同一文件名";
 
@@ -164,8 +165,9 @@ void CCachingJob::GetFileSizeFunc()
     for (size_t i = 0; i < m_items.size() && !m_nStopFlag; ++i) {
         ResourceItem* item = Row(i);
         std::string path;
-        if (!PathOf(i, path)) {
-            FailRow(i, kUnsafeName);
+        bool tooLong = false;
+        if (!m_cache.GetCachePath(*item, path, &tooLong)) {
+            FailRow(i, tooLong ? kNameTooLong : kUnsafeName);
             continue;
         }
         size_t owner = m_paths.OwnerOf(path);

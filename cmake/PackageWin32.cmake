@@ -10,9 +10,11 @@ execute_process(COMMAND ${QUORVEL_WIN_PREFIX}/bin/wx-config --prefix
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${wx_prefix}/include/wx-3.2")
 configure_file(${QUORVEL_WIN_PREFIX}/bin/caddy.exe ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/caddy.exe COPYONLY)
 configure_file(accel/Caddyfile ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/Caddyfile COPYONLY)
-# The files that call the window manager see its whole API.
+# The files that call the window manager, or the shell's parser of command
+# lines, see its whole API.
 set_source_files_properties(${PROJECT_SOURCE_DIR}/framework/win32/TopWindows.cpp
-  ${PROJECT_SOURCE_DIR}/framework/win32/Desktop.cpp PROPERTIES COMPILE_DEFINITIONS QV_WINDOWS_USER_API)
+  ${PROJECT_SOURCE_DIR}/framework/win32/Desktop.cpp ${PROJECT_SOURCE_DIR}/tools/win32/Console.cpp
+  PROPERTIES COMPILE_DEFINITIONS QV_WINDOWS_USER_API)
 
 # What ships: a portable zip of the program directory and the installer.
 set(win_bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})

@@ -1,7 +1,8 @@
 // Text conversion between UTF-8 (what the services send), the wide form and
-// the local code page (the charset of the process locale: GBK under
-// zh_CN.GBK, UTF-8 on most Linux systems; on Windows the ANSI code page,
-// 936 on a Chinese system). Thread-safe; no shared state.
+// the local code page: on POSIX the charset of the process locale (GBK
+// under zh_CN.GBK, UTF-8 on most systems); on Windows always UTF-8, turned
+// into UTF-16 at each system call, so a name keeps every character whatever
+// the PC's ANSI code page. Thread-safe; no shared state.
 // posix/CodePage.cpp and win32/CodePage.cpp implement it with Utf8ToLocal.
 #pragma once
 

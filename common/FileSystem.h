@@ -1,7 +1,9 @@
 // The file-system calls of the engine and the cache, one implementation per
 // system (posix/FileSystem.cpp, win32/FileSystem.cpp). Paths are narrow
-// strings in the local code page with '/' between levels; Windows takes
-// them as UTF-16. A failed call leaves its cause in errno.
+// strings in the local code page (UTF-8 on Windows) with '/' between
+// levels; Windows takes them as UTF-16 in their long form, without the
+// limit of 260 characters. A failed call leaves its cause in errno
+// (ENAMETOOLONG when a name or path is longer than the system takes).
 #pragma once
 
 #include <cstddef>
@@ -57,11 +59,16 @@ Info Stat(const std::string& path, bool followLink = true);
 bool CanWriteIn(const std::string& directory);
 // The names of the entries, "." and ".." left out; empty when unreadable.
 std::vector<std::string> List(const std::string& directory);
-// A file name (UTF-8) made fit for this system: Windows forbids <>:"|?*
-// and control characters in names (a URL's query brings '?'), and they
-// become '_' there (a NUL stays, for the caller to refuse); POSIX takes
-// every name as it is.
+// A file or directory name (UTF-8) made fit for this system. Windows
+// forbids <>:"|?* and control characters in names (a URL's query brings
+// '?'): they become '_' (a NUL stays, for the caller to refuse); trailing
+// dots and spaces, which Windows drops, are dropped; a device's name
+// ("CON", "nul.mp4") gets '_' after its base ("CON_", "nul_.mp4"). A name
+// of dots and spaces only comes out empty. POSIX takes every name as it is.
 std::string FitName(const std::string& utf8Name);
+// The length of a name as the file system counts it against its limit
+// (255 on the usual ones): bytes on POSIX, UTF-16 units on Windows.
+size_t NameLength(const std::string& name);
 // The absolute path without links, "." or ".." levels; `path` itself when
 // it cannot be resolved.
 std::string Canonical(const std::string& path);
@@ -71,7 +78,7 @@ int64_t FreeBytes(const std::string& directory);
 
 // The key under which the system files `path`: the path itself, or, where
 // names that differ only in case name one file (Windows), the path folded
-// to lower case. Two paths of one key are one file.
+// to upper case, as NTFS compares names. Two paths of one key are one file.
 std::string FileKey(const std::string& path);
 
 }  // namespace fsys

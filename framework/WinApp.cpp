@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <clocale>
+#include <strings.h>
 #include <wx/app.h>
 #include <wx/uilocale.h>
 
@@ -76,7 +77,10 @@ std::string AfxGetAppName()
     // sets the locale.
     if (g_pApp && g_pApp->m_pszAppName)
         return Utf8ToLocal(g_pApp->m_pszAppName);
-    return GetModuleBaseName();
+    // The program's name without its ".exe", as MFC gives it.
+    std::string name = GetModuleBaseName();
+    bool exe = name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".exe") == 0;
+    return exe ? name.substr(0, name.size() - 4) : name;
 }
 
 CWinApp* AfxGetApp()

@@ -2,9 +2,13 @@
 
 #include "common/FileSystem.h"
 
-int64_t GetFreeDiskBytes(const std::string& path)
+std::string DirectoryOf(const std::string& path)
 {
     size_t slash = path.rfind('/');
-    std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    return fsys::FreeBytes(directory);
+    return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+int64_t GetFreeDiskBytes(const std::string& path)
+{
+    return fsys::FreeBytes(DirectoryOf(path));
 }

@@ -1,7 +1,6 @@
 #include "net/DownloadFailure.h"
 
-#include <cerrno>
-#include <cstring>
+#include "net/SocketError.h"
 
 DownloadFailure TransportFailure(CURLcode code, long osError, const std::string& host)
 {
@@ -13,8 +12,7 @@ DownloadFailure TransportFailure(CURLcode code, long osError, const std::string&
         return {FailureCause::BadUrl, 0, "unsupported URL"};
     case CURLE_COULDNT_CONNECT:
         return {FailureCause::Network, 0,
-                osError == ECONNREFUSED ? "connection refused"
-                                        : std::string("cannot connect: ") + std::strerror(static_cast<int>(osError))};
+                IsConnectionRefused(osError) ? "connection refused" : "cannot connect: " + SocketErrorText(osError)};
     case CURLE_OPERATION_TIMEDOUT:
         return {FailureCause::Network, 0, "timed out"};
     case CURLE_PEER_FAILED_VERIFICATION:

@@ -28,5 +28,6 @@ struct DownloadFailure {
     std::string text;  // for people: "HTTP 404", "connection refused", ...
 };
 
-// The failure of a transfer that got no answer; `osError` is the socket's errno.
+// The failure of a transfer that got no answer; `osError` is the socket's
+// error number (net/SocketError.h).
 DownloadFailure TransportFailure(CURLcode code, long osError, const std::string& host);

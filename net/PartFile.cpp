@@ -38,7 +38,7 @@ int CPartFile::Prepare(int64_t size, uint64_t identity, bool oneStream, const Fr
 {
     // A destination directory that is gone or closed is named as such, not
     // as a disk without room.
-    if (!fsys::CanWriteIn(m_strTemp.substr(0, m_strTemp.rfind('/') + 1))) {
+    if (!fsys::CanWriteIn(DirectoryOf(m_strTemp))) {
         why = CannotWrite(m_strTemp, errno);
         return -1;
     }

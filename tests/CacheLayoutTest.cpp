@@ -1,11 +1,13 @@
 #include <fstream>
 #include <filesystem>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 #include <gtest/gtest.h>
 
 #include "cache/CacheLayout.h"
 #include "common/FileSystem.h"
+#include "common/ModulePath.h"
 #include "tests/support/LocaleScope.h"
 #include "tests/support/TempDir.h"
 
@@ -96,6 +98,86 @@ TEST_F(CacheLayoutTest, RefusesNamesThatLeadOutOfTheCache)
     EXPECT_EQ(PathOf("a\\..\\..", "", "http://h/f"), "<refused>");
     EXPECT_EQ(PathOf("video/hd", "..x", "http://h/f"), m_dir / "assets/video/hd/..x/f");
     EXPECT_FALSE(FileExists(m_dir / "x"));
+}
+
+// What a resource list may bring, over plain http, from anyone on the
+// venue's network: every name comes out as a file inside the cache that the
+// walk finds again. Windows checks: characters outside the PC's code page
+// (this runs under 1252, 950 and 936), fullwidth dots and backslashes that a
+// best-fit conversion would turn into "..\\", its name rules at every level,
+// and a path past 260 characters.
+TEST_F(CacheLayoutTest, EveryNameComesOutAsAFileInsideTheCacheThatTheWalkFinds)
+{
+    USE_LOCALE(utf8, TestLocale::Utf8);
+    const std::string fullwidthUp = "\xEF\xBC\x8E\xEF\xBC\x8E\xEF\xBC\xBC";  // "．．＼"
+    const std::string rows[][3] = {
+        {"\xED\x95\x9C\xEA\xB8\x80", "\xC3\xA4\xC2\xAE\xE2\x80\xA2", "http://h/%F0%9F%98%80%E2%80%A2.bin"},
+        {"\xE8\xA7\x86\xE9\xA2\x91", "\xE8\xAA\xA0", "http://h/Pr%C3%A4sentation%20%E4%BC%9A%E8%AE%AE.pdf"},
+        {"doc", "", "http://h/%EF%BC%8E%EF%BC%8E%EF%BC%BC%EF%BC%8E%EF%BC%8E%EF%BC%BCescaped.bin"},
+        {"\xEF\xBC\x8E\xEF\xBC\x8E", "", "http://h/up.bin"},
+        {"doc", fullwidthUp + "\xEF\xBC\x8E\xEF\xBC\x8E", "http://h/up2.bin"},
+        {"video.", "CON", "http://h/nul.mp4"},
+        {"video ", "com1 .x. ", "http://h/x.mp4.%20"},
+        {"a<b>", "c:d|e*", "http://h/%22q%22.bin"},
+        {std::string(100, 't'), std::string(100, 'm'), "http://h/" + std::string(80, 'f') + ".bin"},
+    };
+    std::vector<std::string> paths;
+    for (const auto& [type, module, url] : rows) {
+        paths.push_back(PathOf(type, module, url));
+        const std::string& path = paths.back();
+        fsys::Handle file = fsys::Open(path, fsys::Mode::Fresh);
+        EXPECT_NE(file, fsys::kNoFile) << path << ": " << std::strerror(errno);
+        EXPECT_TRUE(file != fsys::kNoFile && fsys::WriteAt(file, "abc", 3, 0) && fsys::Close(file));
+    }
+    EXPECT_EQ(fsys::List(m_dir.Path()), std::vector<std::string>{"assets"}) << "nothing beside the cache";
+    m_layout.ScanCache();
+    EXPECT_EQ(m_layout.CachedFiles().size(), paths.size());
+    for (const std::string& path : paths) {
+        EXPECT_TRUE(m_layout.IsCached(path, 3)) << path;
+        EXPECT_EQ(ReadWholeFile(path), "abc") << path;
+    }
+    fsys::Remove(paths.back());  // longer than the test's clean-up takes
+}
+
+// NTFS ignores case: a row of "video" finds the file an earlier list put
+// under "Video" instead of fetching it again over it.
+TEST_F(CacheLayoutTest, TheWalkFindsAFileWhoseLevelsDifferInCaseWhereTheSystemIgnoresIt)
+{
+    ASSERT_TRUE(CCacheLayout::MakeDirs(m_dir / "assets/Video/"));
+    Touch(m_dir / "assets/Video/X.mp4", 3);
+    m_layout.ScanCache();
+    std::string path = PathOf("video", "", "http://h/x.mp4");
+    EXPECT_EQ(m_layout.IsCached(path, 3), fsys::Stat(path).exists) << path;
+}
+
+// Names that another program put into the cache are asked for as they
+// are: Windows must neither drop a trailing space nor take "COM1" for a
+// serial port.
+TEST_F(CacheLayoutTest, TheWalkAsksForEachNameAsItIsOnTheDisk)
+{
+    ASSERT_TRUE(CCacheLayout::MakeDirs(m_dir / "assets/doc/"));
+    for (const char* name : {"a.mp4 ", "COM1"}) {
+        fsys::Handle file = fsys::Open(m_dir / "assets/doc/" + name, fsys::Mode::Fresh);
+        ASSERT_NE(file, fsys::kNoFile) << name;
+        EXPECT_TRUE(fsys::WriteAt(file, "abc", 3, 0) && fsys::Close(file));
+    }
+    m_layout.ScanCache();
+    ASSERT_EQ(m_layout.CachedFiles().size(), 2u);
+    for (const CachedFile& file : m_layout.CachedFiles())
+        EXPECT_EQ(file.size, 3) << file.path;
+    EXPECT_TRUE(m_layout.IsCached(m_dir / "assets/doc/a.mp4 ", 3));
+    for (const std::string& name : fsys::List(m_dir / "assets/doc"))
+        fsys::Remove(m_dir / "assets/doc/" + name);  // names the test's clean-up cannot take
+}
+
+// The program finds its own directory (where assets/ and the web server
+// lie), also under a folder whose name holds 誠, whose GBK code ends in the
+// byte of '\' (a ctest case runs it from such a folder on Windows).
+TEST_F(CacheLayoutTest, TheProgramsOwnPathNamesItsDirectory)
+{
+    std::string program = GetModuleFileNameA();
+    EXPECT_TRUE(fsys::Stat(program).regular) << program;
+    EXPECT_TRUE(fsys::Stat(GetModuleDirectory()).directory) << GetModuleDirectory();
 }
 
 // Two paths have one file key exactly when the system takes them for one

@@ -172,7 +172,8 @@ TEST_F(CachingJobTest, DownloadsEveryMissingFileByteExact)
     Add("empty.txt", 0, "doc", "", 0);               // unknown size, not cached: failed, never asked for
     Add("small.txt", 1000, "doc", "", 1000);
     Add("开场.mp4", 1500000, "video", "开场", 1500000);  // four segments
-    Add("large.bin", 2600000, "video", "m1", 2600000);
+    Add("Pr\xC3\xA4sentation\xC2\xAE\xE2\x80\xA2\xF0\x9F\x98\x80.bin", 2600000, "\xED\x95\x9C\xEA\xB8\x80", "m1",
+        2600000);  // outside code pages 936, 950 and 1252
     ASSERT_TRUE(m_job.Start());
     ASSERT_TRUE(RunUntil(Phase::GivenUp)) << "a row failed: never complete";
     EXPECT_FALSE(m_view.Reached(Phase::Complete));
@@ -539,12 +540,16 @@ TEST_F(CachingJobTest, AResourceWithUnsafeNamesIsMarkedFailedAndNeverFetched)
 {
     Add("x", 1000, "../..", "", 1000);
     Add("ok.bin", 1000, "doc", "", 1000);
+    Add("y", 1000, "doc", std::string(256, 'm'), 1000);  // longer than a file system's level
     ASSERT_TRUE(m_job.Start());
     ASSERT_TRUE(RunUntil(Phase::GivenUp));
     EXPECT_FALSE(m_view.Reached(Phase::Complete));
     EXPECT_EQ(m_view.history[0], std::vector<uint8_t>{STATUS_FAILED});
+    EXPECT_EQ(m_view.failures[0], "名称不能用作缓存中的文件名");
+    EXPECT_EQ(m_view.history[2], std::vector<uint8_t>{STATUS_FAILED});
+    EXPECT_EQ(m_view.failures[2], "名称过长：文件系统每级名称最多 255 个字符");
     for (const SeenRequest& r : h.server.Requests())
-        EXPECT_EQ(r.target.find("/x"), std::string::npos);
+        EXPECT_TRUE(r.target.find("/x") == std::string::npos && r.target.find("/y") == std::string::npos) << r.target;
 }
 
 // One resource listed twice and another whose URL ends in the same name:

@@ -18,6 +18,25 @@ gtest_discover_tests(unit_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVE
                      PROPERTIES LABELS headless RESOURCE_LOCK port3000)
 gtest_discover_tests(engine_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS headless)
 
+# Names beside the 936 of the cases above: under the code pages of a
+# Windows installed in English (1252), in Taiwan or Hong Kong (950), and
+# with "Use Unicode UTF-8 for worldwide language support" (65001, which
+# Wine gives a locale without an ANSI code page); and the program run from
+# a folder whose name holds 誠 (GBK D5 5C). Wine writes file names in the
+# Unix locale's charset: scripts/setup makes these locales.
+set(names "CacheLayoutTest.*:Utf8ToLocal.*:CachingJobTest.DownloadsEveryMissingFileByteExact")
+foreach(lang en_US.UTF-8 zh_TW.UTF-8 hi_IN.UTF-8)
+  foreach(program unit_tests engine_tests)
+    add_test(NAME ${program}.NamesUnder.${lang} COMMAND ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:${program}>
+             --gtest_filter=${names})
+    set_tests_properties(${program}.NamesUnder.${lang} PROPERTIES LABELS headless ENVIRONMENT QUORVEL_WINE_LANG=${lang})
+  endforeach()
+endforeach()
+add_test(NAME unit_tests.InAFolderNamedWithTheByteOfABackslash
+         COMMAND sh -c "mkdir -p \"$0\" && cp \"$1\" \"$0/\" && exec \"$2\" \"$0/$3\" --gtest_filter=CacheLayoutTest.*"
+                 ${CMAKE_BINARY_DIR}/tests/程序誠 $<TARGET_FILE:unit_tests> ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE_NAME:unit_tests>)
+set_tests_properties(unit_tests.InAFolderNamedWithTheByteOfABackslash PROPERTIES LABELS headless)
+
 # Installer, uninstaller and zip, and qv-download.exe from each.
 add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-install-test.sh
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
@@ -36,3 +55,9 @@ gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVER
                      TEST_FILTER "-${serving}" PROPERTIES RESOURCE_GROUPS displays:1)
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      TEST_FILTER "${serving}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK port3000)
+
+# qv-download.exe's table of command lines under the code pages 1252, 950
+# and 936, against the Linux build's demo services.
+add_test(NAME WindowsCommandLine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-cli-test.sh
+         ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
+set_tests_properties(WindowsCommandLine PROPERTIES LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")

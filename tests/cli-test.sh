@@ -8,36 +8,8 @@
 set -uo pipefail
 build=$(cd "$1" && pwd)
 qv=$build/bin/qv-download demo=$build/bin/quorvel-demo-services
-work=$(mktemp -d)
-server_pid=
-trap '[ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; rm -rf "$work"' EXIT
-"$demo" 0 >"$work/server.txt" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/server.txt" ] && break; sleep 0.05; done
-base=$(sed -n 's/^demo services on //p' "$work/server.txt")
-port=${base##*:}
+source "$(dirname "$0")/cli-rows.sh"
 
-passed=0 failed=0
-# row EXIT FRAGMENT LEFT COMMAND...: runs COMMAND in an empty directory
-# $work/out; LEFT lists the names that must be there afterwards ("-": none).
-row() {
-  local code=$1 fragment=$2 left=$3
-  shift 3
-  rm -rf "$work/out" && mkdir -p "$work/out/d"
-  (cd "$work/out" && timeout 60 "$@" >"$work/said.txt" 2>&1)
-  local got=$? files
-  files=$(cd "$work/out" && find . -mindepth 1 -not -path ./d | sed 's|^\./||' | sort | tr '\n' ' ')
-  [ "$left" = - ] && left=
-  if [ "$got" = "$code" ] && grep -qF -- "$fragment" "$work/said.txt" && [ "$files" = "${left:+$left }" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $* -> exit $got (want $code), left '$files' (want '$left'):"
-    sed 's/^/    /' "$work/said.txt" | head -5
-  fi
-}
-
-c=$base/content
 row 0 "Exit status" - "$qv" --help
 row 0 "-i LIST" - "$qv" -h
 row 0 "qv-download 1." - "$qv" --version
@@ -62,20 +34,48 @@ row 0 "complete" "a.bin" "$qv" "$c/300000/a.bin"
 row 2 "no file name" - "$qv" "$c/300000/a%2Fb.bin" d
 row 2 "no file name" - "$qv" "$c/300000/" d
 row 0 "complete" "d/中文名.bin" "$qv" "$c/300000/%E4%B8%AD%E6%96%87%E5%90%8D.bin" d
+# Typed raw where the locale cannot read it: sent as typed, never as "?".
+row 0 "complete" "a.bin" env LANG=C LC_ALL=C "$qv" "$c/300000/中文名.bin" a.bin
 row 0 "complete" "d/q.bin" "$qv" "$c/300000/q.bin?sig=1#part" d
 md5=$(curl -s "$c/300000/a.bin" | md5sum | cut -c1-32)
 row 0 "complete" "a.bin" "$qv" --checksum=md5="$md5" "$c/300000/a.bin" a.bin
 row 32 "not the one given, though two copies agree; kept" "a.bin" "$qv" --checksum=md5=$(printf '%032d' 0) "$c/300000/a.bin" a.bin
 row 2 "give --checksum=md5=" - "$qv" --checksum=sha1=0 "$c/300000/a.bin" a.bin
 printf '%s\n' "$c/2000/same.bin?sig=1" "$c/2000/same.bin?sig=2" >"$work/list.txt"
-row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin" "new new/dir new/dir/same.1.bin new/dir/same.bin" \
-  "$qv" -i "$work/list.txt" -d new/dir
+row 0 "renamed: $c/2000/same.bin?sig=2 -> new/dir/same.1.bin " "new new/dir new/dir/same.1.bin new/dir/same.bin" \
+  "$qv" -i "$work/list.txt" -d new/dir/
+# A list from a pipe; an empty DIR is the current directory, not the root.
+row 0 "1 files, 2000 bytes, 0 failed" "same.bin" "$qv" -i <(echo "$c/2000/same.bin") -j 1 -d ""
 # Several at once: each file byte-exact, failures counted per entry.
 printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?drop=50000" \
   "$c/1500000/j4.bin?rate=2000000" "$c/40000/j5.bin" >"$work/list.txt"
 row 3 "5 files, 4740000 bytes, 1 failed" "j1.bin j3.bin j4.bin j5.bin" "$qv" -i "$work/list.txt" -j 3 -d .
 row 2 "-j 5: give 1 to 4" - "$qv" -i "$work/list.txt" -j 5
 row 2 "usage:" - "$qv" -j 2 "$c/10/a.bin"
+# Characters typed raw into a URL go out UTF-8 encoded (the demo's 开场.mp4
+# is not found under its GBK bytes), whatever the locale's charset; the
+# file is named in that charset. A list is read in that charset too, or as
+# its BOM says: UTF-8 (Notepad), UTF-16 either way round (PowerShell 5's ">").
+gbk() { printf '%s' "$1" | iconv -f UTF-8 -t GBK; }
+under_gbk=(env LANG=zh_CN.GBK LC_ALL=zh_CN.GBK)
+opening=$base/files/m-2001/开场.mp4 keynote=$base/files/m-2001/主题演讲.pdf
+row 0 complete "d/$(gbk 开场.mp4)" "${under_gbk[@]}" "$qv" "$(gbk "$opening")" d
+printf '%s\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t GBK >"$work/list.txt"
+row 0 "2 files, 3502000 bytes, 0 failed" "b.bin $(gbk 开场.mp4)" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
+{ printf '\xEF\xBB\xBF'; printf '%s\r\n' "$keynote" "$c/2000/b.bin"; } >"$work/list.txt"
+row 0 "2 files, 1050576 bytes, 0 failed" "b.bin $(gbk 主题演讲.pdf)" "${under_gbk[@]}" "$qv" -i "$work/list.txt"
+{ printf '\xFF\xFE'; printf '%s\r\n' "$opening" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16LE; } >"$work/list.txt"
+row 0 "2 files, 3502000 bytes, 0 failed" "b.bin 开场.mp4" "$qv" -i "$work/list.txt"
+{ printf '\xFE\xFF'; printf '%s\n' "$c/2000/😀.bin" "$c/2000/b.bin" | iconv -f UTF-8 -t UTF-16BE; } >"$work/list.txt"
+row 0 "2 files, 4000 bytes, 0 failed" "b.bin 😀.bin" "$qv" -i "$work/list.txt"
+# Room is asked of the destination's own file system (root mounts a small one).
+small=$work/small
+if mkdir -p "$small" && mount -t tmpfs -o size=2m tmpfs "$small" 2>/dev/null; then
+  trap 'umount "$small"; cleanup' EXIT
+  row 9 "not enough space: need" - "$qv" "$c/3000000/a.bin" "$small/a.bin"
+else
+  echo "skipped: the destination on a small file system (mounting needs root)"
+fi
 client=$build/bin/quorvel-client
 row 0 "usage: quorvel-client" - env -u DISPLAY "$client" --help
 row 0 "quorvel-client 1." - env -u DISPLAY "$client" --version
@@ -129,5 +129,4 @@ wait "$second_pid" 2>/dev/null
 kill "$curl_pid" 2>/dev/null
 wait "$curl_pid" 2>/dev/null
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

@@ -43,7 +43,7 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& added)
         FreeEnvironmentStringsW(current);
     }
     for (const std::string& entry : added)
-        block.append(LocalToWide(entry)).push_back(L'\0');
+        block.append(Utf8ToWide(entry)).push_back(L'\0');
     block.push_back(L'\0');
     return block;
 }
@@ -111,8 +111,8 @@ int CServerProcess::Launch(const std::string& directory, const std::vector<std::
         limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         SetInformationJobObject(m_child->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     }
-    std::wstring dir = LocalToWide(directory);
-    std::wstring exe = dir + L"/" + LocalToWide(AccelerationServerName());
+    std::wstring dir = Utf8ToWide(directory);
+    std::wstring exe = dir + L"/" + Utf8ToWide(AccelerationServerName());
     std::wstring command = L"\"" + exe + L"\" run --adapter caddyfile --config \"" + dir + L"/Caddyfile\"";
     std::vector<std::string> added = environment;
     added.push_back("QUORVEL_PROGRAM_DIR=" + directory);
@@ -142,7 +142,7 @@ int CServerProcess::Launch(const std::string& directory, const std::vector<std::
                                   block.data(), dir.c_str(), &startup.StartupInfo, &m_child->info);
     DWORD error = started ? 0 : GetLastError();
     DeleteProcThreadAttributeList(list);
-    DebugLog("acceleration start %s: %s %lu", WideToLocal(exe).c_str(), started ? "pid" : "error",
+    DebugLog("acceleration start %s: %s %lu", WideToUtf8(exe).c_str(), started ? "pid" : "error",
              started ? m_child->info.dwProcessId : error);
     if (!started)
         return static_cast<int>(error);
@@ -214,8 +214,8 @@ PortState LoopbackPortState(int port)
 // that directory; one elsewhere is another program's.
 ProcessId FindServerOf(const std::string& directory)
 {
-    std::wstring name = LocalToWide(AccelerationServerName());
-    std::wstring wanted = Lower(LocalToWide(directory) + L"/" + name);
+    std::wstring name = Utf8ToWide(AccelerationServerName());
+    std::wstring wanted = Lower(Utf8ToWide(directory) + L"/" + name);
     std::vector<DWORD> ids;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)

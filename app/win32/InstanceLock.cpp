@@ -16,11 +16,11 @@ CInstanceLock::~CInstanceLock()
 // compares paths), in this session's namespace; not inherited.
 bool CInstanceLock::Acquire(const std::string& directory)
 {
-    std::wstring wide = LocalToWide(directory);
+    std::wstring wide = Utf8ToWide(directory);
     for (wchar_t& c : wide)
         c = std::towlower(c);
     std::string folded(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
-    std::wstring name = L"Local\\quorvel-client-" + LocalToWide(Md5Hex(folded));
+    std::wstring name = L"Local\\quorvel-client-" + Utf8ToWide(Md5Hex(folded));
     HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (!mutex)
         return true;

@@ -125,6 +125,11 @@ std::string FitName(const std::string& utf8Name)
     return utf8Name;
 }
 
+size_t NameLength(const std::string& name)
+{
+    return name.size();
+}
+
 std::string Canonical(const std::string& path)
 {
     char resolved[PATH_MAX];

@@ -5,59 +5,55 @@
 #include "common/Utf8ToLocal.h"
 #include "common/win32/WideText.h"
 
-namespace {
-
-std::wstring ToWide(UINT codePage, std::string_view text)
+std::wstring Utf8ToWide(std::string_view utf8)
 {
-    if (text.empty())
+    if (utf8.empty())
         return {};
-    int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(n, L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
 }
 
-// Characters the code page lacks become "?".
-std::string FromWide(UINT codePage, std::wstring_view wide)
+// A lone surrogate (not valid UTF-16) becomes U+FFFD.
+std::string WideToUtf8(std::wstring_view wide)
 {
     if (wide.empty())
         return {};
-    const char* substitute = codePage == CP_UTF8 ? nullptr : "?";
-    int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, substitute, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string text(n, '\0');
-    WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, substitute, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
     return text;
+}
+
+namespace {
+
+std::wstring AnsiToWide(std::string_view ansi)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), n);
+    return wide;
 }
 
 }  // namespace
 
-std::wstring LocalToWide(std::string_view local)
-{
-    return ToWide(CP_ACP, local);
-}
-
-std::string WideToLocal(std::wstring_view wide)
-{
-    return FromWide(CP_ACP, wide);
-}
-
-std::wstring Utf8ToWide(std::string_view utf8)
-{
-    return ToWide(CP_UTF8, utf8);
-}
-
-// Bytes the code page cannot read come out as U+FFFD; they read "?" here,
-// as on other systems.
+// The local text is UTF-8 here. Text that is not UTF-8 comes from a file
+// saved in the ANSI code page (Notepad's "ANSI"): it is read in that code
+// page, exactly (no best fit is involved this way round). Bytes that still
+// cannot be read become "?", as on other systems.
 std::string LocalToUtf8(std::string_view local)
 {
-    std::wstring wide = ToWide(CP_ACP, local);
+    bool utf8 = local.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, local.data(),
+                                                     static_cast<int>(local.size()), nullptr, 0) > 0;
+    std::wstring wide = utf8 ? Utf8ToWide(local) : AnsiToWide(local);
     for (wchar_t& c : wide)
         if (c == 0xFFFD)
             c = L'?';
-    return FromWide(CP_UTF8, wide);
+    return WideToUtf8(wide);
 }
 
 std::string Utf8ToLocal(std::string_view utf8)
 {
-    return FromWide(CP_ACP, ToWide(CP_UTF8, utf8));
+    return WideToUtf8(Utf8ToWide(utf8));
 }

@@ -1,8 +1,7 @@
 // Runs a test under a locale. POSIX switches the process locale for the
-// scope. Windows cannot switch its ANSI code page at run time: there a code
-// page scope holds only when the system's code page is the one asked for
-// (the Windows tests run under Wine's code page 936), and is unavailable
-// otherwise.
+// scope. On Windows the program's text is UTF-8 whatever the PC's code page
+// (the Windows tests run under Wine's 936, 1252 and 950): the UTF-8 scope
+// always holds there and the GBK one is unavailable.
 #pragma once
 
 #include <string>

@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
+
+#include "common/FileSystem.h"
 
 // A new directory under the system's temporary directory, with '/' between
 // levels on every system.
@@ -27,16 +27,22 @@ TempDir::~TempDir()
     std::filesystem::remove_all(m_path, ignored);
 }
 
+// Through the program's own file calls, which take the program's text (UTF-8
+// on Windows) as the names are made.
 std::string ReadWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    std::string content;
+    fsys::Handle file = fsys::Open(path, fsys::Mode::Read);
+    if (file == fsys::kNoFile)
+        return content;
+    char chunk[65536];
+    for (int64_t n; (n = fsys::ReadAt(file, chunk, sizeof chunk, static_cast<int64_t>(content.size()))) > 0;)
+        content.append(chunk, static_cast<size_t>(n));
+    fsys::Close(file);
+    return content;
 }
 
 bool FileExists(const std::string& path)
 {
-    std::error_code ignored;
-    return std::filesystem::exists(path, ignored);
+    return fsys::Stat(path).exists;
 }

@@ -4,6 +4,9 @@
 #include <cstdlib>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
+
+#include "common/win32/WideText.h"
 
 namespace {
 
@@ -45,4 +48,33 @@ size_t TerminalColumns()
         return 80;
     int columns = info.srWindow.Right - info.srWindow.Left + 1;
     return columns > 0 ? static_cast<size_t>(columns) : 80;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(WideToUtf8(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+// The C runtime would write the bytes to a console one by one or through
+// the locale's code page: UTF-8 would not survive either way.
+void Write(FILE* stream, std::string_view text)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode;
+    if (!GetConsoleMode(handle, &mode)) {
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    std::fflush(stream);
+    std::wstring wide = Utf8ToWide(text);
+    DWORD written;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }

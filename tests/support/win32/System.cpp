@@ -95,7 +95,7 @@ LocaleScope::LocaleScope(TestLocale locale) : m_saved(std::setlocale(LC_ALL, nul
     if (locale == TestLocale::CommaDecimal)
         m_ok = std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
     else
-        m_ok = GetACP() == (locale == TestLocale::Gbk ? 936u : unsigned(CP_UTF8));
+        m_ok = locale == TestLocale::Utf8;  // the program's text is UTF-8 whatever the code page
     m_unavailable = !m_ok;
 }
 
