@@ -37,10 +37,12 @@ add_test(NAME unit_tests.InAFolderNamedWithTheByteOfABackslash
                  ${CMAKE_BINARY_DIR}/tests/程序誠 $<TARGET_FILE:unit_tests> ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE_NAME:unit_tests>)
 set_tests_properties(unit_tests.InAFolderNamedWithTheByteOfABackslash PROPERTIES LABELS headless)
 
-# Installer, uninstaller and zip, and qv-download.exe from each.
+# Installer, uninstaller and zip, and qv-download.exe from each; the
+# uninstaller run by hand and the client it closes on an X display of the
+# test's own, in a copy of the Wine prefix.
 add_test(NAME WindowsPackage COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-install-test.sh
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
-set_tests_properties(WindowsPackage PROPERTIES LABELS headless
+set_tests_properties(WindowsPackage PROPERTIES RESOURCE_GROUPS displays:1
   ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all;LANG=zh_CN.UTF-8;LC_ALL=zh_CN.UTF-8")
 
 # The window tests under Wine, each on an X display of its own (the
