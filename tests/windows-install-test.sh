@@ -175,9 +175,23 @@ check "Enter keeps the cache" test -f "$target/assets/video/kept.mp4"
 check "the uninstall entry is removed" no_entry
 check "shortcut removed" test -z "$(shortcut)"
 
-# With the program ended, the silent runs succeed, and the cache stays.
+# With the program ended, the silent runs succeed, and the cache stays; but
+# not while a file of it is in use (qv-download.exe still downloading).
 install "$target"
 check "a silent install over the kept cache succeeds" test $? -eq 0
+mkdir -p "$work/slow"
+(cd "$work/slow" && exec wine "$target/qv-download.exe" "$content/3000000/slow.bin?rate=10000" >/dev/null 2>&1) &
+download=$!
+started+=("$download")
+check "qv-download.exe downloads" timeout 60 sh -c "until [ -e '$work/slow/slow.bin.tmp!' ]; do sleep 0.1; done"
+install "$target"
+check "a silent upgrade while qv-download.exe runs fails" test $? -ne 0
+untouched "after that upgrade"
+uninstall /S
+check "a silent uninstall while qv-download.exe runs fails" test $? -ne 0
+untouched "after that uninstall"
+kill "$download"
+wait_end 30 "$download"
 uninstall /S
 check "the silent uninstall succeeds" test $? -eq 0
 for file in "${shipped[@]}"; do

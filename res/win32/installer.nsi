@@ -215,6 +215,26 @@ Function ${UN}StopProgram
   Pop $R1
   Pop $R0
 FunctionEnd
+
+; Fails the run, before any file changes, when a file of the program is in
+; use by another program (qv-download.exe still downloading, say): one that
+; cannot be opened for writing can be neither replaced nor removed.
+Function ${UN}CheckFilesFree
+  Push $0
+  !insertmacro ForEachProgramFile CheckFileFree
+  Pop $0
+FunctionEnd
+!macroend
+
+!macro CheckFileFree NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    ClearErrors
+    FileOpen $0 "$INSTDIR\${NAME}" a
+    ${If} ${Errors}
+      !insertmacro Fail "无法写入“$INSTDIR\${NAME}”（它可能正被其他程序使用，例如正在下载的 qv-download.exe），未做任何更改。请关闭使用它的程序后再试。"
+    ${EndIf}
+    FileClose $0
+  ${EndIf}
 !macroend
 !insertmacro ProgramFunctions ""
 !insertmacro ProgramFunctions "un."
@@ -283,6 +303,7 @@ Section "Install"
     !insertmacro Fail "${NOT_WRITABLE}"
   ${EndIf}
   Call StopProgram
+  Call CheckFilesFree
   SetOutPath "$INSTDIR"
   SetOverwrite try
   !insertmacro ForEachProgramFile InstallFile
@@ -326,6 +347,7 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext current
   Call un.StopProgram
+  Call un.CheckFilesFree
   !insertmacro ForEachProgramFile RemoveFile
   RMDir /r "$INSTDIR\.caddy"
   IfFileExists "$INSTDIR\assets\*.*" 0 cacheDone
