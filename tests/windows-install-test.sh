@@ -91,6 +91,15 @@ untouched() {
   done
   check "$1: the uninstall entry is kept" entry_has DisplayName REG_SZ 'Quorvel加速场控'
 }
+# silent_runs_fail WHILE: a silent upgrade and a silent uninstall fail and change nothing.
+silent_runs_fail() {
+  install "$target"
+  check "a silent upgrade while $1 fails" test $? -ne 0
+  untouched "after the upgrade while $1"
+  uninstall /S
+  check "a silent uninstall while $1 fails" test $? -ne 0
+  untouched "after the uninstall while $1"
+}
 
 # A folder this user cannot write (as root, only a file system that takes no
 # files, /proc, is one): refused, and nothing installed.
@@ -137,12 +146,7 @@ server=$!
 started+=("$server")
 check "the client shows its login window" \
   timeout 60 xdotool search --sync --limit 1 --name '^Quorvel加速场控登录$' >/dev/null
-install "$target"
-check "a silent upgrade over the running client fails" test $? -ne 0
-untouched "after the silent upgrade"
-uninstall /S
-check "a silent uninstall of the running client fails" test $? -ne 0
-untouched "after the silent uninstall"
+silent_runs_fail "the client runs"
 check "the silent runs left the client running" kill -0 "$client"
 check "and the server" kill -0 "$server"
 
@@ -184,12 +188,7 @@ mkdir -p "$work/slow"
 download=$!
 started+=("$download")
 check "qv-download.exe downloads" timeout 60 sh -c "until [ -e '$work/slow/slow.bin.tmp!' ]; do sleep 0.1; done"
-install "$target"
-check "a silent upgrade while qv-download.exe runs fails" test $? -ne 0
-untouched "after that upgrade"
-uninstall /S
-check "a silent uninstall while qv-download.exe runs fails" test $? -ne 0
-untouched "after that uninstall"
+silent_runs_fail "qv-download.exe runs"
 kill "$download"
 wait_end 30 "$download"
 uninstall /S
