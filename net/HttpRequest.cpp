@@ -8,9 +8,9 @@
 
 #include "common/Trace.h"
 #include "common/UrlText.h"
-#include "net/Connectivity.h"
 #include "net/CurlGlobal.h"
 #include "net/HeaderLine.h"
+#include "net/ProxyRoute.h"
 #include "net/SplitUrl.h"
 
 namespace {
@@ -115,7 +115,8 @@ void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
-    ConfigureConnectivity(easy, url);
+    // The engine's proxy too; the services are plain http, so no certificates.
+    ApplyProxyRoute(easy, url);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(CHttpRequest::kChunkSize));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);

@@ -145,8 +145,9 @@ void ApplyProxyRoute(CURL* easy, const std::string& url)
     if (system.autoDetect || !system.autoConfigUrl.empty()) {
         static std::once_flag told;
         std::call_once(told, [&] {
-            DebugLog("proxy: the system's automatic proxy configuration (%s%s) is not followed",
-                     system.autoDetect ? "detection" : "script ", system.autoConfigUrl.c_str());
+            DebugLog("proxy: the system's automatic configuration is not followed (detection %s, script %s)",
+                     system.autoDetect ? "on" : "off",
+                     system.autoConfigUrl.empty() ? "none" : system.autoConfigUrl.c_str());
         });
     }
     ProxyRoute route = ChooseProxyRoute(url, system, [](const char* name) { return std::getenv(name); });

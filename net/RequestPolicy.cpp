@@ -1,7 +1,8 @@
 #include "net/RequestPolicy.h"
 
-#include "net/Connectivity.h"
+#include "net/CertificateTrust.h"
 #include "net/DownloadWorker.h"
+#include "net/ProxyRoute.h"
 
 curl_slist* RequestPolicy::Headers(const char* rangeLine, const std::string& ifRange)
 {
@@ -37,6 +38,7 @@ void RequestPolicy::Configure(CURL* easy, const std::string& url, curl_slist* he
     // Content hosts are http or https, certificates checked, never skipped.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    ConfigureConnectivity(easy, url);
+    ApplyProxyRoute(easy, url);
+    ApplyCertificateTrust(easy);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
 }

@@ -98,6 +98,9 @@ row 0 "f.bin complete" "f.bin" wine "$qv" "https://localhost:${ports[1]}/f.bin"
 
 proxy_settings 3 "$proxy" ""
 row 0 "f.bin complete" "f.bin" wine "$qv" http://meetings.invalid/f.bin
+# Detection (WPAD) on beside the server: not followed, which the log says.
+proxy_settings 11 "$proxy" ""
+row 0 "automatic configuration is not followed (detection on" "f.bin" env QUORVEL_DEBUG=1 wine "$qv" http://meetings.invalid/f.bin
 proxy_settings 3 "https=127.0.0.1:1;http=$proxy" "*.example;<local>"
 row 0 "f.bin complete" "f.bin" wine "$qv" http://meetings.invalid/f.bin
 proxy_settings 3 "$proxy" "files.example;*.invalid"
