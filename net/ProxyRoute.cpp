@@ -100,16 +100,17 @@ std::string NoProxyEntry(std::string entry)
     size_t star = entry.find('*');
     if (star == std::string::npos)
         return entry;
-    if (star + 1 != entry.size() || star == 0 || entry[star - 1] != '.')
+    // What is left to express: "10.*", "192.168.*", "192.168.1.*".
+    if (star < 2 || star + 1 != entry.size() || entry[star - 1] != '.')
         return std::string();
     std::string prefix = entry.substr(0, star - 1);
-    std::vector<std::string> octets = SplitList(prefix, ".");
-    if (octets.size() > 3 || !std::all_of(prefix.begin(), prefix.end(), [](char c) { return c == '.' || std::isdigit(static_cast<unsigned char>(c)); }))
+    size_t octets = SplitList(prefix, ".").size();
+    bool digits = std::all_of(prefix.begin(), prefix.end(), [](unsigned char c) { return c == '.' || std::isdigit(c); });
+    if (octets > 3 || !digits)
         return std::string();
-    std::string range = prefix;
-    for (size_t i = octets.size(); i < 4; ++i)
-        range += ".0";
-    return range + "/" + std::to_string(8 * octets.size());
+    for (size_t i = octets; i < 4; ++i)
+        prefix += ".0";
+    return prefix + "/" + std::to_string(8 * octets);
 }
 
 }  // namespace
