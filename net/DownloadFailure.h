@@ -29,5 +29,7 @@ struct DownloadFailure {
 };
 
 // The failure of a transfer that got no answer; `osError` is the socket's
-// error number (net/SocketError.h).
-DownloadFailure TransportFailure(CURLcode code, long osError, const std::string& host);
+// error number (net/SocketError.h), `detail` libcurl's text of it. A TLS
+// failure names a revocation cause when the detail shows one.
+DownloadFailure TransportFailure(CURLcode code, long osError, const std::string& host,
+                                 const std::string& detail = std::string());

@@ -43,7 +43,9 @@ bool CDownloadRound::QuerySize(DownloadFailure& why)
     if (answer.status == 0) {
         long error = CurlToInternetError(answer.code);
         Trace("CHttpDownload::AsyncInternetCallback dwError=%ld  %s", error, GetInternetErrorText(error));
-        why = TransportFailure(answer.code, answer.osError, HostOf(m_c.url));
+        why = TransportFailure(answer.code, answer.osError, HostOf(m_c.url), answer.detail);
+        if (why.cause == FailureCause::Tls)
+            DebugLog("TLS with %s failed: %s", HostOf(m_c.url).c_str(), answer.detail.c_str());
         return false;
     }
     return AcceptSize(answer.status, answer.length, answer.validators, why);

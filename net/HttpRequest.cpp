@@ -10,6 +10,7 @@
 #include "common/UrlText.h"
 #include "net/CurlGlobal.h"
 #include "net/HeaderLine.h"
+#include "net/ProxyRoute.h"
 #include "net/SplitUrl.h"
 
 namespace {
@@ -112,9 +113,10 @@ void Configure(CURL* easy, const std::string& url, Transfer& t, long timeLimitMs
     // wait for the resolver's thread: the lookup may take as long as a
     // venue's DNS likes.
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http");
+    // The engine's proxy too; the services are plain http, so no certificates.
+    ApplyProxyRoute(easy, url);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(CHttpRequest::kChunkSize));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);

@@ -1,8 +1,8 @@
 #include "net/RequestPolicy.h"
 
-#include <cstdlib>
-
+#include "net/CertificateTrust.h"
 #include "net/DownloadWorker.h"
+#include "net/ProxyRoute.h"
 
 curl_slist* RequestPolicy::Headers(const char* rangeLine, const std::string& ifRange)
 {
@@ -35,13 +35,10 @@ void RequestPolicy::Configure(CURL* easy, const std::string& url, curl_slist* he
     // wait for the resolver's thread: the lookup may take as long as a
     // venue's DNS likes.
     curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    // Content hosts are http or https (certificates checked against the
-    // system's store, never skipped); QUORVEL_CA_FILE adds a CA of one's own.
+    // Content hosts are http or https, certificates checked, never skipped.
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    static const char* const caFile = std::getenv("QUORVEL_CA_FILE");
-    if (caFile && *caFile)
-        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+    ApplyProxyRoute(easy, url);
+    ApplyCertificateTrust(easy);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 262144L);
 }

@@ -81,10 +81,14 @@ CSizeProbe::Answer CSizeProbe::Ask(CURL* easy, const std::string& url)
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &query);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepValidators);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &query.validators);
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
     m_stop.Attach(easy);
     Answer answer;
     answer.code = curl_easy_perform(easy);
     m_stop.Detach();
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    answer.detail = detail;
     if (query.first) {
         double seconds = query.BodySeconds();
         if (seconds >= 0.001 && query.taken > 0)

@@ -41,6 +41,7 @@ public:
         long status = 0;      // 0: no answer came
         int64_t length = -1;  // Content-Length, -1 when none
         long osError = 0;
+        std::string detail;  // libcurl's own text of a failure
         Validators validators;
     };
 

@@ -5,11 +5,13 @@
 #include <memory>
 #include <regex>
 #include <set>
+#include <utility>
 #include <sstream>
 #include <thread>
 
 #include "common/Md5.h"
 #include "demo/DemoContent.h"
+#include "net/DownloadFailure.h"
 #include "net/HttpRequest.h"
 #include "net/SideFile.h"
 #include "net/Validators.h"
@@ -752,6 +754,16 @@ TEST_F(HttpDownloadTest, FailuresNameTheirCause)
     h.engine.Start(h.Url(3000000, "r.bin", "rate=1000000").c_str(), (h.dir / "r.bin").c_str());
     EXPECT_EQ(h.engine.LastFailure().cause, FailureCause::None);
     h.engine.Stop();
+    // Schannel's texts of a failed revocation check.
+    const char* verification = curl_easy_strerror(CURLE_PEER_FAILED_VERIFICATION);
+    for (auto [detail, cause] : {std::pair{"schannel: next InitializeSecurityContext failed: CRYPT_E_REVOKED (0x80092010)",
+                                           " (the certificate has been revoked)"},
+                                 {"schannel: CertGetCertificateChain trust error CERT_TRUST_REVOCATION_STATUS_UNKNOWN",
+                                  " (its revocation could not be checked)"},
+                                 {"Unknown error (0x80092013)", " (the revocation server could not be reached)"},
+                                 {"schannel: CertGetCertificateChain trust error CERT_TRUST_IS_UNTRUSTED_ROOT", ""}})
+        EXPECT_EQ(TransportFailure(CURLE_PEER_FAILED_VERIFICATION, 0, "h", detail).text,
+                  std::string("TLS: ") + verification + cause);
 }
 
 // A failed sync: the side file keeps only what a good sync covered, nothing

@@ -7,6 +7,7 @@
 
 #include "net/HttpRequest.h"
 #include "net/SplitUrl.h"
+#include "tests/support/Environment.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -100,6 +101,35 @@ TEST_F(HttpRequestTest, SendsAnHttp10RequestWithTheAgentAndTheRawPath)
     EXPECT_EQ(seen.target, "/text?a=1&b=%41");
     EXPECT_EQ(seen.version, "HTTP/1.0");
     EXPECT_EQ(seen.agent, "KOVRA4.0 GET");
+}
+
+// A proxy named in the environment carries the requests, but never those
+// to loopback nor to a host the user's NO_PROXY names: those go directly
+// (meetings.invalid then resolves nowhere).
+TEST_F(HttpRequestTest, TheEnvironmentsProxyCarriesRequestsExceptToWhatNoProxyNames)
+{
+    LoopbackServer proxy;
+    proxy.Routes().Get(R"(http://meetings\.invalid/text)", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("proxied", "text/plain");
+    });
+    proxy.Start();
+    struct Variables {
+        ~Variables()
+        {
+            UnsetEnv("http_proxy");
+            UnsetEnv("NO_PROXY");
+        }
+    } variables;
+    SetEnv("http_proxy", ("http://" + proxy.HostPort()).c_str());
+    char buffer[64] = {};
+    ASSERT_EQ(m_request.Get("http://meetings.invalid/text", buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "proxied");
+    ASSERT_EQ(m_request.Get(m_server.Url("/text").c_str(), buffer, sizeof buffer), 0);
+    EXPECT_STREQ(buffer, "hello");
+    SetEnv("NO_PROXY", "example.org,meetings.invalid");
+    EXPECT_EQ(m_request.Get("http://meetings.invalid/text", buffer, sizeof buffer), HTTP_RESULT_NOT_SENT);
+    EXPECT_EQ(m_request.m_nFailure, HTTP_FAILURE_NO_HOST);
+    EXPECT_EQ(proxy.RequestCount(), 1u);
 }
 
 TEST_F(HttpRequestTest, AUrlWithOnlyHostAndPortRequestsTheRoot)

@@ -63,3 +63,10 @@ gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVER
 add_test(NAME WindowsCommandLine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-cli-test.sh
          ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
 set_tests_properties(WindowsCommandLine PROPERTIES LABELS headless ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
+# https with CAs of one's own and the system's, and the proxy of the user's
+# Windows settings, in a private copy of the Wine prefix.
+add_test(NAME WindowsCompanyNetwork COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-network-test.sh
+         ${CMAKE_BINARY_DIR} ${QUORVEL_LINUX_BUILD_DIR})
+set_tests_properties(WindowsCompanyNetwork PROPERTIES LABELS headless RESOURCE_LOCK script_ports
+  ENVIRONMENT "LANG=C.UTF-8;LC_ALL=C.UTF-8")

@@ -1,0 +1,9 @@
+// An environment variable's value in the program's narrow text: on Windows
+// read as UTF-16 and given as UTF-8 (a path with Chinese names survives
+// whatever the ANSI code page), on POSIX as the process has it.
+#pragma once
+
+#include <string>
+
+// "" when the variable is not set.
+std::string EnvironmentText(const char* name);

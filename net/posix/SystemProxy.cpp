@@ -1,0 +1,6 @@
+#include "net/SystemProxy.h"
+
+SystemProxy ReadSystemProxy()
+{
+    return {};
+}

@@ -1,0 +1,6 @@
+#include "net/SystemRoots.h"
+
+std::string SystemRootCertificates()
+{
+    return std::string();
+}
