@@ -8,7 +8,7 @@ set_target_properties(unit_tests engine_tests PROPERTIES CROSSCOMPILING_EMULATOR
 
 # The web server's process, with the real caddy.exe of the program
 # directory: its cases take port 3000 one at a time.
-target_sources(unit_tests PRIVATE win32/ServerProcessTest.cpp)
+target_sources(unit_tests PRIVATE win32/LogFolderTest.cpp win32/ServerProcessTest.cpp)
 set_property(SOURCE win32/ServerProcessTest.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS QUORVEL_PROGRAM_DIR="$<TARGET_FILE_DIR:quorvel-client>")
 add_dependencies(unit_tests quorvel-client)
