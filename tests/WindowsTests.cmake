@@ -56,6 +56,12 @@ gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVER
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      TEST_FILTER "${serving}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK port3000)
 
+# The client's --help and --version through a pipe.
+add_test(NAME WindowsClientAnswersThroughAPipe COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-console-test.sh
+         ${CMAKE_BINARY_DIR})
+set_tests_properties(WindowsClientAnswersThroughAPipe PROPERTIES LABELS headless
+  ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
 # qv-download.exe's table of command lines under the code pages 1252, 950
 # and 936, against the Linux build's demo services.
 add_test(NAME WindowsCommandLine COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-cli-test.sh
