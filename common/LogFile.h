@@ -23,6 +23,7 @@ public:
     // the file cannot be opened: lines are dropped until the next Open.
     bool Open(const std::string& folder, const std::string& name, int64_t rotateBytes);
     void Close();
+    bool IsOpen() const { return m_file != nullptr; }
     // `line` is one whole line, its '\n' included.
     void Append(std::string_view line);
 

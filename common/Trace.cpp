@@ -55,6 +55,8 @@ std::string Format(const char* format, va_list args)
 void Emit(const std::string& text, bool toStderr)
 {
     std::lock_guard<std::mutex> guard(g_lock);
+    if (!toStderr && !g_log.IsOpen())
+        return;
     std::string line = Stamp() + text + "\n";
     if (toStderr)
         std::fputs(line.c_str(), stderr);
