@@ -282,7 +282,8 @@ void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
     if (m_nStopFlag)
         return;
     if (!answered)
-        SupportLog("content list of meeting %s failed: %s", meetId.c_str(), RequestOutcomeText(service, m_request).c_str());
+        SupportLog("content list of meeting %s failed: %s", meetId.c_str(),
+                   RequestOutcomeText(service, m_request).c_str());
     PostToWindow(hwnd, [this, items = std::move(items), status]() mutable {
         if (!m_nStopFlag)
             EndFetch(std::move(items), status);
