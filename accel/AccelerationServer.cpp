@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <thread>
 
+#include "common/CodePage.h"
 #include "common/FileSystem.h"
 #include "common/Trace.h"
 
@@ -29,6 +31,14 @@ long MsUntil(std::chrono::steady_clock::time_point deadline)
 {
     return static_cast<long>(
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count());
+}
+
+const char* OutcomeText(int outcome)
+{
+    static const char* const kTexts[] = {"running", "port taken", "port reserved by the system", "program missing",
+                                         "could not be launched", "configuration refused", "ended by itself",
+                                         "no answer, stopped again", "cancelled"};
+    return outcome >= 0 && outcome < static_cast<int>(std::size(kTexts)) ? kTexts[outcome] : "unknown";
 }
 
 }  // namespace
@@ -56,6 +66,15 @@ std::string CAccelerationServer::ProgramPath() const
 }
 
 CAccelerationServer::StartResult CAccelerationServer::Start(const std::atomic<int>* cancel)
+{
+    StartResult result = TryStart(cancel);
+    SupportLog("local server start in %s: %s (code %d, stop error %d, pid %ld)", LocalToUtf8(m_strDir).c_str(),
+               OutcomeText(result.outcome), result.code, result.stopError,
+               result.outcome == START_RUNNING ? m_server.Id() : 0L);
+    return result;
+}
+
+CAccelerationServer::StartResult CAccelerationServer::TryStart(const std::atomic<int>* cancel)
 {
     if (m_server.Running())
         m_server.Kill();  // ours still, after a stop that failed
@@ -92,7 +111,6 @@ CAccelerationServer::StartResult CAccelerationServer::Start(const std::atomic<in
         if (result.outcome == START_NO_ANSWER)
             result.stopError = error;
     }
-    DebugLog("acceleration start: outcome %d code %d stop error %d", result.outcome, result.code, result.stopError);
     return result;
 }
 
@@ -147,6 +165,6 @@ bool CAccelerationServer::StopAccelerationService(int& lastError)
     bool ours = IsRunning();
     ProcessId pid = ours ? m_server.Id() : FindServerOf(m_strDir);
     lastError = ours ? m_server.Kill() : KillProcess(pid);
-    DebugLog("acceleration stop pid %ld: error %d", pid, lastError);
+    SupportLog("local server stop, pid %ld: error %d", pid, lastError);
     return lastError == 0;
 }

@@ -70,6 +70,8 @@ public:
 private:
     enum ProbeResult { PROBE_RUNNING, PROBE_PORT_TAKEN, PROBE_FAILED, PROBE_ENDED, PROBE_CANCELLED };
     ProbeResult Probe(const std::atomic<int>* cancel);
+    // Start's steps; Start logs their result.
+    StartResult TryStart(const std::atomic<int>* cancel);
     // Why a server that ended by itself did not start.
     StartResult EndedResult();
 

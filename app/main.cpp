@@ -1,40 +1,60 @@
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "app/FieldControlApp.h"
+#include "app/SystemHelp.h"
+#include "common/ConsoleText.h"
+#include "common/LogPlace.h"
+#include "common/Trace.h"
 
 // The one application object, built before main runs.
 static CFieldControlApp theApp;
 
 namespace {
 
-const char kHelp[] =
+const char kHelpStart[] =
     "usage: quorvel-client\n"
     "\n"
     "The venue operator's client: sign in, list the company's meetings, cache a\n"
     "meeting's media under assets/ beside the program, and serve the cache from\n"
-    "a local Caddy on 127.0.0.1:3000. It takes no arguments and needs an X\n"
-    "display.\n"
+    "a local Caddy on 127.0.0.1:3000.\n";
+
+const char kHelpEnd[] =
     "\n"
     "  -h, --help  this text\n"
     "  --version   the version\n"
     "\n"
-    "QUORVEL_DEBUG=1 writes a timestamped diagnostic line to stderr for each\n"
-    "request and download; QUORVEL_CA_FILE names a CA file to trust for https\n"
-    "content hosts besides the system's.\n";
+    "QUORVEL_DEBUG=1 writes a timestamped diagnostic line for each request and\n"
+    "download to the log and to stderr; QUORVEL_CA_FILE names a CA file to trust\n"
+    "for https content hosts besides the system's.\n";
+
+bool IsArgument(int argc, char** argv, const char* name)
+{
+    return argc > 1 && std::strcmp(argv[1], name) == 0;
+}
+
+// On the console that started the program, or where its output was sent.
+int Answer(const std::string& text)
+{
+    UseParentConsole();
+    WriteText(stdout, text);
+    std::fflush(stdout);
+    return 0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     // Answered without a window (and without a display).
-    if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
-    if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("quorvel-client %s\n", QV_VERSION);
-        return 0;
-    }
-    return AfxWinMain(argc, argv);
+    if (IsArgument(argc, argv, "-h") || IsArgument(argc, argv, "--help"))
+        return Answer(std::string(kHelpStart) + kSystemHelp + kHelpEnd);
+    if (IsArgument(argc, argv, "--version"))
+        return Answer(std::string("quorvel-client ") + QV_VERSION + "\n");
+    StartClientLog(LogFolder());
+    SupportLog("quorvel-client %s started", QV_VERSION);
+    int status = AfxWinMain(argc, argv);
+    SupportLog("quorvel-client ended");
+    StopClientLog();
+    return status;
 }

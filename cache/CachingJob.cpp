@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "cache/Figures.h"
+#include "common/CodePage.h"
 #include "common/FileSystem.h"
+#include "common/Trace.h"
 
 namespace {
 
@@ -12,6 +14,12 @@ const char kUnsafeName[] = "名称不能用作缓存中的文件名";
 const char kNameTooLong[] = "名称过长：文件系统每级名称最多 255 个字符";
 const char kUnknownSize[] = "大小未知，缓存中也没有";
 const char kNameTaken[] = "会议中另一资源使用同一文件名";
+
+// A content URL's query may carry a signature: the log leaves it out.
+std::string UrlWithoutQuery(const std::string& url)
+{
+    return url.substr(0, url.find('?'));
+}
 
 }  // namespace
 
@@ -250,6 +258,8 @@ void CCachingJob::FailRow(size_t row, const std::string& why)
         m_view.ShowRowFailure(r, why);
     };
     fail(row);
+    SupportLog("caching row %zu (%s, %s) failed: %s", row, LocalToUtf8(Row(row)->name).c_str(),
+               UrlWithoutQuery(Row(row)->url).c_str(), why.c_str());
     for (size_t follower : m_paths.FollowersOf(row)) {
         if (Row(follower)->status != STATUS_CACHED && !InFlightRow(follower))
             fail(follower);

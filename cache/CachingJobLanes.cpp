@@ -130,13 +130,12 @@ void CCachingJob::Act(Lane& lane, CAttemptRule::Action action, const std::string
         StartDownload(lane);
         return;
     case CAttemptRule::Action::Wait:
-        DebugLog("caching row %zu: %s, trying again in %lld s", lane.row, why.c_str(),
-                 static_cast<long long>(lane.rule.RetryAt() - m_now()));
+        SupportLog("caching row %zu: %s, trying again in %lld s", lane.row, why.c_str(),
+                   static_cast<long long>(lane.rule.RetryAt() - m_now()));
         lane.engine->Stop();
         ShowWhyWaiting(lane);
         return;
     case CAttemptRule::Action::GiveUp:
-        DebugLog("caching row %zu: %s, given up", lane.row, why.c_str());
         lane.engine->Stop();
         FailRow(lane.row, why);
         EndRow(lane);

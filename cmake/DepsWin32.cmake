@@ -11,7 +11,7 @@ target_include_directories(qv_deps_core INTERFACE ${P}/include)
 target_compile_definitions(qv_deps_core INTERFACE CURL_STATICLIB _WIN32_WINNT=0x0A00 WINVER=0x0A00 UNICODE _UNICODE
   __USE_MINGW_ANSI_STDIO=1)
 target_link_libraries(qv_deps_core INTERFACE ${P}/lib/libcurl.a ${P}/lib/libjsoncpp.a
-  z bcrypt advapi32 crypt32 winhttp ws2_32)
+  z bcrypt advapi32 crypt32 winhttp ws2_32 shell32 ole32 uuid)
 
 # wx-config of the static wxMSW build gives the flags and libraries.
 execute_process(COMMAND ${P}/bin/wx-config --static=yes --cxxflags

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "common/CodePage.h"
 #include "common/Md5.h"
 #include "common/Trace.h"
 #include "common/UrlText.h"
@@ -75,7 +76,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     }
     m_signals.finishing = false;
     m_signals.wantsConnections = false;
-    DebugLog("download start %s -> %s", m_strUrl.c_str(), dest);
+    DebugLog("download start %s -> %s", m_strUrl.c_str(), LocalToUtf8(dest).c_str());
     m_thread = std::thread(&CHttpDownload::DownloadProc, this);
     return 0;
 }
@@ -211,7 +212,7 @@ void CHttpDownload::Post(uint8_t state, const char* reason)
 {
     m_nState = state;
     DebugLog("download %s %s -> %s (%s), %lld of %lld bytes", state == DOWNLOAD_FINISHED ? "done" : "failed",
-             m_strUrl.c_str(), m_strDestPath.c_str(), reason, static_cast<long long>(m_nDownloaded.load()),
+             m_strUrl.c_str(), LocalToUtf8(m_strDestPath).c_str(), reason, static_cast<long long>(m_nDownloaded.load()),
              static_cast<long long>(m_nFileSize.load()));
     PostMessageA(m_hOwnerWnd, WM_DOWNLOAD_NOTIFY, state, reinterpret_cast<LPARAM>(this));
 }

@@ -7,6 +7,13 @@
 #include "common/UrlText.h"
 #include "services/JsonText.h"
 
+const char* AccountResultText(int result)
+{
+    static const char* const kTexts[] = {"accepted", "request failed", "refused or empty answer", "timed out",
+                                         "answer not as the service sends it"};
+    return result >= ACCOUNT_OK && result <= ACCOUNT_BAD_ANSWER ? kTexts[result] : "unknown result";
+}
+
 int RetryWhileFailed(const std::function<int()>& attempt)
 {
     int result = attempt();

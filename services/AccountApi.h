@@ -25,6 +25,9 @@ enum AccountResult {
     ACCOUNT_BAD_ANSWER = 4, // an answer that is not what the service sends (not JSON, wrong shape)
 };
 
+// What an AccountResult means, for the log.
+const char* AccountResultText(int result);
+
 constexpr int kAccountMaxAttempts = 6;
 constexpr int kCompanyAnswerSize = 262144;
 constexpr int kLoginAnswerSize = 65536;

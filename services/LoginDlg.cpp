@@ -3,6 +3,8 @@
 #include <chrono>
 #include <wx/combobox.h>
 
+#include "common/CodePage.h"
+#include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
@@ -38,6 +40,8 @@ bool CLoginDlg::LookupCompanies()
         CWaitCursor busy;
         result = WithinBudget([&] { return FetchCompanies(url); });
     }
+    if (result != ACCOUNT_OK)
+        LogFailure("company lookup", userName, result);
     bool reached = !ShowServiceTrouble(result);
     m_bLookingUp = false;
     return reached;
@@ -71,6 +75,12 @@ bool CLoginDlg::ShowServiceTrouble(int result)
     else
         return false;
     return true;
+}
+
+void CLoginDlg::LogFailure(const char* step, const std::string& userName, int result) const
+{
+    SupportLog("%s as %s failed: %s; %s", step, LocalToUtf8(userName).c_str(), AccountResultText(result),
+               RequestOutcomeText(AccountServiceEndpoint(), m_request).c_str());
 }
 
 int CLoginDlg::FailedRequest() const
@@ -146,6 +156,7 @@ void CLoginDlg::OnOK()
         EndDialog(IDOK);
         return;
     }
+    LogFailure("sign-in", userName, result);
     if (ShowServiceTrouble(result))
         return;
     MessageBox(Utf8ToLocal("用户密码出错请检查用户名称和密码"), Utf8ToLocal("用户登录提示"), MB_OK);

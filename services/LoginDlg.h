@@ -44,6 +44,9 @@ private:
     // RetryWhileFailed, every try within what is left of m_nBudgetMs.
     int WithinBudget(const std::function<int()>& attempt);
     bool ShowServiceTrouble(int result);
+    // For support: which step failed for whom at which host, and why;
+    // never the password nor its digest.
+    void LogFailure(const char* step, const std::string& userName, int result) const;
 
     bool m_bLookingUp = false;  // a lookup (or its message box) is on
     std::string m_strLookedUp;  // the user name the company list belongs to

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "net/HttpRequest.h"
+
 namespace {
 
 constexpr int kServicePort = 80;
@@ -23,6 +25,11 @@ ServiceEndpoint Endpoint(const char* variable, const char* builtInHost)
     return endpoint;
 }
 
+std::string HostPort(const ServiceEndpoint& service)
+{
+    return service.host + ":" + std::to_string(service.port);
+}
+
 }  // namespace
 
 ServiceEndpoint AccountServiceEndpoint()
@@ -42,10 +49,20 @@ ServiceEndpoint ResourceServiceEndpoint()
 
 std::string UnreachableText(const ServiceEndpoint& service)
 {
-    return "无法连接服务器 " + service.host + ":" + std::to_string(service.port);
+    return "无法连接服务器 " + HostPort(service);
 }
 
 std::string ServiceErrorText(const ServiceEndpoint& service)
 {
-    return "服务器 " + service.host + ":" + std::to_string(service.port) + " 应答出错，请稍后再试";
+    return "服务器 " + HostPort(service) + " 应答出错，请稍后再试";
+}
+
+std::string RequestOutcomeText(const ServiceEndpoint& service, const CHttpRequest& request)
+{
+    static const char* const kFailures[] = {"", "connection refused", "host not found", "no answer in time",
+                                            "transfer failed"};
+    int failure = request.m_nFailure;
+    if (failure > HTTP_FAILURE_NONE && failure <= HTTP_FAILURE_OTHER)
+        return HostPort(service) + ": " + kFailures[failure];
+    return HostPort(service) + ": status " + std::to_string(request.m_nStatusCode);
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+class CHttpRequest;
+
 struct ServiceEndpoint {
     std::string host;
     int port = 80;
@@ -21,6 +23,11 @@ std::string UnreachableText(const ServiceEndpoint& service);
 // What the operator is told when a service answered, but not as it should
 // (an error status, an answer it never sends): "服务器 host:port 应答出错，请稍后再试".
 std::string ServiceErrorText(const ServiceEndpoint& service);
+
+// For the log: the service and how the request's last exchange ended
+// ("host:port: status 500", "host:port: connection refused"). The URL's
+// query, which may hold what the operator typed, is never part of it.
+std::string RequestOutcomeText(const ServiceEndpoint& service, const CHttpRequest& request);
 
 ServiceEndpoint AccountServiceEndpoint();
 ServiceEndpoint MeetingServiceEndpoint();

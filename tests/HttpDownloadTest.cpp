@@ -288,7 +288,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
     h.engine.Stop();
     std::string log = ::testing::internal::GetCapturedStderr();
     UnsetEnv("QUORVEL_DEBUG");
-    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} [+-]\d{4} )";
     for (const char* line : {
              R"(request http://\S+/content/10/r\.txt\?status=404 status 404 bytes 0 ms \d+)",
              R"(download start http://\S+/content/1000/d\.bin -> \S+/d\.bin)",

@@ -3,6 +3,7 @@
 #include <thread>
 #include <wx/combobox.h>
 
+#include "common/Trace.h"
 #include "demo/DemoData.h"
 #include "demo/DemoServices.h"
 #include "res/resource.h"
@@ -12,6 +13,7 @@
 #include "tests/support/GuiTest.h"
 #include "tests/support/LocaleScope.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -292,6 +294,26 @@ TEST_F(LoginDlgTest, AChineseUserNameIsSentAsGbkBytesUnderAGbkLocale)
     EXPECT_EQ(seen[0].target, "/orbapi/api/getwwwcompinfo?username=\xD5\xC5\xC8\xFD");
     EXPECT_EQ(seen[1].target, "/orbapi/api/login?user_id=\xD5\xC5\xC8\xFD&comp_id=c-1&password=" +
                                   PasswordDigest("\xC3\xDC\xC2\xEB"));
+}
+
+// For support, a refused sign-in leaves a line naming the account and the
+// host, the typed name in UTF-8 (POSIX: typed under GBK here); neither the
+// password nor its digest ever reaches the log.
+TEST_F(LoginDlgTest, ARefusedSignInIsLoggedWithTheHostButNeverThePassword)
+{
+    LocaleScope gbk(TestLocale::Gbk);
+    ASSERT_TRUE(gbk.ok() || gbk.unavailable());
+    TempDir logs;
+    StartClientLog(logs.Path());
+    UseScript(200, R"({"result":"1"})");
+    EXPECT_EQ(SignIn("张三", "密码pw9x"), kStillOpen);
+    StopClientLog();
+    std::string log = ReadWholeFile(logs / "quorvel-client.log");
+    EXPECT_NE(log.find(" sign-in as 张三 failed: refused or empty answer; " + m_server.HostPort() + ": status 200\n"),
+              std::string::npos) << log;
+    for (const std::string& secret :
+         {std::string("pw9x"), PasswordDigest("密码pw9x"), PasswordDigest("\xC3\xDC\xC2\xEB" "pw9x")})
+        EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in\n" << log;
 }
 
 }  // namespace

@@ -8,7 +8,7 @@ set_target_properties(unit_tests engine_tests PROPERTIES CROSSCOMPILING_EMULATOR
 
 # The web server's process, with the real caddy.exe of the program
 # directory: its cases take port 3000 one at a time.
-target_sources(unit_tests PRIVATE win32/ServerProcessTest.cpp)
+target_sources(unit_tests PRIVATE win32/LogFolderTest.cpp win32/ServerProcessTest.cpp)
 set_property(SOURCE win32/ServerProcessTest.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS QUORVEL_PROGRAM_DIR="$<TARGET_FILE_DIR:quorvel-client>")
 add_dependencies(unit_tests quorvel-client)
@@ -57,6 +57,12 @@ gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVER
                      TEST_FILTER "-${serving}" PROPERTIES RESOURCE_GROUPS displays:1)
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      TEST_FILTER "${serving}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK port3000)
+
+# The client's --help and --version through a pipe.
+add_test(NAME WindowsClientAnswersThroughAPipe COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/windows-console-test.sh
+         ${CMAKE_BINARY_DIR})
+set_tests_properties(WindowsClientAnswersThroughAPipe PROPERTIES LABELS headless
+  ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
 
 # qv-download.exe's table of command lines under the code pages 1252, 950
 # and 936, against the Linux build's demo services.

@@ -1,13 +1,11 @@
-// What qv-download asks of its console: stop requests, the terminal, the
-// arguments and the way its text goes out.
+// What qv-download asks of its console: stop requests, the terminal and
+// the arguments (its text goes out with WriteText, common/ConsoleText.h).
 // posix/Console.cpp and win32/Console.cpp implement it.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 // The first stop request (Ctrl-C, SIGTERM; Windows: Ctrl-C, Ctrl-Break,
@@ -26,9 +24,3 @@ size_t TerminalColumns();
 // command line and made UTF-8, so no character outside the ANSI code page
 // turns into "?".
 std::vector<std::string> Arguments(int argc, char** argv);
-
-// Writes the program's text to `stream` (stdout or stderr). A Windows
-// console takes it as UTF-16, so every character shows whatever its code
-// page; a file or a pipe gets the bytes (UTF-8 on Windows), as does every
-// POSIX stream (the locale's charset).
-void Write(FILE* stream, std::string_view text);

@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "tools/Console.h"
+#include "common/ConsoleText.h"
 
 void Say(FILE* stream, const char* format, ...)
 {
@@ -15,5 +15,5 @@ void Say(FILE* stream, const char* format, ...)
     std::string text(length > 0 ? length : 0, '\0');
     std::vsnprintf(text.data(), text.size() + 1, format, again);
     va_end(again);
-    Write(stream, text);
+    WriteText(stream, text);
 }

@@ -9,6 +9,7 @@
 #include "common/FileSystem.h"
 #include "common/ModulePath.h"
 #include "common/SteadyClock.h"
+#include "common/Trace.h"
 #include "common/Utf8ToLocal.h"
 #include "framework/LocalText.h"
 #include "framework/MessageBox.h"
@@ -198,6 +199,8 @@ void CMainDlg::FetchMeetingList()
         if (m_request.Get(url.c_str(), answer.get(), kListAnswerSize) == HTTP_RESULT_OK)
             meetings = ParseMeetingList(answer.get(), &answered);
     }
+    if (!answered)
+        SupportLog("meeting list failed: %s", RequestOutcomeText(service, m_request).c_str());
     ShowStatusLine(answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "会议列表"));
     wxListCtrl* list = GetList(IDC_MEETING_LIST);
     for (const MeetingRow& meeting : meetings) {
@@ -278,6 +281,9 @@ void CMainDlg::ResourceListThread(HWND hwnd, std::string meetId)
     std::string status = answered ? std::string() : ListFailureText(m_request.m_nFailure, service, "内容列表");
     if (m_nStopFlag)
         return;
+    if (!answered)
+        SupportLog("content list of meeting %s failed: %s", meetId.c_str(),
+                   RequestOutcomeText(service, m_request).c_str());
     PostToWindow(hwnd, [this, items = std::move(items), status]() mutable {
         if (!m_nStopFlag)
             EndFetch(std::move(items), status);

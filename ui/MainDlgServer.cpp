@@ -124,7 +124,7 @@ void CMainDlg::CheckServer()
 {
     if (m_serverStage != ServerStage::Running || m_server.IsRunning())
         return;
-    DebugLog("acceleration server ended by itself: status %d", m_server.ExitStatus());
+    SupportLog("local server ended by itself: status %d", m_server.ExitStatus());
     ShowServerStopped();
     RepaintNow();
 }

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/CodePage.h"
 #include "common/Trace.h"
 
 extern char** environ;
@@ -126,7 +127,8 @@ pid_t WinExec(const std::string& path, const std::string& directory, const std::
     int rc = posix_spawn(&pid, path.c_str(), &actions, &attributes, argv, env.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    DebugLog("acceleration start %s: %s", path.c_str(), rc == 0 ? ("pid " + std::to_string(pid)).c_str() : std::strerror(rc));
+    DebugLog("acceleration start %s: %s", LocalToUtf8(path).c_str(),
+             rc == 0 ? ("pid " + std::to_string(pid)).c_str() : std::strerror(rc));
     errno = rc;  // why it could not start, for the caller
     return rc == 0 ? pid : 0;
 }

@@ -37,8 +37,3 @@ std::vector<std::string> Arguments(int argc, char** argv)
 {
     return std::vector<std::string>(argv, argv + argc);
 }
-
-void Write(FILE* stream, std::string_view text)
-{
-    std::fwrite(text.data(), 1, text.size(), stream);
-}

@@ -62,19 +62,3 @@ std::vector<std::string> Arguments(int argc, char** argv)
     LocalFree(wide);
     return arguments;
 }
-
-// The C runtime would write the bytes to a console one by one or through
-// the locale's code page: UTF-8 would not survive either way.
-void Write(FILE* stream, std::string_view text)
-{
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode;
-    if (!GetConsoleMode(handle, &mode)) {
-        std::fwrite(text.data(), 1, text.size(), stream);
-        return;
-    }
-    std::fflush(stream);
-    std::wstring wide = Utf8ToWide(text);
-    DWORD written;
-    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-}
