@@ -146,7 +146,7 @@ void ApplyProxyRoute(CURL* easy, const std::string& url)
     if (system.autoDetect || !system.autoConfigUrl.empty()) {
         static std::once_flag told;
         std::call_once(told, [&] {
-            DebugLog("proxy: the system's automatic configuration is not followed (detection %s, script %s)",
+            SupportLog("proxy: the system's automatic configuration is not followed (detection %s, script %s)",
                      system.autoDetect ? "on" : "off",
                      system.autoConfigUrl.empty() ? "none" : system.autoConfigUrl.c_str());
         });
