@@ -1,10 +1,12 @@
 #include "framework/Dialog.h"
 
+#include <algorithm>
 #include <vector>
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
 #include <wx/dialog.h>
+#include <wx/display.h>
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
 #include <wx/statbox.h>
@@ -68,6 +70,35 @@ wxWindow* CreateNativeControl(wxWindow* parent, const ControlTemplate& c, const 
     return new wxButton(parent, c.id, text, pos, size);
 }
 
+// The least height, in dialog units, that a stretching control keeps.
+constexpr int kLeastStretchedHeight = 64;
+
+// A text control stands in the middle of its template rectangle, as high
+// as its text: Windows draws a static's text and an edit's line at their
+// top, GTK in their middle. An edit is as high as its font needs; a static
+// as its lines, wrapped at its width.
+wxRect CentreText(wxWindow* control, ControlKind kind, wxRect r)
+{
+    int height = r.height;
+    if (kind == ControlKind::Edit) {
+        height = control->GetBestSize().y;
+    } else if (kind == ControlKind::Static) {
+        wxSize line = control->GetBestSize();
+        int lines = std::max(1, (line.x + r.width - 1) / std::max(r.width, 1));
+        height = lines * std::max(line.y, control->GetCharHeight());
+    }
+    height = std::min(height, r.height);
+    r.y += (r.height - height) / 2;
+    r.height = height;
+    return r;
+}
+
+wxRect WorkAreaOf(wxWindow* window)
+{
+    int display = wxDisplay::GetFromWindow(window);
+    return wxDisplay(display == wxNOT_FOUND ? 0u : static_cast<unsigned>(display)).GetClientArea();
+}
+
 }  // namespace
 
 // The wx window of a CDialog; forwards what the dialog class handles.
@@ -87,6 +118,13 @@ public:
         });
         Bind(wxEVT_BUTTON, [this](wxCommandEvent& event) { m_owner.SendCommand(event.GetId()); });
         Bind(wxEVT_TIMER, [this](wxTimerEvent& event) { m_owner.OnTimer(event.GetId()); });
+        // Moved to a display of other scaling: wx gave every control the
+        // font at the new DPI and then takes the system's suggested
+        // rectangle on the new display; laid out again after that.
+        Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+            event.Skip();
+            CallAfter([this] { m_owner.LayOut(); });
+        });
     }
 
 private:
@@ -103,33 +141,92 @@ CDialog::~CDialog()
 void CDialog::BuildWindow()
 {
     m_pWindow = new CDialogWindow(*this, m_template);
-    wxFont font = DialogFont(m_template.fontFace, m_template.fontPoints);
-    m_pWindow->SetFont(font);
-    m_units = DialogUnits::ForFont(m_pWindow, font);
-    const DialogUnits& du = m_units;
-    m_pWindow->SetClientSize(du.X(m_template.cx), du.Y(m_template.cy));
+    m_pWindow->SetFont(DialogFont(m_template.fontFace, m_template.fontPoints));
+    m_layout.clear();
     for (const ControlTemplate& c : m_template.controls) {
-        wxWindow* control = CreateControl(c, m_pWindow, wxPoint(du.X(c.x), du.Y(c.y)),
-                                          wxSize(du.X(c.cx), du.Y(c.cy)));
+        wxWindow* control = CreateControl(c, m_pWindow, wxDefaultPosition, wxDefaultSize);
+        m_layout.push_back(control);
         if (c.style & CTL_HIDDEN)
             control->Hide();
         if (c.style & CTL_DISABLED)
             control->Disable();
         if (auto* button = dynamic_cast<wxButton*>(control); button && (c.style & CTL_DEFAULT))
             button->SetDefault();
-        if (c.id != IDC_STATIC)
-            BindControl(c.id, control);
+        BindControl(c, control);
     }
+    LayOut();
     if (m_template.style & DLG_CENTER)
         m_pWindow->CentreOnScreen();
+    KeepInWorkArea();
     m_hWnd = RegisterMessageTarget(this);
 }
 
-void CDialog::BindControl(int id, wxWindow* control)
+// Sizes the window and places its controls in the dialog units of its
+// font, as the template says; on a display whose work area is lower than
+// that, the stretching controls give up the height it lacks.
+void CDialog::LayOut()
 {
-    m_controls[id] = control;
-    control->Bind(wxEVT_KILL_FOCUS, [this, id](wxFocusEvent& event) {
+    m_units = DialogUnits::ForFont(m_pWindow, m_pWindow->GetFont());
+    wxSize client(m_units.X(m_template.cx), m_units.Y(m_template.cy));
+    m_pWindow->SetClientSize(client);
+    int frame = m_pWindow->GetSize().y - m_pWindow->GetClientSize().y;
+    m_nLack = std::clamp(client.y + frame - WorkAreaOf(m_pWindow).height, 0, LeastHeightLack());
+    for (size_t i = 0; i < m_layout.size(); ++i)
+        PlaceControl(i);
+    m_pWindow->SetClientSize(client.x, client.y - m_nLack);
+    KeepInWorkArea();
+}
+
+// The most height the stretching controls can give up.
+int CDialog::LeastHeightLack() const
+{
+    int most = 0;
+    bool any = false;
+    for (const ControlTemplate& c : m_template.controls)
+        if (c.style & CTL_STRETCH_V) {
+            int give = std::max(0, m_units.Y(c.cy) - m_units.Y(kLeastStretchedHeight));
+            most = any ? std::min(most, give) : give;
+            any = true;
+        }
+    return most;
+}
+
+void CDialog::PlaceControl(size_t index)
+{
+    const ControlTemplate& c = m_template.controls[index];
+    wxRect r(m_units.X(c.x), m_units.Y(c.y), m_units.X(c.cx), m_units.Y(c.cy));
+    if (c.style & CTL_STRETCH_V)
+        r.height -= m_nLack;
+    if (c.style & CTL_FOLLOW_BOTTOM)
+        r.y -= m_nLack;
+    // A combo box's height in a template is that of its dropped list;
+    // Windows shows it closed, as high as its font needs.
+    if (c.kind == ControlKind::ComboBox)
+        r.height = std::min(r.height, m_layout[index]->GetBestSize().y);
+    m_layout[index]->SetSize(CentreText(m_layout[index], c.kind, r));
+}
+
+// Moves the window where the whole of it shows on its display.
+void CDialog::KeepInWorkArea()
+{
+    wxRect area = WorkAreaOf(m_pWindow), frame = m_pWindow->GetRect();
+    frame.x = std::clamp(frame.x, area.x, std::max(area.x, area.GetRight() + 1 - frame.width));
+    frame.y = std::clamp(frame.y, area.y, std::max(area.y, area.GetBottom() + 1 - frame.height));
+    m_pWindow->Move(frame.GetPosition());
+}
+
+void CDialog::BindControl(const ControlTemplate& c, wxWindow* control)
+{
+    auto* edit = dynamic_cast<wxTextCtrl*>(control);
+    if (c.id == IDC_STATIC && !edit)
+        return;
+    if (c.id != IDC_STATIC)
+        m_controls[c.id] = control;
+    control->Bind(wxEVT_KILL_FOCUS, [this, id = c.id, edit](wxFocusEvent& event) {
         event.Skip();
+        // A field scrolled along as it was typed shows its start again.
+        if (edit)
+            edit->SetInsertionPoint(0);
         auto it = m_killFocus.find(id);
         if (!m_bEnding && it != m_killFocus.end())
             it->second();
@@ -178,6 +275,7 @@ void CDialog::DestroyWindow()
     delete m_pWindow;
     m_pWindow = nullptr;
     m_controls.clear();
+    m_layout.clear();
 }
 
 void CDialog::EndDialog(int result)
@@ -258,12 +356,18 @@ wxWindow* CDialog::GetDlgItem(int id) const
 
 void CDialog::SetDlgItemText(int id, const std::string& localText)
 {
-    if (wxWindow* control = GetDlgItem(id)) {
-        if (auto* edit = dynamic_cast<wxTextCtrl*>(control))
-            edit->ChangeValue(LocalToWx(localText));  // no change event, like WM_SETTEXT
-        else
-            control->SetLabel(LocalToWx(localText));
+    wxWindow* control = GetDlgItem(id);
+    if (!control)
+        return;
+    if (auto* edit = dynamic_cast<wxTextCtrl*>(control)) {
+        edit->ChangeValue(LocalToWx(localText));  // no change event, like WM_SETTEXT
+        return;
     }
+    control->SetLabel(LocalToWx(localText));
+    // A static's height follows its lines.
+    auto at = std::find(m_layout.begin(), m_layout.end(), control);
+    if (at != m_layout.end())
+        PlaceControl(static_cast<size_t>(at - m_layout.begin()));
 }
 
 std::string CDialog::GetDlgItemText(int id) const

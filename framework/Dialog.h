@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/DialogTemplate.h"
 #include "framework/DialogUnits.h"
@@ -85,7 +86,11 @@ protected:
 private:
     void QueueMessage(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) override;
     void BuildWindow();
-    void BindControl(int id, wxWindow* control);
+    void LayOut();
+    void PlaceControl(size_t index);
+    int LeastHeightLack() const;
+    void KeepInWorkArea();
+    void BindControl(const ControlTemplate& c, wxWindow* control);
     void OnKey(int keyCode, bool& handled);
     void MoveFocusFrom(wxWindow* control);
 
@@ -93,6 +98,8 @@ private:
     wxDialog* m_pWindow = nullptr;  // owned by wx; null when no window exists
     HWND m_hWnd = 0;                // posted-message handle of the live window
     DialogUnits m_units;            // of the window's font, once built
+    int m_nLack = 0;                // pixels of height the work area lacks, taken from stretching controls
+    std::vector<wxWindow*> m_layout;  // every control, in template order
     bool m_bEnding = false;         // EndDialog called: notifications are ignored
     int m_nResult = IDCANCEL;
     std::map<int, wxWindow*> m_controls;

@@ -21,6 +21,11 @@ enum ControlStyle : unsigned {
     CTL_DROPDOWN = 1u << 10,   // CBS_DROPDOWN
     CTL_REPORT = 1u << 11,     // LVS_REPORT
     CTL_TABSTOP = 1u << 12,    // WS_TABSTOP
+    // Layout on a screen too low for the template: a stretching control
+    // gives up the height the window lacks (down to a least height), and
+    // one that follows the bottom moves up by it.
+    CTL_STRETCH_V = 1u << 13,
+    CTL_FOLLOW_BOTTOM = 1u << 14,
 };
 
 enum DialogStyle : unsigned {

@@ -36,14 +36,21 @@ TEST_P(TemplateTest, BuildsEveryControlAsTheTemplateSays)
             EXPECT_EQ(child->GetId(), c.id);
             EXPECT_EQ(dialog.GetDlgItem(c.id), child);
         }
-        EXPECT_EQ(child->GetPosition(), wxPoint(du.X(c.x), du.Y(c.y)));
-        EXPECT_EQ(child->GetSize().x, du.X(c.cx));
-        // A combo box's height in a template is that of its dropped list;
-        // Windows shows it closed, as high as its font needs.
-        if (c.kind == ControlKind::ComboBox)
-            EXPECT_LE(child->GetSize().y, du.Y(c.cy));
-        else
-            EXPECT_EQ(child->GetSize().y, du.Y(c.cy));
+        wxRect r = child->GetRect();
+        EXPECT_EQ(r.x, du.X(c.x));
+        EXPECT_EQ(r.width, du.X(c.cx));
+        // Texts stand in the middle of their rectangle, as high as they
+        // need; a combo box's height in a template is that of its dropped
+        // list, and Windows shows it closed, as high as its font needs.
+        if (c.kind == ControlKind::Static || c.kind == ControlKind::Edit) {
+            EXPECT_LE(r.height, du.Y(c.cy));
+            EXPECT_NEAR(2 * r.y + r.height, 2 * du.Y(c.y) + du.Y(c.cy), 1);
+        } else if (c.kind == ControlKind::ComboBox) {
+            EXPECT_EQ(r.y, du.Y(c.y));
+            EXPECT_LE(r.height, du.Y(c.cy));
+        } else {
+            EXPECT_EQ(r, wxRect(du.X(c.x), du.Y(c.y), du.X(c.cx), du.Y(c.cy)));
+        }
         EXPECT_EQ(child->IsShown(), !(c.style & CTL_HIDDEN));
         EXPECT_EQ(child->IsEnabled(), !(c.style & CTL_DISABLED));
         if (c.kind != ControlKind::Edit && c.kind != ControlKind::ComboBox &&

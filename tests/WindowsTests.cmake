@@ -51,6 +51,9 @@ set_tests_properties(WindowsPackage PROPERTIES RESOURCE_GROUPS displays:1
 set_property(SOURCE support/GuiPump.cpp support/win32/GuiSystem.cpp APPEND PROPERTY COMPILE_DEFINITIONS
   QV_WINDOWS_USER_API)
 set_target_properties(gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+# As the client: aware of each monitor's DPI (its manifest), scaled as the
+# client is.
+target_sources(gui_tests PRIVATE ${PROJECT_SOURCE_DIR}/res/win32/quorvel-client.rc win32/DpiChangeTest.cpp)
 # Port 3000 is taken one case at a time.
 set(serving "AccelerationTest.*:CachingWindowTest.StoppingAccelerationMidJobLeavesTheListsToTheJob")
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
@@ -63,6 +66,16 @@ add_test(NAME WindowsClientAnswersThroughAPipe COMMAND bash ${CMAKE_CURRENT_SOUR
          ${CMAKE_BINARY_DIR})
 set_tests_properties(WindowsClientAnswersThroughAPipe PROPERTIES LABELS headless
   ENVIRONMENT "WINEPREFIX=${QUORVEL_WINEPREFIX};WINEDEBUG=-all")
+
+# The windows at a display's scaling: 150 % on a 1920 x 1080 screen and
+# 100 % on a 1366 x 768 one, each in a private copy of the prefix.
+foreach(scaling "144;1920x1080" "96;1366x768")
+  list(GET scaling 0 dpi)
+  list(GET scaling 1 screen)
+  add_test(NAME WindowFitAt${dpi}dpiOn${screen}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/win32/scaled-desktop.sh ${QUORVEL_WINEPREFIX} ${dpi} ${screen}
+                   ${CMAKE_BINARY_DIR}/wine-run $<TARGET_FILE:gui_tests> --gtest_filter=*WindowFitTest.*:WindowTextTest.*)
+endforeach()
 
 # qv-download.exe's table of command lines under the code pages 1252, 950
 # and 936, against the Linux build's demo services.

@@ -1,6 +1,7 @@
 #include "ui/IconButton.h"
 
 #include <wx/dcbuffer.h>
+#include <wx/display.h>
 #include <wx/settings.h>
 
 #include "framework/Icons.h"
@@ -62,7 +63,8 @@ wxString StripMnemonic(const wxString& caption, int& mnemonic)
 
 CIconButton::CIconButton(wxWindow* parent, wxWindowID id, const wxString& caption, const wxPoint& pos,
                          const wxSize& size)
-    : wxControl(parent, id, pos, size, wxBORDER_NONE | wxWANTS_CHARS), m_crText(Sys(wxSYS_COLOUR_BTNTEXT))
+    : wxControl(parent, id, pos, size, wxBORDER_NONE | wxWANTS_CHARS), m_crText(Sys(wxSYS_COLOUR_BTNTEXT)),
+      m_nIconSize(FromDIP(kIconPixels))
 {
     wxControl::SetLabel(caption);
     SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -76,6 +78,11 @@ CIconButton::CIconButton(wxWindow* parent, wxWindowID id, const wxString& captio
     Bind(wxEVT_KEY_UP, [this](wxKeyEvent& event) { OnKey(event, false); });
     Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) { event.Skip(); Refresh(); });
     Bind(wxEVT_KILL_FOCUS, [this](wxFocusEvent& event) { event.Skip(); EndPress(); });
+    Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
+        event.Skip();
+        m_nIconSize = wxMulDivInt32(kIconPixels, event.GetNewDPI().y, wxDisplay::GetStdPPIValue());
+        Refresh();
+    });
 }
 
 void CIconButton::SetLabel(const wxString& caption)
@@ -88,7 +95,7 @@ void CIconButton::DrawItem(wxDC& dc, const wxRect& item, unsigned state) const
 {
     const bool pressed = state & ODS_SELECTED, disabled = state & ODS_DISABLED;
     const int L = item.x, T = item.y, R = item.x + item.width, B = item.y + item.height;
-    const int iw = m_cxIcon, ih = m_cyIcon;
+    const int iw = m_nIconSize, ih = m_nIconSize;
 
     dc.SetPen(*wxTRANSPARENT_PEN);
     dc.SetBrush(wxBrush(Sys(wxSYS_COLOUR_BTNFACE)));
@@ -112,7 +119,7 @@ void CIconButton::DrawItem(wxDC& dc, const wxRect& item, unsigned state) const
     }
 
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    wxIcon icon = m_nIconId ? LoadIcon(m_nIconId & 0xFFFF) : wxIcon();
+    wxIcon icon = m_nIconId ? LoadIcon(m_nIconId & 0xFFFF, m_nIconSize) : wxIcon();
     if (disabled) {
         // Embossed: a light copy one pixel down-right under a shadow copy.
         dc.SetTextForeground(Sys(wxSYS_COLOUR_BTNHIGHLIGHT));

@@ -1,4 +1,5 @@
-// CIconButton: a push button that paints itself: a 32×32 icon at its left
+// CIconButton: a push button that paints itself: a 32×32 icon (at 100 %
+// scaling; larger at the display's DPI) at its left
 // edge and its caption centred in the rest (or the icon alone, centred), a
 // raised 3-D frame, a pressed look (content one pixel right and down, sunken
 // edge), an embossed disabled look, a focus rectangle 4 pixels inside, and
@@ -26,6 +27,8 @@ public:
     bool AcceptsFocus() const override { return IsEnabled(); }
 
     unsigned m_nIconId = 0;  // icon resource; 0 for none. Set by the owner.
+    // The icon's width and height in pixels.
+    int IconSize() const { return m_nIconSize; }
 
 protected:
     wxSize DoGetBestClientSize() const override { return wxSize(80, 40); }
@@ -41,9 +44,8 @@ private:
     void OnMouseMove(wxMouseEvent& event);
     void OnKey(wxKeyEvent& event, bool down);
 
-    const int m_cxIcon = 32;
-    const int m_cyIcon = 32;
     wxColour m_crText;
+    int m_nIconSize;  // pixels, at the DPI of the button's display
     bool m_bPressed = false;  // drawn pressed: held by the mouse or the space bar
     bool m_bDoubleClick = false;  // the press held is a double-click's second
 };
