@@ -53,7 +53,7 @@ set_property(SOURCE support/GuiPump.cpp support/win32/GuiSystem.cpp APPEND PROPE
 set_target_properties(gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # As the client: aware of each monitor's DPI (its manifest), scaled as the
 # client is.
-target_sources(gui_tests PRIVATE ${PROJECT_SOURCE_DIR}/res/win32/quorvel-client.rc win32/DpiChangeTest.cpp)
+target_sources(gui_tests PRIVATE win32/gui_tests.rc win32/DpiChangeTest.cpp)
 # Port 3000 is taken one case at a time.
 set(serving "AccelerationTest.*:CachingWindowTest.StoppingAccelerationMidJobLeavesTheListsToTheJob")
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
