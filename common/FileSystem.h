@@ -35,6 +35,10 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset);
 // 0, or the error's errno value (ENOSPC for a full disk).
 int Allocate(Handle file, int64_t size);
 bool SetSize(Handle file, int64_t size);
+// Locks the whole file, exclusively and without waiting, for as long as
+// this handle is open (POSIX: flock; Windows: LockFileEx): true when
+// locked; false with errno EWOULDBLOCK when another holder has it.
+bool LockExclusive(Handle file);
 // The written bytes (SyncData) or bytes and size (Sync) reach the disk: 0,
 // or -1 with errno set.
 int SyncData(Handle file);

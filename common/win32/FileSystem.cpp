@@ -237,6 +237,18 @@ int Allocate(Handle file, int64_t size)
     return 0;
 }
 
+bool LockExclusive(Handle file)
+{
+    OVERLAPPED at = {};
+    if (LockFileEx(Native(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at))
+        return true;
+    if (GetLastError() == ERROR_LOCK_VIOLATION) {
+        errno = EWOULDBLOCK;
+        return false;
+    }
+    return Failed(false);
+}
+
 bool SetSize(Handle file, int64_t size)
 {
     FILE_END_OF_FILE_INFO end;
