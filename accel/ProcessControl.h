@@ -19,7 +19,9 @@ const char* AccelerationServerName();
 
 // The web server this client launched: Caddy with the Caddyfile beside it,
 // run from the program directory, `environment` ("NAME=value") added to
-// the client's, no console, no standard streams of ours. POSIX: in a
+// the client's (replacing the client's variable of each name: the user's
+// own XDG_DATA_HOME must not move Caddy's files), no console, no standard
+// streams of ours. POSIX: in a
 // session of its own, the launcher `caddy` beside the Caddyfile. Windows:
 // caddy.exe in a job object that ends it when the client ends.
 class CServerProcess {

@@ -11,7 +11,7 @@
 
 bool CFieldControlApp::IsFirstInstance(const char* caption)
 {
-    TopWindow window = FindTopWindow(caption);
+    TopWindow window = FindProgramWindow(caption);
     if (!window)
         return true;
     TopWindow popup = LastActivePopupOf(window);

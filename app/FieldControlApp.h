@@ -1,6 +1,7 @@
 // CFieldControlApp: the program from start to end. Refuses to run while a
-// window of the program (by caption) exists, runs the login window, then the
-// main window for the chosen company.
+// window of the program (by caption, of a process of the same executable)
+// exists or another copy holds the program directory's lock; runs the
+// login window, then the main window for the chosen company.
 #pragma once
 
 #include "app/InstanceLock.h"
@@ -20,8 +21,9 @@ public:
 
     bool InitInstance() override;
 
-    // True when no top-level window has this caption; otherwise that window
-    // (or the pop-up it has open) is restored and brought to the front.
+    // True when no top-level window of this program (its executable file)
+    // has this caption; otherwise that window (or the pop-up it has open)
+    // is restored and brought to the front.
     static bool IsFirstInstance(const char* caption);
 
 private:

@@ -1,11 +1,14 @@
 // CInstanceLock: a lock of the program directory that the first copy of the
 // client holds for its whole life, so a second copy knows of it even before
 // the first has a window (between the login and the main window no caption
-// exists). POSIX: flock on a file in the directory; Windows: a named mutex.
+// exists), and a copy in another session (fast user switching, a remote
+// desktop) of the same directory too: an exclusive lock of a file in the
+// directory, the same on every system.
 #pragma once
 
-#include <cstdint>
 #include <string>
+
+#include "common/FileSystem.h"
 
 class CInstanceLock {
 public:
@@ -21,5 +24,5 @@ public:
     bool Acquire(const std::string& directory);
 
 private:
-    intptr_t m_handle = -1;  // open, and locked, while held
+    fsys::Handle m_file = fsys::kNoFile;  // open, and locked, while held
 };

@@ -31,10 +31,16 @@ bool Close(Handle file);
 bool WriteAt(Handle file, const char* bytes, size_t length, int64_t offset);
 // Bytes read at `offset`: 0 at the end, -1 on an error.
 int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset);
-// Gives the file real room for `size` bytes (it grows to at least that):
-// 0, or the error's errno value (ENOSPC for a full disk).
+// Gives the file room for `size` bytes (it grows to at least that): 0, or
+// the error's errno value (ENOSPC for a full disk). POSIX reserves the
+// blocks; Windows makes the file sparse and reserves nothing, since NTFS
+// would otherwise fill it with zeros below a far write, synchronously.
 int Allocate(Handle file, int64_t size);
 bool SetSize(Handle file, int64_t size);
+// Locks the whole file, exclusively and without waiting, for as long as
+// this handle is open (POSIX: flock; Windows: LockFileEx): true when
+// locked; false with errno EWOULDBLOCK when another holder has it.
+bool LockExclusive(Handle file);
 // The written bytes (SyncData) or bytes and size (Sync) reach the disk: 0,
 // or -1 with errno set.
 int SyncData(Handle file);

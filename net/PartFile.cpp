@@ -67,7 +67,8 @@ int CPartFile::Prepare(int64_t size, uint64_t identity, bool oneStream, const Fr
         why = CannotWrite(m_strTemp, errno);
         return -1;
     }
-    // Real allocation, so a full disk shows now rather than mid-download.
+    // Real allocation (POSIX), so a full disk shows now rather than
+    // mid-download; on Windows a sparse file, which the check above covers.
     // A larger file is kept as it is; one made just now that cannot be
     // allocated goes again, rather than stay as an empty husk.
     int allocated = (!existed || st.size < size) && size > 0 ? fsys::Allocate(m_fd, size) : 0;

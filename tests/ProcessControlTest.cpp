@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <thread>
+#include <vector>
 
 #include "accel/posix/ProcessList.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Environment.h"
 #include "tests/support/Eventually.h"
 #include "tests/support/TempDir.h"
 
@@ -64,6 +66,26 @@ TEST(WinExec, TheServerGetsOnlyTheThreeStandardDescriptors)
     })) << ::testing::PrintToString(fds());
     close(pipes[0]);
     close(pipes[1]);
+}
+
+// What the client gives the server replaces a variable of the same name in
+// the client's own environment: the first of two entries is the one read.
+TEST(WinExec, TheGivenVariablesReplaceTheClientsOwn)
+{
+    TempDir dir;
+    std::string program = dir / "server";
+    std::ofstream(program) << "#!/bin/sh\ntr '\\0' '\\n' </proc/$$/environ >environ\n";
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    SetEnv("QUORVEL_ACCEL_TOKEN", "the user's");
+    ChildProcess server(WinExec(program, dir.Path(), {"QUORVEL_ACCEL_TOKEN=given"}));
+    UnsetEnv("QUORVEL_ACCEL_TOKEN");
+    ASSERT_EQ(server.Wait(), 0);
+    std::vector<std::string> tokens;
+    std::ifstream seen(dir / "environ");
+    for (std::string entry; std::getline(seen, entry);)
+        if (entry.rfind("QUORVEL_ACCEL_TOKEN=", 0) == 0)
+            tokens.push_back(entry);
+    EXPECT_EQ(tokens, std::vector<std::string>{"QUORVEL_ACCEL_TOKEN=given"});
 }
 
 }  // namespace

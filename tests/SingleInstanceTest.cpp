@@ -81,12 +81,36 @@ TEST_F(SingleInstance, ASecondStartShowsNothingAndBringsTheFirstLoginWindowForwa
     UnsetEnv("QUORVEL_ACCOUNT_HOST");
 }
 
-TEST_F(SingleInstance, AWindowOfAnyProgramWithTheCaptionStopsTheStart)
+// Only the client's own windows count: another program's window with its
+// caption (a file manager on a folder of that name) is neither brought
+// forward nor a reason not to start.
+TEST_F(SingleInstance, AnotherProgramsWindowWithTheCaptionIsNotTheClient)
 {
-    ForeignWindow other(kMainCaption);
-    EXPECT_FALSE(CFieldControlApp::IsFirstInstance(kMainCaption));
-    EXPECT_TRUE(CFieldControlApp::IsFirstInstance("Quorvel加速场控 (另一个)"));
-    EXPECT_EQ(ClientProcess().Wait(10s), 0);
+    RefusingPort refusing;
+    SetEnv("QUORVEL_ACCOUNT_HOST", refusing.HostPort().c_str());
+    ClientProcess other(QUORVEL_CAPTIONED_WINDOW, {kMainCaption});
+    ASSERT_NE(WaitForWindow(kMainCaption), 0u) << "the other program's window";
+    ForeignWindow thief("focus thief");
+    thief.TakeFocus();
+    EXPECT_TRUE(CFieldControlApp::IsFirstInstance(kMainCaption));
+    EXPECT_EQ(FocusedTopWindow(), thief.Handle()) << "the other program's window stayed behind";
+    ClientProcess client;
+    EXPECT_NE(WaitForWindow(kLoginCaption), 0u) << "the client started";
+    client.AskToEnd();
+    EXPECT_EQ(client.Wait(10s), 128 + SIGTERM);
+    UnsetEnv("QUORVEL_ACCOUNT_HOST");
+}
+
+// A copy that holds the program directory's lock without a window this
+// desktop shows (in another user's session, say): a second copy, after
+// waiting for a window, ends without one.
+TEST_F(SingleInstance, ALockHeldOnTheProgramDirectoryStopsTheStart)
+{
+    std::string lock = std::string(QUORVEL_PROGRAM_DIR) + "/" + CInstanceLock::kFileName;
+    ClientProcess holder(QUORVEL_CAPTIONED_WINDOW, {"lock holder", lock});
+    ASSERT_NE(WaitForWindow("lock holder"), 0u) << "the lock is held";
+    EXPECT_EQ(ClientProcess().Wait(std::chrono::milliseconds(CFieldControlApp::kWindowWaitMs) + 20s), 0)
+        << "the second copy ran beside the lock's holder";
     EXPECT_EQ(FindTopWindow(kLoginCaption), 0u);
 }
 

@@ -48,16 +48,20 @@ set_tests_properties(WindowsPackage PROPERTIES RESOURCE_GROUPS displays:1
 # The window tests under Wine, each on an X display of its own (the
 # resource "displays"; wine-run gives it to Wine) and in a Wine desktop of
 # its own (PrepareTestDesktop). Their system part calls the window manager.
-set_property(SOURCE support/GuiPump.cpp support/win32/GuiSystem.cpp APPEND PROPERTY COMPILE_DEFINITIONS
-  QV_WINDOWS_USER_API)
+set_property(SOURCE support/GuiPump.cpp support/win32/GuiSystem.cpp support/win32/CaptionedWindow.cpp
+  APPEND PROPERTY COMPILE_DEFINITIONS QV_WINDOWS_USER_API)
 set_target_properties(gui_tests PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 # As the client: aware of each monitor's DPI (its manifest), scaled as the
 # client is.
 target_sources(gui_tests PRIVATE win32/gui_tests.rc win32/DpiChangeTest.cpp)
-# Port 3000 is taken one case at a time.
+# Port 3000 is taken one case at a time, and so is the lock file of the
+# build's program directory (the client started as a program).
 set(serving "AccelerationTest.*:CachingWindowTest.StoppingAccelerationMidJobLeavesTheListsToTheJob")
+set(programs "SingleInstance.*")
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                     TEST_FILTER "-${serving}" PROPERTIES RESOURCE_GROUPS displays:1)
+                     TEST_FILTER "-${serving}:${programs}" PROPERTIES RESOURCE_GROUPS displays:1)
+gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                     TEST_FILTER "${programs}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK program_dir)
 gtest_discover_tests(gui_tests NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                      TEST_FILTER "${serving}" PROPERTIES RESOURCE_GROUPS displays:1 RESOURCE_LOCK port3000)
 

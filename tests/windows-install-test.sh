@@ -175,6 +175,7 @@ check "and ended the server" wait_end 30 "$server"
 for file in "${shipped[@]}"; do
   check "uninstalled $file" test ! -e "$target/$file"
 done
+check "the client's lock file is removed" test ! -e "$target/quorvel-client.lock"
 check "Enter keeps the cache" test -f "$target/assets/video/kept.mp4"
 check "the uninstall entry is removed" no_entry
 check "shortcut removed" test -z "$(shortcut)"

@@ -84,6 +84,16 @@ std::vector<pid_t> ProcessIds()
     return pids;
 }
 
+// Whether the entry "NAME=value" names one of `entries`' variables.
+bool NamedIn(const char* entry, const std::vector<std::string>& entries)
+{
+    size_t length = std::strcspn(entry, "=");
+    for (const std::string& other : entries)
+        if (other.size() > length && other[length] == '=' && other.compare(0, length, entry, length) == 0)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool IsWow64()
@@ -104,9 +114,12 @@ const char* AccelerationServerName()
 
 pid_t WinExec(const std::string& path, const std::string& directory, const std::vector<std::string>& environment)
 {
+    // A variable given replaces the client's own of that name: with two,
+    // the server would read the first.
     std::vector<char*> env;
     for (char** e = environ; *e; ++e)
-        env.push_back(*e);
+        if (!NamedIn(*e, environment))
+            env.push_back(*e);
     for (const std::string& entry : environment)
         env.push_back(const_cast<char*>(entry.c_str()));
     env.push_back(nullptr);

@@ -7,7 +7,7 @@
 
 // Starts `path` with no arguments in `directory`, in a session of its own,
 // with its standard streams on /dev/null and `environment` ("NAME=value")
-// added to the client's. The child stays the caller's to reap (so its pid
+// added to the client's, each replacing the client's variable of its name. The child stays the caller's to reap (so its pid
 // cannot be reused while the caller holds it). 0 when it could not start,
 // with errno saying why.
 pid_t WinExec(const std::string& path, const std::string& directory,

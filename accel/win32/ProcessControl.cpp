@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <string_view>
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -32,18 +33,42 @@ std::wstring ImagePath(DWORD pid)
     return image;
 }
 
-// The client's environment with `added` ("NAME=value", local code page)
-// after it, as a block for CreateProcessW.
+// The name of "NAME=value"; a name may begin with '=' ("=C:=C:\\dir").
+std::wstring_view NameOf(std::wstring_view entry)
+{
+    return entry.substr(0, entry.find(L'=', 1));
+}
+
+// Windows compares the names of variables without regard to case.
+bool NamedIn(std::wstring_view entry, const std::vector<std::wstring>& entries)
+{
+    std::wstring_view name = NameOf(entry);
+    for (const std::wstring& other : entries) {
+        std::wstring_view otherName = NameOf(other);
+        if (CompareStringOrdinal(name.data(), static_cast<int>(name.size()), otherName.data(),
+                                 static_cast<int>(otherName.size()), TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+// The client's environment with `added` ("NAME=value", UTF-8) after it,
+// as a block for CreateProcessW. Each replaces the client's variable of
+// its name, since Windows reads the first of two.
 std::wstring EnvironmentBlock(const std::vector<std::string>& added)
 {
+    std::vector<std::wstring> own;
+    for (const std::string& entry : added)
+        own.push_back(Utf8ToWide(entry));
     std::wstring block;
     if (wchar_t* current = GetEnvironmentStringsW()) {
         for (const wchar_t* entry = current; *entry; entry += wcslen(entry) + 1)
-            block.append(entry).push_back(L'\0');
+            if (!NamedIn(entry, own))
+                block.append(entry).push_back(L'\0');
         FreeEnvironmentStringsW(current);
     }
-    for (const std::string& entry : added)
-        block.append(Utf8ToWide(entry)).push_back(L'\0');
+    for (const std::wstring& entry : own)
+        block.append(entry).push_back(L'\0');
     block.push_back(L'\0');
     return block;
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -52,6 +53,11 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset)
 int Allocate(Handle file, int64_t size)
 {
     return posix_fallocate(static_cast<int>(file), 0, size);
+}
+
+bool LockExclusive(Handle file)
+{
+    return flock(static_cast<int>(file), LOCK_EX | LOCK_NB) == 0;
 }
 
 bool SetSize(Handle file, int64_t size)

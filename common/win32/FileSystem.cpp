@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <string_view>
 #include <windows.h>
+#include <winioctl.h>
 
 #include "common/win32/WideText.h"
 
@@ -223,8 +224,14 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset)
     return read;
 }
 
-// Setting the end of file reserves the clusters on NTFS, so a full disk
-// shows here; a larger file keeps its size.
+// NTFS extends a file without writing it, and a later write beyond what
+// was written makes it write zeros up to there first, synchronously: the
+// first write of the last segment of a file of gigabytes would hold the
+// file for a long time. A sparse file is never filled so (what was not
+// written reads as zeros); its clusters come with the writes, so the
+// caller's check of the free space stands for the reservation. Where the
+// file system has no sparse files (FAT) the file is extended as it is. A
+// larger file keeps its size.
 int Allocate(Handle file, int64_t size)
 {
     LARGE_INTEGER current;
@@ -232,9 +239,23 @@ int Allocate(Handle file, int64_t size)
         return ErrnoOf(GetLastError());
     if (current.QuadPart >= size)
         return 0;
+    DWORD returned = 0;
+    DeviceIoControl(Native(file), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
     if (!SetSize(file, size))
         return errno;
     return 0;
+}
+
+bool LockExclusive(Handle file)
+{
+    OVERLAPPED at = {};
+    if (LockFileEx(Native(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &at))
+        return true;
+    if (GetLastError() == ERROR_LOCK_VIOLATION) {
+        errno = EWOULDBLOCK;
+        return false;
+    }
+    return Failed(false);
 }
 
 bool SetSize(Handle file, int64_t size)

@@ -5,7 +5,10 @@
 #include <X11/Xutil.h>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
+
+#include "common/FileSystem.h"
 
 namespace {
 
@@ -109,18 +112,56 @@ bool IsMapped(const XConnection& x, Window window)
     return XGetWindowAttributes(x.get(), window, &attributes) && attributes.map_state == IsViewable;
 }
 
+// The top-most top-level window captioned `caption` that `accept` takes.
+template <class Accept>
+Window FindCaptioned(const XConnection& x, const char* caption, Accept accept)
+{
+    if (!x.get() || !caption)
+        return 0;
+    std::vector<Window> windows = TopLevelWindows(x);
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        if (Utf8Name(x, *it) == caption && accept(*it))
+            return *it;
+    return 0;
+}
+
+// A window without WM_CLIENT_MACHINE is taken as this host's.
+bool OnThisHost(const XConnection& x, Window window)
+{
+    XTextProperty machine;
+    if (!XGetWMClientMachine(x.get(), window, &machine) || !machine.value)
+        return true;
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    bool same = std::string(reinterpret_cast<char*>(machine.value), machine.nitems) == host;
+    XFree(machine.value);
+    return same;
+}
+
+// The window's process (a pid means something on its own host only) runs
+// the same executable file as this process.
+bool OfThisProgram(const XConnection& x, Window window)
+{
+    std::vector<unsigned long> pid = x.Longs(window, "_NET_WM_PID", XA_CARDINAL);
+    if (pid.size() != 1 || !OnThisHost(x, window))
+        return false;
+    fsys::Info theirs = fsys::Stat("/proc/" + std::to_string(pid[0]) + "/exe");
+    fsys::Info ours = fsys::Stat("/proc/self/exe");
+    return theirs.exists && ours.exists && theirs.volume == ours.volume && theirs.id == ours.id;
+}
+
 }  // namespace
 
 TopWindow FindTopWindow(const char* caption)
 {
     XConnection x;
-    if (!x.get() || !caption)
-        return 0;
-    std::vector<Window> windows = TopLevelWindows(x);
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        if (Utf8Name(x, *it) == caption)
-            return *it;
-    return 0;
+    return FindCaptioned(x, caption, [](Window) { return true; });
+}
+
+TopWindow FindProgramWindow(const char* caption)
+{
+    XConnection x;
+    return FindCaptioned(x, caption, [&](Window window) { return OfThisProgram(x, window); });
 }
 
 TopWindow LastActivePopupOf(TopWindow window)

@@ -350,6 +350,7 @@ Section "Uninstall"
   Call un.CheckFilesFree
   !insertmacro ForEachProgramFile RemoveFile
   RMDir /r "$INSTDIR\.caddy"
+  Delete "$INSTDIR\quorvel-client.lock"
   IfFileExists "$INSTDIR\assets\*.*" 0 cacheDone
     MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "同时删除已缓存的会议文件（$INSTDIR\assets）吗？" /SD IDNO IDNO cacheDone
     RMDir /r "$INSTDIR\assets"

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/TopWindows.h"
 
@@ -43,11 +44,13 @@ private:
     bool m_ok = true;
 };
 
-// The client (QUORVEL_CLIENT_PATH) started as a program; stopped by force
-// when the object goes, so a test that fails early leaves nothing behind.
+// The client (QUORVEL_CLIENT_PATH) started as a program, or another
+// program with its arguments, on the test's desktop; stopped by force when
+// the object goes, so a test that fails early leaves nothing behind.
 class ClientProcess {
 public:
     ClientProcess();
+    ClientProcess(const std::string& program, const std::vector<std::string>& arguments);
     ~ClientProcess();
     ClientProcess(const ClientProcess&) = delete;
     ClientProcess& operator=(const ClientProcess&) = delete;

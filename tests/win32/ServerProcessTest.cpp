@@ -3,11 +3,13 @@
 // found elsewhere, ended by Kill, and ended with the client (job object).
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
 #include "accel/ProcessControl.h"
 #include "net/HttpRequest.h"
+#include "tests/support/Environment.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -71,6 +73,38 @@ TEST_F(ServerProcessTest, AServerLeftRunningIsFoundAndEnded)
     ASSERT_NE(left, 0);
     EXPECT_EQ(KillProcess(left), 0);
     EXPECT_TRUE(Within(10s, [&] { return !server.Running(); }));
+}
+
+// The program's own variables win over the user's of the same name, in
+// any case (Windows reads the first of two entries): Caddy serves this
+// directory with this token and keeps its files in it.
+TEST_F(ServerProcessTest, TheServerSeesTheProgramsVariablesNotTheUsers)
+{
+    TempDir elsewhere;
+    fs::create_directories(m_dir / "assets");
+    std::ofstream(m_dir / "assets/probe.txt") << "here";
+    const char* users[][2] = {{"QUORVEL_PROGRAM_DIR", elsewhere.Path().c_str()},
+                              {"quorvel_accel_token", "the user's"},
+                              {"Xdg_Config_Home", elsewhere.Path().c_str()},
+                              {"XDG_DATA_HOME", elsewhere.Path().c_str()}};
+    for (auto [name, value] : users)
+        SetEnv(name, value);
+    CServerProcess server;
+    int launched = server.Launch(m_dir.Path(), {"QUORVEL_ACCEL_TOKEN=t"});
+    for (auto [name, value] : users)
+        UnsetEnv(name);
+    ASSERT_EQ(launched, 0);
+    ASSERT_TRUE(Within(20s, [] { return Answer() == 404; }));
+    CHttpRequest request;
+    HttpCallOptions options;
+    options.header = "X-Quorvel-Accel";
+    char body[256] = {};
+    request.Get("http://127.0.0.1:3000/assets/probe.txt", body, sizeof body, &options);
+    EXPECT_EQ(request.m_nStatusCode, 200);
+    EXPECT_EQ(options.headerValue, "t");
+    EXPECT_TRUE(fs::exists(m_dir / ".caddy/config/caddy/autosave.json"));
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
+    EXPECT_EQ(server.Kill(), 0);
 }
 
 // The job object ends the server with its owner, so Caddy never outlives

@@ -64,10 +64,17 @@ Utf8FileNames::~Utf8FileNames()
 }
 
 struct ClientProcess::Process {
-    ChildProcess child{std::vector<std::string>{QUORVEL_CLIENT_PATH}};
+    ChildProcess child;
 };
 
-ClientProcess::ClientProcess() : m_process(std::make_unique<Process>()) {}
+ClientProcess::ClientProcess() : ClientProcess(QUORVEL_CLIENT_PATH, {}) {}
+
+ClientProcess::ClientProcess(const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    m_process = std::make_unique<Process>(Process{ChildProcess(argv)});
+}
 
 ClientProcess::~ClientProcess() = default;
 

