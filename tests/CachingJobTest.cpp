@@ -453,14 +453,15 @@ TEST_F(CachingJobTest, AFinalSyncLongerThanTheStallLimitIsNoStall)
 TEST_F(CachingJobTest, StopAndStartAgainResumesTheSameRowWithOnlyTheMissingBytes)
 {
     Add("first.bin", 2000, "doc", "", 2000);
-    Add("resume.bin", 6000000, "video", "", 6000000, "rate=400000");
+    Add("resume.bin", 6000000, "video", "", 6000000, "rate=250000");
     ASSERT_TRUE(m_job.Start());
     // Stopped once the first row is done and the second has bytes to resume
     // (seconds before it would end, for a loaded machine's slow polls).
     ASSERT_TRUE(Eventually([&] {
         Pump();
         return m_view.Shown(0) == STATUS_CACHED && m_job.InFlight(1) >= 4 * 262144;
-    }));
+    })) << "first row " << m_view.Shown(0) << ", second row " << m_view.Shown(1) << " with "
+        << m_job.InFlight(1) << " bytes in flight";
     m_job.Stop();
     EXPECT_EQ(m_view.phases.back(), Phase::Stopped);
     EXPECT_TRUE(FileExists(PathOf(1) + ".tmp!"));
