@@ -6,6 +6,7 @@
 #include "common/CodePage.h"
 #include "common/FileSystem.h"
 #include "common/Trace.h"
+#include "common/UrlText.h"
 
 namespace {
 
@@ -14,12 +15,6 @@ const char kUnsafeName[] = "名称不能用作缓存中的文件名";
 const char kNameTooLong[] = "名称过长：文件系统每级名称最多 255 个字符";
 const char kUnknownSize[] = "大小未知，缓存中也没有";
 const char kNameTaken[] = "会议中另一资源使用同一文件名";
-
-// A content URL's query may carry a signature: the log leaves it out.
-std::string UrlWithoutQuery(const std::string& url)
-{
-    return url.substr(0, url.find('?'));
-}
 
 }  // namespace
 

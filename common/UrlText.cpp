@@ -43,3 +43,8 @@ std::string EscapeTransportBytes(std::string_view url, bool highBytes)
     }
     return out;
 }
+
+std::string UrlWithoutQuery(const std::string& url)
+{
+    return url.substr(0, url.find('?'));
+}

@@ -14,3 +14,6 @@ std::string EscapeUrlText(std::string_view text);
 // or GBK in a content URL). Everything else, "%" included, is kept, so an
 // already encoded URL stays as it is.
 std::string EscapeTransportBytes(std::string_view url, bool highBytes);
+
+// A URL as logs show it: without its query, which may carry a signature.
+std::string UrlWithoutQuery(const std::string& url);

@@ -76,7 +76,7 @@ int CHttpDownload::Start(const char* url, const char* dest, int, const char* md5
     }
     m_signals.finishing = false;
     m_signals.wantsConnections = false;
-    DebugLog("download start %s -> %s", m_strUrl.c_str(), LocalToUtf8(dest).c_str());
+    DebugLog("download start %s -> %s", UrlWithoutQuery(m_strUrl).c_str(), LocalToUtf8(dest).c_str());
     m_thread = std::thread(&CHttpDownload::DownloadProc, this);
     return 0;
 }
@@ -152,7 +152,8 @@ int CHttpDownload::VersionsDisagree(DownloadFailure failure)
     m_file.Discard(false);
     m_bOneStream = true;
     if (++m_nDisagreements < kConsistentCopyAttempts) {
-        DebugLog("download %s: %s; fetching it in one stream", m_strUrl.c_str(), failure.text.c_str());
+        DebugLog("download %s: %s; fetching it in one stream", UrlWithoutQuery(m_strUrl).c_str(),
+                 failure.text.c_str());
         return kFetchAgain;
     }
     failure.text += "; no consistent copy in " + std::to_string(kConsistentCopyAttempts) + " tries";
@@ -173,7 +174,7 @@ int CHttpDownload::FinishFile()
     case CCompletion::End::Placed:
         if (m_completion.ChecksumOverruled())
             DebugLog("download %s: two copies agree on an md5 other than the one given; the file is kept",
-                     m_strUrl.c_str());
+                     UrlWithoutQuery(m_strUrl).c_str());
         return 0;
     case CCompletion::End::Stopped:
         return 0;
@@ -212,7 +213,7 @@ void CHttpDownload::Post(uint8_t state, const char* reason)
 {
     m_nState = state;
     DebugLog("download %s %s -> %s (%s), %lld of %lld bytes", state == DOWNLOAD_FINISHED ? "done" : "failed",
-             m_strUrl.c_str(), LocalToUtf8(m_strDestPath).c_str(), reason, static_cast<long long>(m_nDownloaded.load()),
-             static_cast<long long>(m_nFileSize.load()));
+             UrlWithoutQuery(m_strUrl).c_str(), LocalToUtf8(m_strDestPath).c_str(), reason,
+             static_cast<long long>(m_nDownloaded.load()), static_cast<long long>(m_nFileSize.load()));
     PostMessageA(m_hOwnerWnd, WM_DOWNLOAD_NOTIFY, state, reinterpret_cast<LPARAM>(this));
 }

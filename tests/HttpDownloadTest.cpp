@@ -272,7 +272,8 @@ TEST_F(HttpDownloadTest, AUrlWithASpaceAndUtf8IsSentEncoded)
 }
 
 // With QUORVEL_DEBUG set, each request and each download start, failure and
-// completion leaves one timestamped line naming the URL.
+// completion leaves one timestamped line naming the URL (a content URL
+// without its query, which may be a signature).
 TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
 {
     SetEnv("QUORVEL_DEBUG", "1");
@@ -293,7 +294,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
              R"(request http://\S+/content/10/r\.txt\?status=404 status 404 bytes 0 ms \d+)",
              R"(download start http://\S+/content/1000/d\.bin -> \S+/d\.bin)",
              R"(download done http://\S+/d\.bin -> \S+/d\.bin \(complete\), 1000 of 1000 bytes)",
-             R"(download failed http://\S+/x\.bin\?status=500 -> \S+/x\.bin \(HTTP 500\), 0 of 0 bytes)"})
+             R"(download failed http://\S+/x\.bin -> \S+/x\.bin \(HTTP 500\), 0 of 0 bytes)"})
         EXPECT_TRUE(std::regex_search(log, std::regex("(^|\n)" + stamp + line + "\n"))) << line << "\n" << log;
     // Every line, the workers' own texts included, has its stamp and ends
     // in a plain newline.
@@ -302,6 +303,7 @@ TEST_F(HttpDownloadTest, DiagnosticsGiveATimestampedLinePerRequestAndDownload)
     for (std::string l; std::getline(lines, l);)
         EXPECT_TRUE(std::regex_search(l, std::regex("^" + stamp))) << l;
     EXPECT_NE(log.find("URL请求成功开始接收数据"), std::string::npos) << "the workers' texts are there too";
+    EXPECT_EQ(log.find("status=500"), std::string::npos) << "a content URL's query";
 }
 
 // Signed CDN URLs run far past 259 characters, and S3-style ones sign the
