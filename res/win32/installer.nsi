@@ -341,6 +341,19 @@ SectionEnd
   ${EndIf}
 !macroend
 
+; Removes a folder of the program directory with all it holds; a file that
+; stays (a cached video open in a player, say) ends the uninstall as failed,
+; the uninstaller and its entry kept to run again.
+!macro RemoveFolder NAME
+  ${If} ${FileExists} "$INSTDIR\${NAME}\*.*"
+    ClearErrors
+    RMDir /r "$INSTDIR\${NAME}"
+    ${If} ${Errors}
+      !insertmacro Fail "无法删除“$INSTDIR\${NAME}”中的全部文件，卸载未完成。请关闭正在使用其中文件的程序（例如播放器）后重新卸载。"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 ; The cached meetings can be large and slow to fetch again: they stay
 ; unless the operator says otherwise (Enter and a silent uninstall keep
 ; them).
@@ -349,11 +362,11 @@ Section "Uninstall"
   Call un.StopProgram
   Call un.CheckFilesFree
   !insertmacro ForEachProgramFile RemoveFile
-  RMDir /r "$INSTDIR\.caddy"
+  !insertmacro RemoveFolder ".caddy"
   Delete "$INSTDIR\quorvel-client.lock"
   IfFileExists "$INSTDIR\assets\*.*" 0 cacheDone
     MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "同时删除已缓存的会议文件（$INSTDIR\assets）吗？" /SD IDNO IDNO cacheDone
-    RMDir /r "$INSTDIR\assets"
+    !insertmacro RemoveFolder "assets"
   cacheDone:
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
