@@ -35,7 +35,8 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset);
 // the error's errno value (ENOSPC for a full disk). POSIX reserves the
 // blocks; Windows makes the file sparse and reserves nothing, since NTFS
 // would otherwise fill it with zeros below a far write, synchronously.
-int Allocate(Handle file, int64_t size);
+// `reserved`: the disk now holds the room for the whole file.
+int Allocate(Handle file, int64_t size, bool& reserved);
 bool SetSize(Handle file, int64_t size);
 // Locks the whole file, exclusively and without waiting, for as long as
 // this handle is open (POSIX: flock; Windows: LockFileEx): true when

@@ -23,6 +23,12 @@ DownloadFailure CannotWrite(const std::string& path, int error)
     return {FailureCause::FileAccess, 0, "cannot write " + path + ": " + std::strerror(error)};
 }
 
+// The room the process's open part files still need and the disk has not
+// reserved for them (sparse files take their clusters as they are
+// written): each file's check of the free space counts the others'.
+std::mutex g_promiseLock;
+int64_t g_nPromised = 0;
+
 }  // namespace
 
 void CPartFile::SetDestination(const std::string& dest)
@@ -47,13 +53,8 @@ int CPartFile::Prepare(int64_t size, uint64_t identity, bool oneStream, const Fr
     // What the temporary file of a resumed download already holds is room
     // the file has, not room it still needs.
     int64_t held = st.regular ? std::min<int64_t>(st.allocated, size) : 0;
-    int64_t freeBytes = freeSpace ? freeSpace(m_strTemp) : GetFreeDiskBytes(m_strTemp);
-    if (size - held + kFreeSpaceReserve > freeBytes) {
-        why = {FailureCause::DiskSpace, 0,
-               "not enough space: need " + Mebibytes(size - held + kFreeSpaceReserve) +
-                   " (the file and 100 MiB), have " + Mebibytes(freeBytes)};
+    if (!Promise(size - held, freeSpace, why))
         return -2;
-    }
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_fd != fsys::kNoFile)
         fsys::Close(m_fd);  // left open by an earlier round of this start
@@ -65,13 +66,18 @@ int CPartFile::Prepare(int64_t size, uint64_t identity, bool oneStream, const Fr
     m_fd = fsys::Open(m_strTemp, fsys::Mode::ReadWrite);
     if (m_fd == fsys::kNoFile) {
         why = CannotWrite(m_strTemp, errno);
+        Unpromise();
         return -1;
     }
     // Real allocation (POSIX), so a full disk shows now rather than
-    // mid-download; on Windows a sparse file, which the check above covers.
-    // A larger file is kept as it is; one made just now that cannot be
-    // allocated goes again, rather than stay as an empty husk.
-    int allocated = (!existed || st.size < size) && size > 0 ? fsys::Allocate(m_fd, size) : 0;
+    // mid-download; on Windows a sparse file, which stays counted in the
+    // account while it is open. A larger file is kept as it is; one made
+    // just now that cannot be allocated goes again, rather than stay as an
+    // empty husk.
+    bool reserved = false;
+    int allocated = (!existed || st.size < size) && size > 0 ? fsys::Allocate(m_fd, size, reserved) : 0;
+    if (reserved || allocated != 0)
+        Unpromise();
     if (allocated != 0) {
         why = {allocated == ENOSPC ? FailureCause::DiskSpace : FailureCause::FileAccess, 0,
                "cannot allocate " + m_strTemp + ": " + std::strerror(allocated)};
@@ -101,6 +107,35 @@ int CPartFile::Prepare(int64_t size, uint64_t identity, bool oneStream, const Fr
     m_bSyncFailed = false;
     m_strSyncFailure.clear();
     return 0;
+}
+
+// Counts the `need` bytes in the account when the free space holds them
+// beside the other files' share and the reserve, else says why not; a new
+// round of this file replaces its own share. Checked and counted under one
+// lock, so files prepared at once see each other.
+bool CPartFile::Promise(int64_t need, const FreeSpace& freeSpace, DownloadFailure& why)
+{
+    std::lock_guard<std::mutex> guard(g_promiseLock);
+    g_nPromised -= m_nPromised;
+    m_nPromised = 0;
+    int64_t freeBytes = freeSpace ? freeSpace(m_strTemp) : GetFreeDiskBytes(m_strTemp);
+    if (need + g_nPromised + kFreeSpaceReserve > freeBytes) {
+        std::string others = g_nPromised > 0 ? ", " + Mebibytes(g_nPromised) + " for other open downloads" : "";
+        why = {FailureCause::DiskSpace, 0,
+               "not enough space: need " + Mebibytes(need + kFreeSpaceReserve) + " (the file and 100 MiB)" + others +
+                   ", have " + Mebibytes(freeBytes)};
+        return false;
+    }
+    m_nPromised = need;
+    g_nPromised += need;
+    return true;
+}
+
+void CPartFile::Unpromise()
+{
+    std::lock_guard<std::mutex> guard(g_promiseLock);
+    g_nPromised -= m_nPromised;
+    m_nPromised = 0;
 }
 
 bool CPartFile::Write(size_t index, int64_t& done, const char* bytes, size_t length)
@@ -187,6 +222,7 @@ CFileFinisher::Files CPartFile::HandOver()
     files.infoPath = m_strInfo;
     files.segments = m_table.Segments();
     files.identity = m_nIdentity;
+    Unpromise();
     return files;
 }
 
@@ -197,6 +233,7 @@ void CPartFile::Close()
         fsys::Close(m_fd);
         m_fd = fsys::kNoFile;
     }
+    Unpromise();
 }
 
 std::string CPartFile::SyncFailure()

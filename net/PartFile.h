@@ -72,6 +72,8 @@ public:
     }
 
 private:
+    bool Promise(int64_t need, const FreeSpace& freeSpace, DownloadFailure& why);
+    void Unpromise();
     bool SyncProgress();
     bool SaveSideFile();
     void Count();
@@ -89,4 +91,5 @@ private:
     bool m_bSyncFailed = false;
     std::string m_strSyncFailure;
     std::mutex m_infoLock;     // writing the side file (the finisher's cancel writes one too)
+    int64_t m_nPromised = 0;   // this file's share of the process's account (under its lock)
 };

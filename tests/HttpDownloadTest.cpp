@@ -13,6 +13,7 @@
 #include "demo/DemoContent.h"
 #include "net/DownloadFailure.h"
 #include "net/HttpRequest.h"
+#include "net/PartFile.h"
 #include "net/SideFile.h"
 #include "net/Validators.h"
 #include "tests/support/Environment.h"
@@ -884,6 +885,35 @@ TEST_F(HttpDownloadTest, ARestartBetweenTheCopiesKeepsTheFirstCopysDigest)
     h.engine.Stop();
     EXPECT_EQ(sizeQueries(), 3u) << "the first copy, the second, and the second resumed";
     ExpectComplete(dest, "again.bin", size);
+}
+
+// Part files open at once share the free space: one whose allocation left
+// its blocks to the writes (a sparse file) is counted while it is open, so
+// two that fit one at a time are not both started; blocks the file system
+// reserved have left the free space already.
+TEST(PartFileTest, OpenPartFilesShareTheFreeSpace)
+{
+    const int64_t size = 8 << 20;
+    TempDir dir;
+    auto freeSpace = [](const std::string&) { return CPartFile::kFreeSpaceReserve + size * 3 / 2; };
+    std::atomic<int64_t> written1{0}, written2{0};
+    CPartFile first(written1), second(written2);
+    first.SetDestination(dir / "first.bin");
+    second.SetDestination(dir / "second.bin");
+    DownloadFailure why;
+    ASSERT_EQ(first.Prepare(size, 1, false, freeSpace, nullptr, why), 0) << why.text;
+    bool reserved = fsys::Stat(first.TempPath(), false).allocated >= size;
+    ASSERT_EQ(first.Prepare(size, 1, false, freeSpace, nullptr, why), 0) << "its own share is not counted twice";
+    int refused = second.Prepare(size, 2, false, freeSpace, nullptr, why);
+    if (reserved) {
+        EXPECT_EQ(refused, 0) << why.text;
+    } else {
+        EXPECT_EQ(refused, -2);
+        EXPECT_EQ(why.cause, FailureCause::DiskSpace) << why.text;
+        EXPECT_FALSE(FileExists(second.TempPath()));
+    }
+    first.Close();
+    EXPECT_EQ(second.Prepare(size, 2, false, freeSpace, nullptr, why), 0) << why.text;
 }
 
 }  // namespace

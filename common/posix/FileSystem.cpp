@@ -50,9 +50,11 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset)
     }
 }
 
-int Allocate(Handle file, int64_t size)
+int Allocate(Handle file, int64_t size, bool& reserved)
 {
-    return posix_fallocate(static_cast<int>(file), 0, size);
+    int error = posix_fallocate(static_cast<int>(file), 0, size);
+    reserved = error == 0;
+    return error;
 }
 
 bool LockExclusive(Handle file)

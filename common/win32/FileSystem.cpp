@@ -228,21 +228,23 @@ int64_t ReadAt(Handle file, char* bytes, size_t length, int64_t offset)
 // was written makes it write zeros up to there first, synchronously: the
 // first write of the last segment of a file of gigabytes would hold the
 // file for a long time. A sparse file is never filled so (what was not
-// written reads as zeros); its clusters come with the writes, so the
-// caller's check of the free space stands for the reservation. Where the
-// file system has no sparse files (FAT) the file is extended as it is. A
-// larger file keeps its size.
-int Allocate(Handle file, int64_t size)
+// written reads as zeros); its clusters come with the writes, so nothing
+// is reserved and the caller counts the room the file still needs. Where
+// the file system has no sparse files (FAT) the file is extended as it is,
+// which takes its clusters. A larger file keeps its size.
+int Allocate(Handle file, int64_t size, bool& reserved)
 {
+    reserved = false;
     LARGE_INTEGER current;
     if (!GetFileSizeEx(Native(file), &current))
         return ErrnoOf(GetLastError());
     if (current.QuadPart >= size)
         return 0;
     DWORD returned = 0;
-    DeviceIoControl(Native(file), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    bool sparse = DeviceIoControl(Native(file), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
     if (!SetSize(file, size))
         return errno;
+    reserved = !sparse;
     return 0;
 }
 
