@@ -6,6 +6,7 @@
 #include "common/ConsoleText.h"
 #include "common/LogPlace.h"
 #include "common/Trace.h"
+#include "net/ProxyRoute.h"
 
 // The one application object, built before main runs.
 static CFieldControlApp theApp;
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
         return Answer(std::string(kHelpStart) + kSystemHelp + kHelpEnd);
     if (IsArgument(argc, argv, "--version"))
         return Answer(std::string("quorvel-client ") + QV_VERSION + "\n");
+    AdoptSystemProxy();  // before the first thread
     StartClientLog(LogFolder());
     SupportLog("quorvel-client %s started", QV_VERSION);
     int status = AfxWinMain(argc, argv);

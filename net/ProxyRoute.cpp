@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Environment.h"
 #include "common/Trace.h"
 #include "net/UrlHost.h"
 
@@ -34,11 +35,6 @@ std::string Lower(std::string text)
 {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
-}
-
-bool IsHttps(const std::string& url)
-{
-    return Lower(url.substr(0, 8)) == "https://";
 }
 
 void Append(std::string& list, const std::string& item)
@@ -115,34 +111,70 @@ std::string NoProxyEntry(std::string entry)
 
 }  // namespace
 
-ProxyRoute ChooseProxyRoute(const std::string& url, const SystemProxy& system, const EnvironmentLookup& environment)
+SystemProxyAdoption AdoptionOf(const SystemProxy& system, const EnvironmentLookup& environment)
 {
-    ProxyRoute route;
-    route.noProxy = NoProxyOfUser(environment);
+    SystemProxyAdoption adoption;
     if (EnvironmentNamesProxy(environment))
-        return route;
-    route.proxy = ServerFor(system.servers, IsHttps(url));
-    if (route.proxy.empty())
-        return route;
-    route.setProxy = true;
-    std::string bypass;
-    for (const std::string& entry : SplitList(Lower(system.bypass), "; ,\t\r\n")) {
-        // Host names without a dot: those of the local network.
-        if (entry == "<local>" && HostOf(url).find_first_of(".:") == std::string::npos)
-            route.proxy.clear();
-        else if (entry != "<local>")
-            Append(bypass, NoProxyEntry(entry));
+        return adoption;
+    for (bool https : {false, true}) {
+        std::string server = ServerFor(system.servers, https);
+        if (!server.empty())
+            adoption.variables.emplace_back(https ? "https_proxy" : "http_proxy", server);
     }
-    if (route.noProxy != "*") {
-        Append(bypass, route.noProxy);
-        route.noProxy = bypass;
+    if (!adoption.variables.empty())
+        adoption.bypass = system.bypass;
+    return adoption;
+}
+
+std::string NoProxyFor(const std::string& url, const std::string& bypass, const EnvironmentLookup& environment)
+{
+    std::string user = NoProxyOfUser(environment);
+    if (user == "*")
+        return user;
+    std::string list;
+    bool local = false;
+    for (const std::string& entry : SplitList(Lower(bypass), "; ,\t\r\n")) {
+        if (entry == "<local>")
+            local = true;
+        else
+            Append(list, NoProxyEntry(entry));
     }
-    return route;
+    Append(list, user);
+    // Host names without a dot are those of the local network. NO_PROXY
+    // cannot say "every name without a dot", so the request's own host is
+    // named: a redirect to a dotted host still takes the proxy, though a
+    // redirect to another dotless host takes it too.
+    std::string host = HostOf(url);
+    if (local && host.find_first_of(".:") == std::string::npos)
+        Append(list, host);
+    return list;
+}
+
+namespace {
+
+std::mutex g_adoptedLock;
+SystemProxy g_adopted;  // the settings read at start-up
+std::string g_bypass;   // the bypass list the requests follow
+
+}  // namespace
+
+void AdoptSystemProxy()
+{
+    SystemProxy system = ReadSystemProxy();
+    SystemProxyAdoption adoption = AdoptionOf(system, [](const char* name) { return std::getenv(name); });
+    for (const auto& [name, value] : adoption.variables)
+        SetEnvironmentText(name.c_str(), value);
+    std::lock_guard<std::mutex> guard(g_adoptedLock);
+    g_adopted = system;
+    g_bypass = adoption.bypass;
 }
 
 void ApplyProxyRoute(CURL* easy, const std::string& url)
 {
-    SystemProxy system = ReadSystemProxy();
+    std::unique_lock<std::mutex> guard(g_adoptedLock);
+    SystemProxy system = g_adopted;
+    std::string bypass = g_bypass;
+    guard.unlock();
     if (system.autoDetect || !system.autoConfigUrl.empty()) {
         static std::once_flag told;
         std::call_once(told, [&] {
@@ -151,8 +183,6 @@ void ApplyProxyRoute(CURL* easy, const std::string& url)
                      system.autoConfigUrl.empty() ? "none" : system.autoConfigUrl.c_str());
         });
     }
-    ProxyRoute route = ChooseProxyRoute(url, system, [](const char* name) { return std::getenv(name); });
-    if (route.setProxy)
-        curl_easy_setopt(easy, CURLOPT_PROXY, route.proxy.c_str());
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, route.noProxy.c_str());
+    std::string noProxy = NoProxyFor(url, bypass, [](const char* name) { return std::getenv(name); });
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, noProxy.c_str());
 }

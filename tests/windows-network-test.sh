@@ -59,6 +59,7 @@ https://localhost:${ports[1]} {
 }
 http://:${ports[2]} {
 	bind 127.0.0.1
+	redir /r/f.bin http://meetings.invalid/f.bin 302
 	root * $work/www
 	file_server
 }
@@ -103,6 +104,10 @@ proxy_settings 11 "$proxy" ""
 row 0 "automatic configuration is not followed (detection on" "f.bin" env QUORVEL_DEBUG=1 wine "$qv" http://meetings.invalid/f.bin
 proxy_settings 3 "https=127.0.0.1:1;http=$proxy" "*.example;<local>"
 row 0 "f.bin complete" "f.bin" wine "$qv" http://meetings.invalid/f.bin
+# A local name (localhost, reached directly) redirecting to a host only the
+# proxy reaches: the redirect takes the proxy.
+proxy_settings 3 "$proxy" "<local>"
+row 0 "f.bin complete" "f.bin" wine "$qv" "http://localhost:${ports[2]}/r/f.bin"
 proxy_settings 3 "$proxy" "files.example;*.invalid"
 row 19 "host not found: meetings.invalid" - wine "$qv" http://meetings.invalid/f.bin
 proxy_settings 3 "127.0.0.1:1" ""

@@ -15,6 +15,7 @@
 #include "common/FileSystem.h"
 #include "common/Md5.h"
 #include "common/Utf8ToLocal.h"
+#include "net/ProxyRoute.h"
 #include "tools/Console.h"
 #include "tools/Destination.h"
 #include "tools/Downloader.h"
@@ -184,6 +185,7 @@ int main(int argc, char** argv)
 {
     // File names from URLs are stored in the user's code page.
     std::setlocale(LC_ALL, "");
+    AdoptSystemProxy();  // before the first thread
     Options options;
     int parsed = ParseOptions(Arguments(argc, argv), options);
     if (parsed >= 0)

@@ -7,3 +7,8 @@ std::string EnvironmentText(const char* name)
     const char* value = std::getenv(name);
     return value ? value : "";
 }
+
+void SetEnvironmentText(const char* name, const std::string& value)
+{
+    setenv(name, value.c_str(), 1);
+}

@@ -1,5 +1,6 @@
 #include "common/Environment.h"
 
+#include <cstdlib>
 #include <windows.h>
 
 #include "common/win32/WideText.h"
@@ -14,4 +15,11 @@ std::string EnvironmentText(const char* name)
     DWORD length = GetEnvironmentVariableW(wideName.c_str(), value.data(), size);
     value.resize(length < size ? length : 0);
     return WideToUtf8(value);
+}
+
+void SetEnvironmentText(const char* name, const std::string& value)
+{
+    // The C runtime's copy (getenv) and the process's (GetEnvironmentVariable)
+    // both change.
+    _wputenv_s(Utf8ToWide(name).c_str(), Utf8ToWide(value).c_str());
 }
