@@ -9,6 +9,7 @@
 
 #include "common/Environment.h"
 #include "common/Trace.h"
+#include "common/UrlText.h"
 #include "net/UrlHost.h"
 
 namespace {
@@ -179,8 +180,8 @@ void ApplyProxyRoute(CURL* easy, const std::string& url)
         static std::once_flag told;
         std::call_once(told, [&] {
             SupportLog("proxy: the system's automatic configuration is not followed (detection %s, script %s)",
-                     system.autoDetect ? "on" : "off",
-                     system.autoConfigUrl.empty() ? "none" : system.autoConfigUrl.c_str());
+                       system.autoDetect ? "on" : "off",
+                       system.autoConfigUrl.empty() ? "none" : UrlWithoutQuery(system.autoConfigUrl).c_str());
         });
     }
     std::string noProxy = NoProxyFor(url, bypass, [](const char* name) { return std::getenv(name); });
