@@ -1,10 +1,11 @@
 // CCachingJob: brings every resource of the chosen meeting into the cache,
 // in row order, up to kRowsInFlight rows at once. The job owns its engines
-// (one per row in flight) and the pool of four connections they share:
-// while rows wait to start, the rows in flight go side by side, one
-// connection each; the last rows may spread over the connections left (a
-// large file on a slow link), and then have them before another row
-// starts. Each row in flight has its own attempt rule (CAttemptRule), made
+// (one per row in flight) and the pool of connections they share: a host
+// takes as many rows at once as the pool gives it files (six on HTTP/1.1,
+// a connection each; many on HTTP/2, streams of one connection). While
+// rows wait to start, the rows in flight go side by side, one transfer
+// each; the last rows may spread over the connections left (a large file
+// on a slow link), and then have them before another row starts. Each row in flight has its own attempt rule (CAttemptRule), made
 // when it starts; rows that name one cache path are kept apart by
 // CRowPaths.
 //
@@ -45,7 +46,7 @@ public:
 
     static constexpr int kMaxRetries = CAttemptRule::kMaxRetries;
     static constexpr int64_t kStallSeconds = CAttemptRule::kStallSeconds;
-    static constexpr size_t kRowsInFlight = 4;
+    static constexpr size_t kRowsInFlight = CConnectionCache::kFilesOnHttp2;
 
     CCachingJob(Items& items, CCacheLayout& cache, CachingView& view, Clock now, EngineSetUp setUp = {});
     ~CCachingJob();
@@ -107,6 +108,8 @@ private:
     void MarkCached(size_t row);
     void CacheFollowers(size_t row);
     bool StartNextRows();
+    void StartRowsInOrder();
+    bool HostHasRoom(size_t row) const;
     bool TakeRow(Lane& lane, size_t row);
     void EndRow(Lane& lane);
     void StopLanes();

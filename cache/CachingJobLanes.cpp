@@ -4,6 +4,8 @@
 // the caching thread for the first downloads.
 #include "cache/CachingJob.h"
 
+#include <algorithm>
+
 #include "cache/Figures.h"
 #include "common/FileSystem.h"
 #include "common/Trace.h"
@@ -62,10 +64,7 @@ bool CCachingJob::StartNextRows()
         if (lane.row != kNoRow && lane.engine->WantsConnections())
             return true;
     }
-    for (Lane& lane : m_lanes) {
-        for (; lane.row == kNoRow && m_nNextRow < m_items.size(); ++m_nNextRow)
-            TakeRow(lane, m_nNextRow);
-    }
+    StartRowsInOrder();
     // While rows wait, the connections carry them side by side; the last
     // rows may spread over the connections left.
     bool inFlight = false;
@@ -74,6 +73,28 @@ bool CCachingJob::StartNextRows()
         inFlight |= lane.row != kNoRow;
     }
     return inFlight;
+}
+
+// Until the lanes are taken, or the next row's host has its files in
+// flight: it waits for one of them to end, and the rows behind it too.
+void CCachingJob::StartRowsInOrder()
+{
+    for (Lane& lane : m_lanes) {
+        for (; lane.row == kNoRow && m_nNextRow < m_items.size(); ++m_nNextRow) {
+            if (!HostHasRoom(m_nNextRow))
+                return;
+            TakeRow(lane, m_nNextRow);
+        }
+    }
+}
+
+bool CCachingJob::HostHasRoom(size_t row) const
+{
+    const std::string host = CConnectionCache::HostKey(Row(row)->url);
+    size_t inFlight = std::count_if(std::begin(m_lanes), std::end(m_lanes), [&](const Lane& lane) {
+        return lane.row != kNoRow && CConnectionCache::HostKey(Row(lane.row)->url) == host;
+    });
+    return inFlight < m_pool.FilesAtOnce(Row(row)->url);
 }
 
 // Row `i` is passed over, settled at once, or started on the lane; true

@@ -1,6 +1,11 @@
 #include "net/ConnectionCache.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "net/CurlGlobal.h"
+#include "net/TransferStop.h"
+#include "net/UrlHost.h"
 
 CConnectionCache::CConnectionCache()
 {
@@ -18,30 +23,47 @@ CConnectionCache::CConnectionCache()
 CConnectionCache::~CConnectionCache()
 {
     Close();
+    m_loop.reset();
     curl_share_cleanup(m_share);
 }
 
-CURL* CConnectionCache::Take()
+bool CConnectionCache::Secure(const std::string& url)
 {
+    return url.size() > 6 && std::equal(url.begin(), url.begin() + 6, "https:", [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+std::string CConnectionCache::HostKey(const std::string& url)
+{
+    std::string key = (Secure(url) ? "https://" : "http://") + HostPortOf(url);
+    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
+    return key;
+}
+
+CURL* CConnectionCache::Take(const std::string& url)
+{
+    const std::string key = HostKey(url);
     CURL* easy = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
-        if (m_nOut >= kMaxInUse)
+        Host& host = m_hosts[key];
+        if (host.out >= (host.http2 ? kStreamsPerHost : kConnectionsPerHost))
             return nullptr;
-        ++m_nOut;
-        if (!m_idle.empty()) {
-            easy = m_idle.front();
-            m_idle.pop_front();
+        auto kept = std::find_if(m_idle.begin(), m_idle.end(), [&](const Idle& i) { return i.host == key; });
+        if (kept == m_idle.end() && !m_idle.empty())
+            kept = m_idle.begin();
+        if (kept != m_idle.end()) {
+            easy = kept->easy;
+            m_idle.erase(kept);
+        } else if (!(easy = curl_easy_init())) {
+            return nullptr;
         }
+        ++host.out;
+        m_taken[easy] = key;
     }
     // A reset keeps the handle's live connection, and nothing else.
-    if (easy) {
-        curl_easy_reset(easy);
-    } else if (!(easy = curl_easy_init())) {
-        std::lock_guard<std::mutex> guard(m_poolLock);
-        --m_nOut;
-        return nullptr;
-    }
+    curl_easy_reset(easy);
     if (m_share)
         curl_easy_setopt(easy, CURLOPT_SHARE, m_share);
     // Each handle keeps the one connection it used last.
@@ -55,27 +77,85 @@ void CConnectionCache::Give(CURL* easy, bool clean)
         return;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
-        --m_nOut;
+        auto taken = m_taken.find(easy);
+        std::string key = taken->second;
+        m_taken.erase(taken);
+        --m_hosts[key].out;
         if (m_idle.size() < kMaxKept) {
             if (clean)
-                m_idle.push_front(easy);
+                m_idle.push_front({key, easy});
             else
-                m_idle.push_back(easy);
+                m_idle.push_back({key, easy});
             return;
         }
     }
     curl_easy_cleanup(easy);
 }
 
+CTransferLoop& CConnectionCache::Loop()
+{
+    std::lock_guard<std::mutex> guard(m_poolLock);
+    if (!m_loop)
+        m_loop = std::make_unique<CTransferLoop>([this](CURL* easy, long version) { OnVersion(easy, version); });
+    return *m_loop;
+}
+
+CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransferStop& stop)
+{
+    if (!Secure(url)) {
+        stop.Attach(easy);
+        CURLcode code = curl_easy_perform(easy);
+        stop.Detach();
+        return code;
+    }
+    bool noHttp2;
+    {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        noHttp2 = m_hosts[HostKey(url)].noHttp2;
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, noHttp2 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_2TLS);
+    CTransferLoop& loop = Loop();
+    stop.Attach(easy, &loop);
+    CURLcode code = loop.Perform(easy, stop);
+    stop.Detach();
+    if (code == CURLE_HTTP2) {
+        std::lock_guard<std::mutex> guard(m_poolLock);
+        Host& host = m_hosts[HostKey(url)];
+        host.noHttp2 = true;
+        host.http2 = false;
+    }
+    return code;
+}
+
+// On the loop's thread, for a handle out.
+void CConnectionCache::OnVersion(CURL* easy, long version)
+{
+    std::lock_guard<std::mutex> guard(m_poolLock);
+    auto taken = m_taken.find(easy);
+    if (taken == m_taken.end())
+        return;
+    Host& host = m_hosts[taken->second];
+    host.http2 = version == CURL_HTTP_VERSION_2_0 && !host.noHttp2;
+}
+
+size_t CConnectionCache::FilesAtOnce(const std::string& url) const
+{
+    std::lock_guard<std::mutex> guard(m_poolLock);
+    auto host = m_hosts.find(HostKey(url));
+    return host != m_hosts.end() && host->second.http2 ? kFilesOnHttp2 : kConnectionsPerHost;
+}
+
 void CConnectionCache::Close()
 {
-    std::deque<CURL*> idle;
+    std::deque<Idle> idle;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
         idle.swap(m_idle);
+        if (m_loop)
+            m_loop->CloseIdle();
     }
-    for (CURL* easy : idle)
-        curl_easy_cleanup(easy);
+    for (const Idle& i : idle)
+        curl_easy_cleanup(i.easy);
 }
 
 void CConnectionCache::Lock(CURL*, curl_lock_data data, curl_lock_access, void* user)

@@ -33,7 +33,7 @@ bool CDownloadRound::QuerySize(DownloadFailure& why)
     CURL* easy = AwaitConnection();
     if (!easy)
         return false;
-    CSizeProbe probe(*this, m_c.policy, m_c.queryStop, m_c.rate);
+    CSizeProbe probe(*this, m_c.pool, m_c.policy, m_c.queryStop, m_c.rate);
     CSizeProbe::Answer answer = probe.Ask(easy, m_c.url);
     m_c.pool.Give(easy, answer.code == CURLE_OK);
     if (answer.code == CURLE_TOO_MANY_REDIRECTS) {
@@ -56,7 +56,7 @@ bool CDownloadRound::QuerySize(DownloadFailure& why)
 CURL* CDownloadRound::AwaitConnection()
 {
     CURL* easy = nullptr;
-    while (!(easy = m_c.pool.Take())) {
+    while (!(easy = m_c.pool.Take(m_c.url))) {
         m_c.signals.awaitingConnection = true;
         if (WaitForSingleObject(m_c.stop, 20) == WAIT_OBJECT_0)
             break;

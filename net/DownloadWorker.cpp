@@ -266,9 +266,7 @@ void CDownloadWorker::Run()
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WorkerTransfer::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer);
-        m_stop.Attach(easy);
-        code = curl_easy_perform(easy);
-        m_stop.Detach();
+        code = m_pOwner->Pool().Perform(easy, m_strUrl, m_stop);
         if (code == CURLE_OK)
             transfer.Check();  // an answer without a body is judged too
         curl_slist_free_all(headers);

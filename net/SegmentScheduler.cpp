@@ -78,7 +78,7 @@ bool CSegmentScheduler::StartPending(bool all)
             SegmentInfo& s = table[k];
             if (s.Finished() || s.state == SEGMENT_TAKEN || (!all && table.ChainReaches(k)))
                 continue;
-            CURL* easy = m_pool.Take();
+            CURL* easy = m_pool.Take(m_setup.url);
             if (!easy)
                 return true;
             s.state = SEGMENT_TAKEN;
@@ -133,7 +133,7 @@ bool CSegmentScheduler::RestartBroken()
         }
         // A file that may not widen has one transfer at a time.
         bool due = now >= slot.dueMs && (m_signals.mayWiden || m_nActive == 0);
-        CURL* easy = due ? m_pool.Take() : nullptr;
+        CURL* easy = due ? m_pool.Take(m_setup.url) : nullptr;
         if (!easy) {
             pending = true;  // not due yet, or no connection: the next pass
             continue;
@@ -175,7 +175,7 @@ void CSegmentScheduler::Watchdog()
         if (state != CDownloadWorker::WORKER_RUNNING && state != CDownloadWorker::WORKER_FAILED)
             continue;
         worker->Halt();
-        if (CURL* easy = m_pool.Take())
+        if (CURL* easy = m_pool.Take(m_setup.url))
             Begin(slot, static_cast<size_t>(worker->Index()), worker->Done(), easy);
     }
 }

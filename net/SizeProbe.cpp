@@ -83,10 +83,8 @@ CSizeProbe::Answer CSizeProbe::Ask(CURL* easy, const std::string& url)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &query.validators);
     char detail[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, detail);
-    m_stop.Attach(easy);
     Answer answer;
-    answer.code = curl_easy_perform(easy);
-    m_stop.Detach();
+    answer.code = m_pool.Perform(easy, url, m_stop);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
     answer.detail = detail;
     if (query.first) {

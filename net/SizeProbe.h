@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 #include <string>
 
+#include "net/ConnectionCache.h"
 #include "net/RequestPolicy.h"
 #include "net/TransferStop.h"
 #include "net/Validators.h"
@@ -48,8 +49,9 @@ public:
     // `rate` is the answer's rate on the last file (bytes a second; 0: none
     // yet), what a new file is judged by until its own is measured; the
     // probe updates it.
-    CSizeProbe(ProbeHost& host, const RequestPolicy& policy, CTransferStop& stop, double& rate)
-        : m_host(host), m_policy(policy), m_stop(stop), m_rate(rate)
+    CSizeProbe(ProbeHost& host, CConnectionCache& pool, const RequestPolicy& policy, CTransferStop& stop,
+               double& rate)
+        : m_host(host), m_pool(pool), m_policy(policy), m_stop(stop), m_rate(rate)
     {
     }
 
@@ -58,6 +60,7 @@ public:
 
 private:
     ProbeHost& m_host;
+    CConnectionCache& m_pool;
     const RequestPolicy& m_policy;
     CTransferStop& m_stop;
     double& m_rate;

@@ -1,5 +1,7 @@
 #include "net/TransferStop.h"
 
+#include "net/TransferLoop.h"
+
 namespace {
 
 // shutdown's "both directions": SHUT_RDWR, and Windows' SD_BOTH.
@@ -27,11 +29,12 @@ bool StillConnects(curl_socket_t socket, int localPort, int peerPort)
 
 }  // namespace
 
-void CTransferStop::Attach(CURL* easy)
+void CTransferStop::Attach(CURL* easy, CTransferLoop* loop)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_easy = easy;
+        m_loop = loop;
         m_socket = CURL_SOCKET_BAD;
     }
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, OnProgress);
@@ -45,6 +48,7 @@ void CTransferStop::Detach()
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_easy = nullptr;
+    m_loop = nullptr;
     m_socket = CURL_SOCKET_BAD;
 }
 
@@ -52,7 +56,9 @@ void CTransferStop::Stop()
 {
     m_bStop = true;
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_socket != CURL_SOCKET_BAD && StillConnects(m_socket, m_nLocalPort, m_nPeerPort))
+    if (m_loop)
+        m_loop->Wake();  // the connection may carry other transfers
+    else if (m_socket != CURL_SOCKET_BAD && StillConnects(m_socket, m_nLocalPort, m_nPeerPort))
         shutdown(m_socket, kBothDirections);  // the transfer wakes and ends now
 }
 

@@ -1,12 +1,16 @@
 // CTransferStop: ends a transfer in flight from another thread at once.
 // libcurl looks at the stop flag only about once a second on a silent
 // connection, so the stop also shuts the connection's socket down: the
-// transfer wakes and ends now, and its handle goes back closed.
+// transfer wakes and ends now, and its handle goes back closed. A transfer
+// of a CTransferLoop shares its connection with others: the stop wakes the
+// loop instead, which takes the transfer out.
 #pragma once
 
 #include <atomic>
 #include <curl/curl.h>
 #include <mutex>
+
+class CTransferLoop;
 
 class CTransferStop {
 public:
@@ -18,8 +22,9 @@ public:
 
     // Before an attempt: the own flag is cleared.
     void Reset() { m_bStop = false; }
-    // Before the transfer: watches `easy` (a Stop since Reset still holds).
-    void Attach(CURL* easy);
+    // Before the transfer: watches `easy` (a Stop since Reset still holds),
+    // which runs on `loop` when given.
+    void Attach(CURL* easy, CTransferLoop* loop = nullptr);
     // After the transfer, before the handle goes back to the pool: its
     // socket is no longer this transfer's to shut.
     void Detach();
@@ -33,8 +38,9 @@ private:
 
     const std::atomic<int>* m_pAlso;
     std::atomic<bool> m_bStop{false};
-    std::mutex m_lock;  // m_easy, m_socket, m_nLocalPort, m_nPeerPort
+    std::mutex m_lock;  // m_easy, m_loop, m_socket, m_nLocalPort, m_nPeerPort
     CURL* m_easy = nullptr;
+    CTransferLoop* m_loop = nullptr;
     curl_socket_t m_socket = CURL_SOCKET_BAD;
     int m_nLocalPort = 0;
     int m_nPeerPort = 0;

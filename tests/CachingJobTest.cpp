@@ -19,6 +19,12 @@ namespace {
 using namespace std::chrono_literals;
 using Phase = CachingView::Phase;
 
+// The same server under a second host name: a host of its own to the pool.
+std::string OnLocalhost(std::string url)
+{
+    return url.replace(url.find("127.0.0.1"), 9, "localhost");
+}
+
 // What the job showed, row by row, as a window would.
 class RecordingView : public CachingView {
 public:
@@ -192,12 +198,16 @@ TEST_F(CachingJobTest, DownloadsEveryMissingFileByteExact)
         EXPECT_EQ(r.target.find("empty.txt"), std::string::npos);
 }
 
-// Small rows go side by side, one connection each, never more than four at
-// once; each keeps its own status and ends byte-exact.
-TEST_F(CachingJobTest, SmallRowsDownloadFourAtOnce)
+// Small rows go side by side, one connection each, never more than six of
+// a host at once, and a second host has six of its own; each row keeps its
+// own status and ends byte-exact.
+TEST_F(CachingJobTest, SmallRowsDownloadSixOfAHostAtOnce)
 {
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 16; ++i) {
         Add("s" + std::to_string(i) + ".bin", 300000, "doc", "", 300000, "rate=300000");
+        if (i % 2)
+            m_items.back()->url = OnLocalhost(m_items.back()->url);
+    }
     ASSERT_TRUE(m_job.Start());
     size_t most = 0;
     auto deadline = std::chrono::steady_clock::now() + 60s;
@@ -208,7 +218,7 @@ TEST_F(CachingJobTest, SmallRowsDownloadFourAtOnce)
                                                     [](const auto& row) { return row.second.back() == STATUS_CACHING; }));
     }
     ASSERT_TRUE(m_view.Reached(Phase::Complete));
-    EXPECT_EQ(most, CCachingJob::kRowsInFlight);
+    EXPECT_EQ(most, 2u * CConnectionCache::kConnectionsPerHost);
     for (size_t row = 0; row < m_items.size(); ++row) {
         EXPECT_EQ(m_view.history[row], (std::vector<uint8_t>{STATUS_NOT_STARTED, STATUS_CACHING, STATUS_CACHED}));
         EXPECT_TRUE(ReadWholeFile(PathOf(row)) == DownloadHarness::Expected(m_items[row]->name, 300000)) << row;
@@ -393,14 +403,14 @@ TEST_F(CachingJobTest, ASlowLinkIsNoStall)
     m_job.Stop();
 }
 
-// A row whose size query waits for a connection (other files hold all
-// four) is no stall, however long it waits: it is asked once, and cached.
+// A row whose size query waits for a connection (other files hold all of
+// its host's) is no stall, however long it waits: it is asked once, and cached.
 TEST_F(CachingJobTest, WaitingForAConnectionIsNoStall)
 {
-    std::vector<CURL*> held;
-    for (int i = 0; i < CConnectionCache::kMaxInUse; ++i)
-        held.push_back(m_job.Connections().Take());
     Add("waits.bin", 2000, "doc", "", 2000);
+    std::vector<CURL*> held;
+    for (int i = 0; i < CConnectionCache::kConnectionsPerHost; ++i)
+        held.push_back(m_job.Connections().Take(m_items[0]->url));
     ASSERT_TRUE(m_job.Start());
     ASSERT_TRUE(Eventually([&] { return m_job.Engine(0).WaitsForConnection(); }));
     // The clock moves before each tick, so the last tick of the wait is now:
@@ -641,7 +651,7 @@ TEST_F(CachingJobTest, AStopWaitsNeitherForEachEngineInTurnNorForTheWalk)
     // Every row has its first bytes and waits on a silent connection.
     ASSERT_TRUE(Eventually([&] {
         Pump();
-        for (size_t lane = 0; lane < CCachingJob::kRowsInFlight; ++lane) {
+        for (size_t lane = 0; lane < m_items.size(); ++lane) {
             if (m_job.Engine(lane).Progress() < 1000)
                 return false;
         }

@@ -50,7 +50,8 @@ row 0 "1 files, 2000 bytes, 0 failed" "same.bin" "$qv" -i <(echo "$c/2000/same.b
 printf '%s\n' "$c/3000000/j1.bin" "$c/10/j2.bin?status=404" "$c/200000/j3.bin?drop=50000" \
   "$c/1500000/j4.bin?rate=2000000" "$c/40000/j5.bin" >"$work/list.txt"
 row 3 "5 files, 4740000 bytes, 1 failed" "j1.bin j3.bin j4.bin j5.bin" "$qv" -i "$work/list.txt" -j 3 -d .
-row 2 "-j 5: give 1 to 4" - "$qv" -i "$work/list.txt" -j 5
+row 2 "-j 33: give 1 to 32" - "$qv" -i "$work/list.txt" -j 33
+row 2 "-j 3x: give 1 to 32" - "$qv" -i "$work/list.txt" -j 3x
 row 2 "usage:" - "$qv" -j 2 "$c/10/a.bin"
 # Characters typed raw into a URL go out UTF-8 encoded (the demo's 开场.mp4
 # is not found under its GBK bytes), whatever the locale's charset; the

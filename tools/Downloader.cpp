@@ -84,17 +84,21 @@ Downloader::Lane* Downloader::Of(LPARAM engine)
     return nullptr;
 }
 
-// False when no lane is free, or a file in flight waits for connections.
+// False when no lane is free, the entry's host has its files in flight, or
+// a file in flight waits for connections.
 bool Downloader::Start(Entry& entry)
 {
     Lane* free = nullptr;
+    const std::string host = CConnectionCache::HostKey(entry.url);
+    size_t sameHost = 0;
     for (auto& lane : m_lanes) {
         if (lane->entry && lane->engine.WantsConnections())
             return false;
         if (!lane->entry && !free)
             free = lane.get();
+        sameHost += lane->entry && CConnectionCache::HostKey(lane->entry->url) == host;
     }
-    if (!free)
+    if (!free || sameHost >= m_pool.FilesAtOnce(entry.url))
         return false;
     free->entry = &entry;
     free->supervisor = DownloadSupervisor(SteadySeconds());

@@ -1,7 +1,8 @@
-// qv-download's main loop: up to `lanes` downloads at once, each with the
-// caching job's rules and the retry rule of tools/ExitCode.h, through one
-// pool of connections that stays from file to file. A file whose segments
-// wait for connections has them before another file starts.
+// qv-download's main loop: up to `lanes` downloads at once, as many of one
+// host as the pool gives it files (six on HTTP/1.1, more on HTTP/2), each
+// with the caching job's rules and the retry rule of tools/ExitCode.h,
+// through one pool of connections that stays from file to file. A file
+// whose segments wait for connections has them before another file starts.
 #pragma once
 
 #include <chrono>
@@ -27,7 +28,7 @@ struct Entry {
 
 class Downloader {
 public:
-    static constexpr size_t kMaxLanes = CConnectionCache::kMaxInUse;
+    static constexpr size_t kMaxLanes = CConnectionCache::kFilesOnHttp2;
 
     Downloader(CHeadlessOwner& owner, size_t lanes, bool terminal);
 

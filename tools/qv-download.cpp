@@ -1,6 +1,7 @@
 // qv-download: downloads files with the client's resumable segmented
 // engine, as the caching job does, from the command line. `qv-download -h`
 // tells the forms, options and exit codes.
+#include <charconv>
 #include <clocale>
 #include <cerrno>
 #include <cstdio>
@@ -38,9 +39,11 @@ const char kHelp[] =
     "  -i LIST     download every URL of LIST (one a line; blank lines and lines\n"
     "              starting with # skipped; UTF-8 or UTF-16 with a byte-order\n"
     "              mark, else in the locale's charset), in order, then a summary\n"
-    "  -j N        with -i, download N files at once (1 to 4, default 4) over\n"
-    "              four shared connections: while files wait, one each; the\n"
-    "              last files (or the one of -j 1) spread over those left\n"
+    "  -j N        with -i, download up to N files at once (1 to 32, default 32);\n"
+    "              a host takes six at once over six connections on HTTP/1.1,\n"
+    "              32 as streams of one connection on HTTP/2 (https). While\n"
+    "              files wait, one transfer each; the last files (or the one of\n"
+    "              -j 1) spread over the connections left\n"
     "  -d DIR      where -i puts the files (default: the current directory; made\n"
     "              when missing); two entries of one name: the second is NAME.1.EXT\n"
     "  --checksum=md5=HEX\n"
@@ -148,11 +151,13 @@ int ParseOptions(const std::vector<std::string>& args, Options& options)
             (arg == "-i" ? options.list : options.dir) = args[++i];
         } else if (arg == "-j" && i + 1 < args.size()) {
             const std::string& n = args[++i];
-            if (n.size() != 1 || n[0] < '1' || n[0] > '0' + int(Downloader::kMaxLanes)) {
+            size_t lanes = 0;
+            auto [end, error] = std::from_chars(n.data(), n.data() + n.size(), lanes);
+            if (error != std::errc() || end != n.data() + n.size() || lanes < 1 || lanes > Downloader::kMaxLanes) {
                 Say(stderr, "qv-download: -j %s: give 1 to %zu\n", n.c_str(), Downloader::kMaxLanes);
                 return kUsage;
             }
-            options.lanes = static_cast<size_t>(n[0] - '0');
+            options.lanes = lanes;
         } else if (arg.rfind("--checksum=", 0) == 0) {
             options.md5 = arg.substr(11);
             if (strncasecmp(options.md5.c_str(), "md5=", 4) != 0 || !IsMd5Hex(options.md5.substr(4))) {
