@@ -118,13 +118,22 @@ CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransfer
     stop.Attach(easy, &loop);
     CURLcode code = loop.Perform(easy, stop);
     stop.Detach();
+    AfterSecure(url, easy, code);
+    return code;
+}
+
+void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode code)
+{
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    std::lock_guard<std::mutex> guard(m_poolLock);
+    Host& host = m_hosts[HostKey(url)];
     if (code == CURLE_HTTP2) {
-        std::lock_guard<std::mutex> guard(m_poolLock);
-        Host& host = m_hosts[HostKey(url)];
         host.noHttp2 = true;
         host.http2 = false;
+    } else if (code != CURLE_OK && code != CURLE_ABORTED_BY_CALLBACK && status == 0 && !host.answered) {
+        host.noHttp2 = !host.noHttp2;
     }
-    return code;
 }
 
 // On the loop's thread, for a handle out.
@@ -135,6 +144,7 @@ void CConnectionCache::OnVersion(CURL* easy, long version)
     if (taken == m_taken.end())
         return;
     Host& host = m_hosts[taken->second];
+    host.answered = true;
     host.http2 = version == CURL_HTTP_VERSION_2_0 && !host.noHttp2;
 }
 

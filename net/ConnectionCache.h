@@ -10,8 +10,11 @@
 // A host gets at most kConnectionsPerHost transfers at once (one request
 // per connection on HTTP/1.1, as browsers have it), or kStreamsPerHost once
 // it answered in HTTP/2; hosts do not share the budget. A host whose HTTP/2
-// breaks (a protocol error, not a reset stream) is asked in HTTP/1.1 from
-// then on. At most kMaxKept idle handles are kept.
+// breaks is asked in HTTP/1.1: from then on after an HTTP/2 protocol error
+// (not a reset stream), and, until it has answered at all, after each
+// transfer that ended without an answer (a proxy or server that offers
+// HTTP/2 and then drops it), trying the two in turn. At most kMaxKept idle
+// handles are kept.
 #pragma once
 
 #include <curl/curl.h>
@@ -61,7 +64,8 @@ public:
 private:
     struct Host {
         int out = 0;            // handles taken and not given back
-        bool http2 = false;     // an answer came in HTTP/2
+        bool answered = false;  // an answer came
+        bool http2 = false;     // the last answer came in HTTP/2
         bool noHttp2 = false;   // its HTTP/2 broke: HTTP/1.1 only
     };
     struct Idle {
@@ -71,6 +75,7 @@ private:
 
     static bool Secure(const std::string& url);
     void OnVersion(CURL* easy, long version);
+    void AfterSecure(const std::string& url, CURL* easy, CURLcode code);
     CTransferLoop& Loop();
     static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user);
     static void Unlock(CURL*, curl_lock_data data, void* user);

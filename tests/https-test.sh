@@ -3,17 +3,21 @@
 # made for this test. qv-download (the client's engine) fetches them
 # byte-exact when QUORVEL_CA_FILE names the test's CA, and never falls back
 # to an unverified connection without it (the failure names TLS and tells
-# of QUORVEL_CA_FILE).
+# of QUORVEL_CA_FILE). Caddy speaks HTTP/2: a list's files come as streams
+# of one connection. A host that offers HTTP/2 and then breaks it (a
+# stand-in that answers in HTTP/1.1 whatever it agreed) is asked in
+# HTTP/1.1.
 #
 #   tests/https-test.sh BUILD_DIR
 set -uo pipefail
 build=$1
 work=$(mktemp -d)
-caddy_pid=
-trap '[ -n "$caddy_pid" ] && kill "$caddy_pid" 2>/dev/null; rm -rf "$work"' EXIT
+caddy_pid= broken_pid=
+trap 'for p in $caddy_pid $broken_pid; do kill "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
 mkdir -p "$work/www" "$work/out" "$work/xdg"
 head -c 3000000 /dev/urandom > "$work/www/big.bin"
 head -c 70000 /dev/urandom > "$work/www/small.bin"
+for i in $(seq 12); do head -c $((i * 30000)) /dev/urandom > "$work/www/many$i.bin"; done
 . "$(dirname "$0")/../scripts/lib/test-cert.sh"
 make_test_cert "$work"
 
@@ -28,6 +32,10 @@ https://127.0.0.1:$port {
 	tls $work/cert.pem $work/key.pem
 	root * $work/www
 	file_server
+	log {
+		output file $work/access.log
+		format json
+	}
 }
 CADDY
 XDG_DATA_HOME=$work/xdg XDG_CONFIG_HOME=$work/xdg \
@@ -60,5 +68,29 @@ check "four ranges over https" 0 big.bin QUORVEL_CA_FILE="$work/cert.pem"
 check "one range over https" 0 small.bin QUORVEL_CA_FILE="$work/cert.pem"
 check "an unknown CA is refused" 1 big.bin
 check "a CA file that is not there adds nothing" 1 small.bin QUORVEL_CA_FILE="$work/none.pem"
+# The list's files, then what Caddy saw: HTTP/2 only, on one connection.
+for i in $(seq 12); do echo "$base/many$i.bin"; done > "$work/list.txt"
+QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" >"$work/out.txt" 2>&1
+seen=$(python3 -c '
+import json, sys
+lines = [json.loads(l)["request"] for l in open(sys.argv[1]) if "many" in l]
+print(len(lines), " ".join(sorted({r["proto"] for r in lines})), len({r["remote_port"] for r in lines}))
+' "$work/access.log")
+same=0
+for i in $(seq 12); do cmp -s "$work/www/many$i.bin" "$work/out/many$i.bin" && same=$((same + 1)); done
+if [ "$seen" = "12 HTTP/2.0 1" ] && [ $same = 12 ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: a list over HTTP/2: requests, protocols, connections: $seen; $same of 12 byte-exact"
+  tail -3 "$work/out.txt"
+fi
+
+broken_port=$((port + 1))
+python3 "$(dirname "$0")/support/broken_h2.py" "$broken_port" "$work/cert.pem" "$work/key.pem" "$work/www/small.bin" &
+broken_pid=$!
+for _ in $(seq 100); do curl -s --http1.1 --cacert "$work/cert.pem" -o /dev/null "https://127.0.0.1:$broken_port/" && break; sleep 0.1; done
+base=https://127.0.0.1:$broken_port
+check "a host that breaks HTTP/2 is asked in HTTP/1.1" 0 small.bin QUORVEL_CA_FILE="$work/cert.pem"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
