@@ -163,7 +163,9 @@ std::vector<Http2Front::Logged> Http2Front::Log() const
     std::vector<Logged> log;
     if (!m_running)
         return log;
-    std::istringstream lines(ReadWholeFile(m_running->dir / "access.log"));
+    // Whole lines only: nginx may be writing the next one.
+    std::string text = ReadWholeFile(m_running->dir / "access.log");
+    std::istringstream lines(text.substr(0, text.rfind('\n') + 1));
     for (std::string line; std::getline(lines, line);) {
         Logged l;
         std::istringstream(line) >> l.protocol >> l.connection >> l.stream >> l.status;
