@@ -47,7 +47,7 @@ inline std::string RouteName(Route route)
 class HttpDownloadTest : public ::testing::Test {
 protected:
     // Sends the requests by `route` from here on.
-    void Take(Route route)
+    void SendBy(Route route)
     {
         m_route = route;
         if (route != Route::Direct) {
@@ -94,8 +94,9 @@ protected:
 };
 
 // The faults of content hosts in the field, as queries of the demo content
-// (demo/DemoContent.h). The last is a host that stops answering for longer
-// than the stall limit.
+// (demo/DemoContent.h). The last is a host that stops answering: its
+// silence outlasts the stall limit (below), so the engine ends the attempt,
+// not the host.
 inline const char* const kFaults[] = {"", "drop=200000", "drop=123457", "norange=1", "redirect=1",
                                       "stall=500000&stall_ms=300", "redirect=1&drop=300000",
                                       "norange=1&redirect=1", "drop=400000&stall=300000&stall_ms=200",
@@ -103,8 +104,9 @@ inline const char* const kFaults[] = {"", "drop=200000", "drop=123457", "norange
                                       "weak=1&nolastmodified=1", "noetag=1&drop=300000",
                                       "stall=400000&stall_ms=9000"};
 
-// The fault table's cases each take a route. A transfer that receives
-// nothing for a second fails its attempt (standing in for the 60 s limit).
+// The fault table's cases each take a route, and a stall limit of 1 s for
+// the 60 s one. libcurl judges the rate over its last 5 s, so an attempt
+// that had bytes fails some 7 s into a silence.
 
 // Each fault, with the segments on connections of their own from the
 // first byte on, and with the size query's answer carrying the file alone
@@ -114,7 +116,7 @@ protected:
     void SetUp() override
     {
         h.engine.m_nStallSeconds = 1;
-        Take(std::get<Route>(GetParam()));
+        SendBy(std::get<Route>(GetParam()));
     }
 };
 
@@ -129,7 +131,7 @@ protected:
     void SetUp() override
     {
         h.engine.m_nStallSeconds = 1;
-        Take(GetParam());
+        SendBy(GetParam());
     }
 };
 
