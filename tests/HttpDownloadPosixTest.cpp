@@ -1,5 +1,6 @@
 // The engine's cases that need POSIX facilities: symbolic links, small
-// mounted file systems and a name lookup held up by the test's own resolver.
+// mounted file systems, a name lookup held up by the test's own resolver,
+// and the fault table through nginx as an HTTP/2 front.
 #include <future>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -11,6 +12,14 @@
 #include "tests/support/SmallFileSystem.h"
 
 namespace {
+
+// The fault table over HTTP/2: a cut answer reaches the engine as a reset
+// stream, and files go on over new connections after GOAWAYs.
+INSTANTIATE_TEST_SUITE_P(FaultsOverHttp2, FaultTest,
+                         ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool(), ::testing::Values(Route::Http2)),
+                         FaultName);
+INSTANTIATE_TEST_SUITE_P(FaultsOverHttp2, EveryFaultTest, ::testing::Values(Route::Http2, Route::Http2Goaway),
+                         EveryFaultName);
 
 TEST_F(HttpDownloadTest, ALinkPlantedAsTheTemporaryFileIsNeverWrittenThrough)
 {

@@ -27,15 +27,10 @@ bool Never(int64_t, double, double)
     return false;
 }
 
-// Each fault with the segments on connections of their own from the first
-// byte on, and with the size query's answer carrying the file alone (as on
-// a fast link) until a fault breaks it off.
-class FaultTest : public HttpDownloadTest, public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
-
 TEST_P(FaultTest, EndsByteExactAtTheDestination)
 {
     const int64_t size = 3000000;
-    auto [fault, alone] = GetParam();
+    auto [fault, alone, route] = GetParam();
     if (alone)
         h.engine.m_morePay = Never;
     std::string dest = h.dir / "file.bin";
@@ -43,21 +38,14 @@ TEST_P(FaultTest, EndsByteExactAtTheDestination)
     ExpectComplete(dest, "f.bin", size);
 }
 
-const char* const kFaults[] = {"", "drop=200000", "drop=123457", "norange=1", "redirect=1",
-                               "stall=500000&stall_ms=300", "redirect=1&drop=300000",
-                               "norange=1&redirect=1", "drop=400000&stall=300000&stall_ms=200",
-                               "redirect=html", "redirect=html&drop=300000", "weak=1", "weak=1&drop=300000",
-                               "weak=1&nolastmodified=1", "noetag=1&drop=300000"};
-
-INSTANTIATE_TEST_SUITE_P(Faults, FaultTest, ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool()),
-                         [](const auto& info) {
-                             return ParamName(std::get<0>(info.param)) +
-                                    (std::get<1>(info.param) ? "_alone" : "_fromFirstByte");
-                         });
+// (Over HTTP/2 in HttpDownloadPosixTest.cpp.)
+INSTANTIATE_TEST_SUITE_P(Faults, FaultTest,
+                         ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool(), ::testing::Values(Route::Direct)),
+                         FaultName);
 
 // The same faults one after another on one engine: its kept connections
 // (some broken off by the faults before) never spoil a file.
-TEST_F(HttpDownloadTest, KeptConnectionsStayByteExactThroughEveryFault)
+TEST_P(EveryFaultTest, KeptConnectionsStayByteExactThroughEveryFault)
 {
     const int64_t size = 3000000;
     for (size_t i = 0; i < std::size(kFaults); ++i) {
@@ -69,7 +57,7 @@ TEST_F(HttpDownloadTest, KeptConnectionsStayByteExactThroughEveryFault)
 
 // Four files at a time through one pool (the caching job's way): every
 // fault still ends byte-exact, with segments and without.
-TEST_F(HttpDownloadTest, SeveralFilesInFlightShareThePoolByteExactThroughEveryFault)
+TEST_P(EveryFaultTest, SeveralFilesInFlightShareThePoolByteExactThroughEveryFault)
 {
     const int64_t size = 2000000;
     std::vector<std::unique_ptr<CHttpDownload>> engines;
@@ -89,6 +77,8 @@ TEST_F(HttpDownloadTest, SeveralFilesInFlightShareThePoolByteExactThroughEveryFa
             ExpectComplete(f.dest, f.dest.substr(f.dest.rfind('/') + 1), size);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, EveryFaultTest, ::testing::Values(Route::Direct), EveryFaultName);
 
 // A wide-area link for one test: every answer waits `rttMs`.
 struct WideAreaLink {

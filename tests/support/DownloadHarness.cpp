@@ -58,9 +58,16 @@ void DownloadHarness::ReleaseFinalSync()
     m_syncChanged.notify_all();
 }
 
+bool DownloadHarness::ThroughHttp2Front(int streamsPerConnection)
+{
+    front = std::make_unique<Http2Front>(server.Port(), streamsPerConnection);
+    return front->Start();
+}
+
 std::string DownloadHarness::Url(int64_t size, const std::string& name, const std::string& query) const
 {
-    return server.Url("/content/" + std::to_string(size) + "/" + name + (query.empty() ? "" : "?" + query));
+    std::string path = "/content/" + std::to_string(size) + "/" + name + (query.empty() ? "" : "?" + query);
+    return front ? front->Url(path) : server.Url(path);
 }
 
 std::string DownloadHarness::Expected(const std::string& name, int64_t size)

@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "framework/HeadlessOwner.h"
 #include "net/HttpDownload.h"
+#include "tests/support/Http2Front.h"
 #include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 
@@ -25,6 +27,12 @@ public:
     void HoldFinalSync();
     bool FinalSyncEntered();  // waits for it, at most 20 s
     void ReleaseFinalSync();
+
+    // From here on Url() names the files through nginx as an HTTP/2 front
+    // over TLS (POSIX only), which ends each connection with a GOAWAY after
+    // `streamsPerConnection` streams. False (the reason in front->Failure())
+    // when it cannot start.
+    bool ThroughHttp2Front(int streamsPerConnection = 1000);
 
     // URL of a demo file of `size` bytes with the given fault query.
     std::string Url(int64_t size, const std::string& name, const std::string& query = "") const;
@@ -47,6 +55,7 @@ public:
     bool DownloadAllToEnd(std::vector<Fetch>& fetches);
 
     LoopbackServer server;
+    std::unique_ptr<Http2Front> front;  // when the requests go through one
     std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests
     TempDir dir;
 
