@@ -122,16 +122,31 @@ CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransfer
     return code;
 }
 
+// The transfer made its TLS connection, and the host broke it off or
+// answered what HTTP cannot read: what a host that offers HTTP/2 and cannot
+// speak it does. A timeout, a refused connection or a failed TLS handshake
+// says nothing of HTTP/2.
+bool CConnectionCache::BrokeWithoutAnswer(CURL* easy, CURLcode code)
+{
+    if (code != CURLE_SEND_ERROR && code != CURLE_RECV_ERROR && code != CURLE_GOT_NOTHING &&
+        code != CURLE_WEIRD_SERVER_REPLY)
+        return false;
+    long status = 0;
+    curl_off_t handshake = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &handshake);
+    return status == 0 && handshake > 0;
+}
+
 void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode code)
 {
-    long status = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    bool broke = BrokeWithoutAnswer(easy, code);
     std::lock_guard<std::mutex> guard(m_poolLock);
     Host& host = m_hosts[HostKey(url)];
     if (code == CURLE_HTTP2) {
         host.noHttp2 = true;
         host.http2 = false;
-    } else if (code != CURLE_OK && code != CURLE_ABORTED_BY_CALLBACK && status == 0 && !host.answered) {
+    } else if (broke && !host.answered) {
         host.noHttp2 = !host.noHttp2;
     }
 }

@@ -12,8 +12,8 @@
 // it answered in HTTP/2; hosts do not share the budget. A host whose HTTP/2
 // breaks is asked in HTTP/1.1: from then on after an HTTP/2 protocol error
 // (not a reset stream), and, until it has answered at all, after each
-// transfer that ended without an answer (a proxy or server that offers
-// HTTP/2 and then drops it), trying the two in turn. At most kMaxKept idle
+// transfer whose TLS connection broke without an answer (a proxy or server
+// that offers HTTP/2 and then drops it), trying the two in turn. At most kMaxKept idle
 // handles are kept.
 #pragma once
 
@@ -76,6 +76,7 @@ private:
     static bool Secure(const std::string& url);
     void OnVersion(CURL* easy, long version);
     void AfterSecure(const std::string& url, CURL* easy, CURLcode code);
+    static bool BrokeWithoutAnswer(CURL* easy, CURLcode code);
     CTransferLoop& Loop();
     static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user);
     static void Unlock(CURL*, curl_lock_data data, void* user);
