@@ -85,7 +85,7 @@ protected:
 
     void WaitForFetch()
     {
-        for (int i = 0; i < 2000 && m_dialog.IsFetching(); ++i) {
+        for (int i = 0; i < 6000 && m_dialog.IsFetching(); ++i) {
             PumpEvents();
             std::this_thread::sleep_for(5ms);
         }

@@ -121,7 +121,11 @@ bool PrepareTestDesktop(int& result)
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::wstring command = GetCommandLineW();
     PROCESS_INFORMATION copy = {};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &copy)) {
+    // Wine under load now and then fails a start on a new desktop (1359).
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt)
+        started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &copy);
+    if (!started) {
         std::fprintf(stderr, "cannot start the tests on a desktop of their own: error %lu\n", GetLastError());
         result = 1;
         return false;
