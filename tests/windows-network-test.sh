@@ -2,11 +2,12 @@
 # qv-download.exe under Wine on a company's network: https from hosts whose
 # certificates name no CRL or OCSP server, signed by the CA of
 # QUORVEL_CA_FILE or by a CA of the system's ROOT store (both trusted at
-# once), and the proxy of the user's Windows settings, with its bypass
-# list, the environment's proxy before it and the user's NO_PROXY beside
-# it. The proxy is a Caddy on 127.0.0.1 that serves any host's URL it is
-# asked for; meetings.invalid resolves nowhere, so only the proxy reaches
-# it. The settings go to a private copy of the Wine prefix.
+# once), over HTTP/2 where the host offers it (ALPN through Schannel) and
+# HTTP/1.1 where it does not; and the proxy of the user's Windows settings,
+# with its bypass list, the environment's proxy before it and the user's
+# NO_PROXY beside it. The proxy is a Caddy on 127.0.0.1 that serves any
+# host's URL it is asked for; meetings.invalid resolves nowhere, so only the
+# proxy reaches it. The settings go to a private copy of the Wine prefix.
 #
 #   tests/windows-network-test.sh BUILD_WIN_DIR LINUX_BUILD_DIR
 set -uo pipefail
@@ -44,18 +45,27 @@ cat >"$work/Caddyfile" <<CADDY
 {
 	admin off
 	auto_https off
+	servers 127.0.0.1:${ports[1]} {
+		protocols h1
+	}
 }
 https://localhost:${ports[0]} {
 	bind 127.0.0.1
 	tls $work/file-ca/cert.pem $work/file-ca/key.pem
 	root * $work/www
 	file_server
+	log {
+		output file $work/file-ca.log
+	}
 }
 https://localhost:${ports[1]} {
 	bind 127.0.0.1
 	tls $work/store-ca/cert.pem $work/store-ca/key.pem
 	root * $work/www
 	file_server
+	log {
+		output file $work/store-ca.log
+	}
 }
 http://:${ports[2]} {
 	bind 127.0.0.1
@@ -88,14 +98,40 @@ proxy_settings() {
     /v DefaultConnectionSettings /t REG_BINARY /d "$hex$(printf '0%.0s' {1..64})" /f >/dev/null 2>&1
 }
 
+# exact: the row's f.bin is the one served, byte for byte.
+exact() {
+  if cmp -s "$work/www/f.bin" "$work/out/f.bin"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: the f.bin of the row above differs from the one served"
+  fi
+}
 file_ca=$(winpath "$work/file-ca/cert.pem")
 row 0 "f.bin complete" "f.bin" env QUORVEL_CA_FILE="$file_ca" wine "$qv" "https://localhost:${ports[0]}/f.bin"
+exact
 row 0 "f.bin complete" "f.bin" env QUORVEL_CA_FILE="$file_ca" wine "$qv" "https://localhost:${ports[1]}/f.bin"
+exact
 # A CA file in a folder whose name is outside the code page (1252).
 mkdir -p "$work/证书" && cp "$work/file-ca/cert.pem" "$work/证书/ca.pem"
 row 0 "f.bin complete" "f.bin" env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 QUORVEL_CA_FILE="$(winpath "$work/证书/ca.pem")" \
   wine "$qv" "https://localhost:${ports[0]}/f.bin"
+exact
 row 0 "f.bin complete" "f.bin" wine "$qv" "https://localhost:${ports[1]}/f.bin"
+exact
+# Every request came as HTTP/2 to the host that offers it, as HTTP/1.1 to
+# the one that offers only that (Caddy logs a request once it is answered).
+for host in file-ca:HTTP/2.0 store-ca:HTTP/1.1; do
+  log=$work/${host%%:*}.log
+  for _ in $(seq 100); do [ -s "$log" ] && break; sleep 0.1; done
+  protocols=$(grep -o '"proto":"HTTP/[^"]*"' "$log" | cut -d'"' -f4 | sort -u | paste -sd' ')
+  if [ "$protocols" = "${host#*:}" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: the requests to the ${host%%:*} host came as '$protocols' (want ${host#*:})"
+  fi
+done
 
 proxy_settings 3 "$proxy" ""
 row 0 "f.bin complete" "f.bin" wine "$qv" http://meetings.invalid/f.bin
