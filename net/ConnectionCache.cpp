@@ -92,12 +92,17 @@ void CConnectionCache::Give(CURL* easy, bool clean)
     curl_easy_cleanup(easy);
 }
 
-CTransferLoop& CConnectionCache::Loop()
+// Null when its thread cannot be made.
+CTransferLoop* CConnectionCache::Loop()
 {
     std::lock_guard<std::mutex> guard(m_poolLock);
-    if (!m_loop)
-        m_loop = std::make_unique<CTransferLoop>([this](CURL* easy, long version) { OnVersion(easy, version); });
-    return *m_loop;
+    try {
+        if (!m_loop)
+            m_loop = std::make_unique<CTransferLoop>([this](CURL* easy, long version) { OnVersion(easy, version); });
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    return m_loop.get();
 }
 
 CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransferStop& stop)
@@ -108,17 +113,19 @@ CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransfer
         stop.Detach();
         return code;
     }
+    CTransferLoop* loop = Loop();
+    if (!loop)
+        return CURLE_FAILED_INIT;
     bool noHttp2;
     {
         std::lock_guard<std::mutex> guard(m_poolLock);
         noHttp2 = m_hosts[HostKey(url)].noHttp2;
     }
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, noHttp2 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_2TLS);
-    CTransferLoop& loop = Loop();
-    stop.Attach(easy, &loop);
-    CURLcode code = loop.Perform(easy, stop);
+    stop.Attach(easy, loop);
+    CURLcode code = loop->Perform(easy, stop);
     stop.Detach();
-    AfterSecure(url, easy, code);
+    AfterSecure(url, easy, code, noHttp2);
     return code;
 }
 
@@ -133,21 +140,30 @@ bool CConnectionCache::BrokeWithoutAnswer(CURL* easy, CURLcode code)
         return false;
     long status = 0;
     curl_off_t handshake = 0;
-    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);  // 0: no answer
     curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &handshake);
     return status == 0 && handshake > 0;
 }
 
-void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode code)
+// Until a transfer of the host is answered, one that broke asks for the
+// other version next; the first answered one pins the version it asked
+// for. Transfers that end together each judge only what they asked.
+void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode code, bool askedHttp11)
 {
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     bool broke = BrokeWithoutAnswer(easy, code);
     std::lock_guard<std::mutex> guard(m_poolLock);
     Host& host = m_hosts[HostKey(url)];
     if (code == CURLE_HTTP2) {
         host.noHttp2 = true;
         host.http2 = false;
-    } else if (broke && !host.answered) {
-        host.noHttp2 = !host.noHttp2;
+        host.pinned = true;
+    } else if (!host.pinned && status != 0) {
+        host.noHttp2 = askedHttp11;
+        host.pinned = true;
+    } else if (!host.pinned && broke) {
+        host.noHttp2 = !askedHttp11;
     }
 }
 
@@ -159,7 +175,6 @@ void CConnectionCache::OnVersion(CURL* easy, long version)
     if (taken == m_taken.end())
         return;
     Host& host = m_hosts[taken->second];
-    host.answered = true;
     host.http2 = version == CURL_HTTP_VERSION_2_0 && !host.noHttp2;
 }
 

@@ -11,9 +11,10 @@
 // per connection on HTTP/1.1, as browsers have it), or kStreamsPerHost once
 // it answered in HTTP/2; hosts do not share the budget. A host whose HTTP/2
 // breaks is asked in HTTP/1.1: from then on after an HTTP/2 protocol error
-// (not a reset stream), and, until it has answered at all, after each
-// transfer whose TLS connection broke without an answer (a proxy or server
-// that offers HTTP/2 and then drops it), trying the two in turn. At most kMaxKept idle
+// (not a reset stream), and, until it has answered at all, in turn with
+// HTTP/2 after each transfer whose TLS connection broke without an answer
+// (a proxy or server that offers HTTP/2 and then drops it); the version of
+// its first answer stays. At most kMaxKept idle
 // handles are kept.
 #pragma once
 
@@ -31,7 +32,7 @@ class CTransferStop;
 class CConnectionCache {
 public:
     static constexpr size_t kMaxKept = 8;
-    static constexpr int kConnectionsPerHost = static_cast<int>(CTransferLoop::kConnectionsPerHost);
+    static constexpr int kConnectionsPerHost = 6;
     static constexpr int kStreamsPerHost = 100;
     // Files in flight a host carries well at once: one a connection on
     // HTTP/1.1; on HTTP/2 as many as keep one connection busy.
@@ -64,7 +65,7 @@ public:
 private:
     struct Host {
         int out = 0;            // handles taken and not given back
-        bool answered = false;  // an answer came
+        bool pinned = false;    // an answer came: noHttp2 stays as it asked
         bool http2 = false;     // the last answer came in HTTP/2
         bool noHttp2 = false;   // its HTTP/2 broke: HTTP/1.1 only
     };
@@ -75,9 +76,9 @@ private:
 
     static bool Secure(const std::string& url);
     void OnVersion(CURL* easy, long version);
-    void AfterSecure(const std::string& url, CURL* easy, CURLcode code);
+    void AfterSecure(const std::string& url, CURL* easy, CURLcode code, bool askedHttp11);
     static bool BrokeWithoutAnswer(CURL* easy, CURLcode code);
-    CTransferLoop& Loop();
+    CTransferLoop* Loop();
     static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user);
     static void Unlock(CURL*, curl_lock_data data, void* user);
 

@@ -29,8 +29,9 @@ void CTransferLoop::Reopen()
     if (m_multi)
         curl_multi_cleanup(m_multi);
     m_multi = curl_multi_init();
+    // Hosts are held to their connections by the pool's budget, not by
+    // libcurl: a transfer waiting in its queue would look stalled.
     curl_multi_setopt(m_multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-    curl_multi_setopt(m_multi, CURLMOPT_MAX_HOST_CONNECTIONS, kConnectionsPerHost);
 }
 
 CURLcode CTransferLoop::Perform(CURL* easy, const CTransferStop& stop)
@@ -134,23 +135,25 @@ void CTransferLoop::Collect()
 
 void CTransferLoop::LearnVersions()
 {
-    for (Transfer* transfer : m_running) {
-        long version = 0;
-        if (transfer->versionKnown || curl_easy_getinfo(transfer->easy, CURLINFO_HTTP_VERSION, &version) != CURLE_OK ||
-            version == 0)
-            continue;
-        transfer->versionKnown = true;
-        m_onVersion(transfer->easy, version);
-    }
+    for (Transfer* transfer : m_running)
+        LearnVersion(*transfer);
+}
+
+// A redirect's host may speak another version than where it leads.
+void CTransferLoop::LearnVersion(Transfer& transfer)
+{
+    long version = 0, status = 0;
+    if (transfer.versionKnown || curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_VERSION, &version) != CURLE_OK ||
+        version == 0 || curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK ||
+        (status >= 300 && status < 400))
+        return;
+    transfer.versionKnown = true;
+    m_onVersion(transfer.easy, version);
 }
 
 void CTransferLoop::End(Transfer* transfer, CURLcode result)
 {
-    if (!transfer->versionKnown) {
-        long version = 0;
-        if (curl_easy_getinfo(transfer->easy, CURLINFO_HTTP_VERSION, &version) == CURLE_OK && version != 0)
-            m_onVersion(transfer->easy, version);
-    }
+    LearnVersion(*transfer);
     {
         std::lock_guard<std::mutex> guard(m_lock);
         transfer->result = result;

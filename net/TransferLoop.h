@@ -19,12 +19,9 @@ class CTransferStop;
 
 class CTransferLoop {
 public:
-    // Connections a host gets at most (HTTP/1.1 has one request in each).
-    static constexpr long kConnectionsPerHost = 6;
-
     // `onVersion` hears, on the loop's thread, the HTTP version
-    // (CURL_HTTP_VERSION_*) each transfer's answer came in, once, as soon
-    // as it is known, with the transfer's handle.
+    // (CURL_HTTP_VERSION_*) each transfer's final answer (not a redirect)
+    // came in, once, as soon as it is known, with the transfer's handle.
     explicit CTransferLoop(std::function<void(CURL*, long)> onVersion);
     ~CTransferLoop();
     CTransferLoop(const CTransferLoop&) = delete;
@@ -51,6 +48,7 @@ private:
     void EndStopped();
     void Collect();
     void LearnVersions();
+    void LearnVersion(Transfer& transfer);
     void End(Transfer* transfer, CURLcode result);
     void Reopen();
 

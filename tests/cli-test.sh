@@ -53,6 +53,7 @@ row 3 "5 files, 4740000 bytes, 1 failed" "j1.bin j3.bin j4.bin j5.bin" "$qv" -i 
 row 2 "-j 33: give 1 to 32" - "$qv" -i "$work/list.txt" -j 33
 row 2 "-j 3x: give 1 to 32" - "$qv" -i "$work/list.txt" -j 3x
 row 2 "usage:" - "$qv" -j 2 "$c/10/a.bin"
+row 2 "usage:" - "$qv" -j 32 "$c/10/a.bin"
 # Characters typed raw into a URL go out UTF-8 encoded (the demo's 开场.mp4
 # is not found under its GBK bytes), whatever the locale's charset; the
 # file is named in that charset. A list is read in that charset too, or as

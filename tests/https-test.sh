@@ -92,5 +92,18 @@ broken_pid=$!
 for _ in $(seq 100); do curl -s --http1.1 --cacert "$work/cert.pem" -o /dev/null "https://127.0.0.1:$broken_port/" && break; sleep 0.1; done
 base=https://127.0.0.1:$broken_port
 check "a host that breaks HTTP/2 is asked in HTTP/1.1" 0 small.bin QUORVEL_CA_FILE="$work/cert.pem"
+# Files that break together each count once: the host ends on HTTP/1.1.
+rm -f "$work/out/"*
+for i in 1 2 3 4 5 6; do echo "$base/b$i.bin"; done > "$work/list.txt"
+QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" >"$work/out.txt" 2>&1
+same=0
+for i in 1 2 3 4 5 6; do cmp -s "$work/www/small.bin" "$work/out/b$i.bin" && same=$((same + 1)); done
+if [ $same = 6 ]; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+  echo "FAILED: six files of a host that breaks HTTP/2: $same byte-exact"
+  tail -3 "$work/out.txt"
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

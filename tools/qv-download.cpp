@@ -129,7 +129,7 @@ int DownloadList(CHeadlessOwner& owner, size_t lanes, const std::string& list, c
 
 struct Options {
     std::optional<std::string> list, dir;
-    size_t lanes = Downloader::kMaxLanes;
+    std::optional<size_t> lanes;
     std::string md5;
     std::vector<std::string> operands;
 };
@@ -177,7 +177,7 @@ int ParseOptions(const std::vector<std::string>& args, Options& options)
     }
     size_t wanted = options.list ? 0 : options.operands.size();
     if ((options.list && !options.operands.empty()) || (!options.list && (wanted < 1 || wanted > 2)) ||
-        ((options.dir || options.lanes != Downloader::kMaxLanes) && !options.list) || (options.list && !options.md5.empty())) {
+        ((options.dir || options.lanes) && !options.list) || (options.list && !options.md5.empty())) {
         Say(stderr, "usage: qv-download [options] URL [DEST] | -i LIST [-d DIR] [-j N]; -h tells more\n");
         return kUsage;
     }
@@ -215,7 +215,7 @@ int main(int argc, char** argv)
     // the pair stays resumable).
     WatchStopRequests([hwnd = owner.GetSafeHwnd()] { PostMessageA(hwnd, WM_STOP_REQUEST, 0, 0); }, kStopped);
     if (options.list)
-        return DownloadList(owner, options.lanes, *options.list, ProgramPath(options.dir.value_or(".")));
+        return DownloadList(owner, options.lanes.value_or(Downloader::kMaxLanes), *options.list, ProgramPath(options.dir.value_or(".")));
     std::vector<Entry> one{{url, dest, options.md5}};
     return Downloader(owner, 1, StdoutIsTerminal()).Run(one) ? one[0].result : kStopped;
 }
