@@ -7,6 +7,9 @@ target_compile_definitions(quorvel-demo-services PRIVATE QV_VERSION="${PROJECT_V
 add_executable(caching_bench bench/caching_bench.cpp)
 target_link_libraries(caching_bench PRIVATE qv_demo)
 set_target_properties(caching_bench PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+# The wide-area link the benchmarks put in front of Caddy.
+add_executable(wan_relay bench/wan_relay.cpp)
+set_target_properties(wan_relay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 
 # The acceleration service beside the client: the Caddy launcher and its
 # Caddyfile, in the build tree's program directory and in the installed one.
