@@ -122,6 +122,9 @@ CURLcode CConnectionCache::Perform(CURL* easy, const std::string& url, CTransfer
         noHttp2 = m_hosts[HostKey(url)].noHttp2;
     }
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, noHttp2 ? CURL_HTTP_VERSION_1_1 : CURL_HTTP_VERSION_2TLS);
+    // Dozens of streams in flight at once: TLS records and HTTP/2 frames
+    // come in 16 KiB at most, so a smaller buffer each loses nothing.
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 65536L);
     stop.Attach(easy, loop);
     CURLcode code = loop->Perform(easy, stop);
     stop.Detach();
