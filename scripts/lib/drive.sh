@@ -63,9 +63,10 @@ wait_for() {
   done
 }
 
-# window_of CAPTION: the id of the window with that caption, waiting for it.
+# window_of CAPTION: the id of the window with that caption, waiting until
+# it is shown: X refuses the focus to a window not yet mapped.
 window_of() {
-  timeout 20 xdotool search --sync --limit 1 --name "^$1\$" 2>/dev/null
+  timeout 20 xdotool search --sync --onlyvisible --limit 1 --name "^$1\$" 2>/dev/null
 }
 
 # shot NAME WINDOW: saves what the window shows.
