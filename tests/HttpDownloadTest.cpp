@@ -226,18 +226,18 @@ TEST_F(HttpDownloadTest, ALargerTemporaryFileIsKeptAndCutToSizeAtTheEnd)
 TEST_F(HttpDownloadTest, AFailedSizeQueryIsTriedFiveTimesThenRepeatedAfterAWait)
 {
     std::string dest = h.dir / "missing.bin";
-    h.engine.m_nFirstRetryWaitMs = 300;
+    h.engine.m_nFirstRetryWaitMs = 1000;  // the counts are read within the waits, even on a busy machine
     h.engine.Start(h.Url(1000, "missing.bin", "status=404").c_str(), dest.c_str());
     ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
     auto first = std::chrono::steady_clock::now();
     EXPECT_EQ(h.server.RequestCount(), 5u);
     ASSERT_EQ(h.NextState(), DOWNLOAD_FAILED);
     // Measured between two deliveries of a posted message: some slack.
-    EXPECT_GE(std::chrono::steady_clock::now() - first, 200ms) << "no pause between rounds";
+    EXPECT_GE(std::chrono::steady_clock::now() - first, 700ms) << "no pause between rounds";
     EXPECT_EQ(h.server.RequestCount(), 10u);
     h.engine.Stop();
     size_t atStop = h.server.RequestCount();
-    std::this_thread::sleep_for(1500ms);  // more than twice the next round's wait (600 ms)
+    std::this_thread::sleep_for(2500ms);  // more than the next round's wait (2 s)
     EXPECT_EQ(h.server.RequestCount(), atStop);
     EXPECT_FALSE(FileExists(dest + ".tmp!"));
 }
@@ -246,6 +246,7 @@ TEST_F(HttpDownloadTest, ASizeQueryThatIsNeverAnsweredFailsAfterTheTransferLimit
 {
     SilentListener silent;
     h.engine.m_nStallSeconds = 1;  // stands in for the 60 s limit
+    h.engine.m_nFirstRetryWaitMs = 600000;  // no second round before the count is read
     std::string dest = h.dir / "silent.bin";
     h.engine.Start(silent.Url("/a.bin").c_str(), dest.c_str());
     EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
@@ -314,6 +315,7 @@ TEST_F(HttpDownloadTest, ARedirectLoopFailsEachSizeQueryAfterTenHops)
     LoopbackServer loop;
     loop.Routes().Get("/loop", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
     loop.Start();
+    h.engine.m_nFirstRetryWaitMs = 600000;  // no second round before the count is read
     h.engine.Start(loop.Url("/loop").c_str(), (h.dir / "loop.bin").c_str());
     EXPECT_EQ(h.NextState(), DOWNLOAD_FAILED);
     h.engine.Stop();
