@@ -149,8 +149,11 @@ bool CConnectionCache::BrokeWithoutAnswer(CURL* easy, CURLcode code)
 }
 
 // Until a transfer of the host is answered, one that broke asks for the
-// other version next; the first answered one pins the version it asked
-// for. Transfers that end together each judge only what they asked.
+// other version next, and an HTTP/2 framing error keeps the host on
+// HTTP/1.1; the first answered one pins the version it asked for.
+// Transfers that end together each judge only what they asked. Once
+// pinned, a framing error is passing: a GOAWAY that refused a request
+// already on its way ends it so.
 void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode code, bool askedHttp11)
 {
     long status = 0;
@@ -158,14 +161,16 @@ void CConnectionCache::AfterSecure(const std::string& url, CURL* easy, CURLcode 
     bool broke = BrokeWithoutAnswer(easy, code);
     std::lock_guard<std::mutex> guard(m_poolLock);
     Host& host = m_hosts[HostKey(url)];
+    if (host.pinned)
+        return;
     if (code == CURLE_HTTP2) {
         host.noHttp2 = true;
         host.http2 = false;
         host.pinned = true;
-    } else if (!host.pinned && status != 0) {
+    } else if (status != 0) {
         host.noHttp2 = askedHttp11;
         host.pinned = true;
-    } else if (!host.pinned && broke) {
+    } else if (broke) {
         host.noHttp2 = !askedHttp11;
     }
 }

@@ -6,7 +6,7 @@
 # of QUORVEL_CA_FILE). Caddy speaks HTTP/2: a list's files come as streams
 # of one connection. A host that offers HTTP/2 and then breaks it (a
 # stand-in that answers in HTTP/1.1 whatever it agreed) is asked in
-# HTTP/1.1.
+# HTTP/1.1; one that answered in HTTP/2 keeps it through a GOAWAY.
 #
 #   tests/https-test.sh BUILD_DIR
 set -uo pipefail
@@ -86,24 +86,41 @@ else
   tail -3 "$work/out.txt"
 fi
 
-broken_port=$((port + 1))
-python3 "$(dirname "$0")/support/broken_h2.py" "$broken_port" "$work/cert.pem" "$work/key.pem" "$work/www/small.bin" &
-broken_pid=$!
-for _ in $(seq 100); do curl -s --http1.1 --cacert "$work/cert.pem" -o /dev/null "https://127.0.0.1:$broken_port/" && break; sleep 0.1; done
-base=https://127.0.0.1:$broken_port
+# check_list NAME COUNT [ARGS...]: qv-download fetches COUNT files of the
+# stand-in at $base, each small.bin, byte-exact.
+check_list() {
+  local name=$1 count=$2 same=0
+  shift 2
+  rm -f "$work/out/"*
+  for i in $(seq "$count"); do echo "$base/b$i.bin"; done > "$work/list.txt"
+  QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" "$@" >"$work/out.txt" 2>&1
+  for i in $(seq "$count"); do cmp -s "$work/www/small.bin" "$work/out/b$i.bin" && same=$((same + 1)); done
+  if [ "$same" = "$count" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name: $same of $count byte-exact"
+    tail -3 "$work/out.txt"
+  fi
+}
+
+# start_broken MODE: the stand-in host of broken_h2.py on its own port.
+start_broken() {
+  [ -n "$broken_pid" ] && kill "$broken_pid" && wait "$broken_pid" 2>/dev/null
+  broken_port=$((port + 1 + RANDOM % 100))
+  python3 "$(dirname "$0")/support/broken_h2.py" "$broken_port" "$work/cert.pem" "$work/key.pem" "$work/www/small.bin" "$1" &
+  broken_pid=$!
+  base=https://127.0.0.1:$broken_port
+  for _ in $(seq 100); do curl -s --cacert "$work/cert.pem" -o /dev/null "$base/" && break; sleep 0.1; done
+}
+
+start_broken h1
 check "a host that breaks HTTP/2 is asked in HTTP/1.1" 0 small.bin QUORVEL_CA_FILE="$work/cert.pem"
 # Files that break together each count once: the host ends on HTTP/1.1.
-rm -f "$work/out/"*
-for i in 1 2 3 4 5 6; do echo "$base/b$i.bin"; done > "$work/list.txt"
-QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" >"$work/out.txt" 2>&1
-same=0
-for i in 1 2 3 4 5 6; do cmp -s "$work/www/small.bin" "$work/out/b$i.bin" && same=$((same + 1)); done
-if [ $same = 6 ]; then
-  passed=$((passed + 1))
-else
-  failed=$((failed + 1))
-  echo "FAILED: six files of a host that breaks HTTP/2: $same byte-exact"
-  tail -3 "$work/out.txt"
-fi
+check_list "six files of a host that breaks HTTP/2" 6
+# A GOAWAY that refuses a request of a host that answered in HTTP/2 is
+# passing: the request is asked again in HTTP/2, the host's only version.
+start_broken goaway
+check_list "a GOAWAY on a host that speaks HTTP/2" 3 -j 1
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
