@@ -236,9 +236,6 @@ TEST_F(HttpDownloadTest, AFailedSizeQueryIsTriedFiveTimesThenRepeatedAfterAWait)
     EXPECT_GE(std::chrono::steady_clock::now() - first, 700ms) << "no pause between rounds";
     EXPECT_EQ(h.server.RequestCount(), 10u);
     h.engine.Stop();
-    size_t atStop = h.server.RequestCount();
-    std::this_thread::sleep_for(2500ms);  // more than the next round's wait (2 s)
-    EXPECT_EQ(h.server.RequestCount(), atStop);
     EXPECT_FALSE(FileExists(dest + ".tmp!"));
 }
 

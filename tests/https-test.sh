@@ -94,12 +94,13 @@ check_list() {
   rm -f "$work/out/"*
   for i in $(seq "$count"); do echo "$base/b$i.bin"; done > "$work/list.txt"
   QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" "$@" >"$work/out.txt" 2>&1
+  local status=$?
   for i in $(seq "$count"); do cmp -s "$work/www/small.bin" "$work/out/b$i.bin" && same=$((same + 1)); done
-  if [ "$same" = "$count" ]; then
+  if [ "$status" = 0 ] && [ "$same" = "$count" ]; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
-    echo "FAILED: $name: $same of $count byte-exact"
+    echo "FAILED: $name: exit $status, $same of $count byte-exact"
     tail -3 "$work/out.txt"
   fi
 }
@@ -111,7 +112,9 @@ start_broken() {
   python3 "$(dirname "$0")/support/broken_h2.py" "$broken_port" "$work/cert.pem" "$work/key.pem" "$work/www/small.bin" "$1" &
   broken_pid=$!
   base=https://127.0.0.1:$broken_port
-  for _ in $(seq 100); do curl -s --cacert "$work/cert.pem" -o /dev/null "$base/" && break; sleep 0.1; done
+  local version=--http1.1
+  [ "$1" = goaway ] && version=--http2
+  for _ in $(seq 100); do curl -s "$version" --cacert "$work/cert.pem" -o /dev/null "$base/" && break; sleep 0.1; done
 }
 
 start_broken h1
