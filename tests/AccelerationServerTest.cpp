@@ -46,7 +46,12 @@ protected:
         std::ofstream(m_decoyDir / "Caddyfile") << "{\n\tadmin off\n\tauto_https off\n}\n:" << free.Port()
                                                 << " {\n\tbind 127.0.0.1\n\trespond 404\n}\n";
         m_programDirs.push_back(m_decoyDir.Path());
-        ASSERT_EQ(decoy.Launch(fs::canonical(m_decoyDir.Path()).generic_string(), {}), 0);
+        // Wine on a busy machine now and then fails a process start with
+        // ERROR_INTERNAL_ERROR (the child died before it ran): try again.
+        int error = -1;
+        for (int attempt = 0; attempt < 3 && error != 0; ++attempt)
+            error = decoy.Launch(fs::canonical(m_decoyDir.Path()).generic_string(), {});
+        ASSERT_EQ(error, 0);
     }
 
     TempDir m_decoyDir;
