@@ -45,6 +45,17 @@ base=https://127.0.0.1:$port
 for _ in $(seq 100); do curl -s --cacert "$work/cert.pem" -o /dev/null "$base/small.bin" && break; sleep 0.1; done
 
 passed=0 failed=0
+# pass_if NAME STATUS DETAIL: counts a row, which STATUS 0 passes.
+pass_if() {
+  if [ "$2" = 0 ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $1: $3"
+    tail -3 "$work/out.txt"
+  fi
+}
+
 # check NAME EXPECTED_STATUS FILE [ENV...]: runs qv-download for FILE
 check() {
   local name=$1 expected=$2 file=$3
@@ -52,58 +63,53 @@ check() {
   rm -f "$work/out/"*
   env "$@" "$build/bin/qv-download" "$base/$file" "$work/out/$file" >"$work/out.txt" 2>&1
   local status=$?
-  if [ "$expected" = 0 ] && [ "$status" = 0 ] && cmp -s "$work/www/$file" "$work/out/$file"; then
-    passed=$((passed + 1))
-  elif [ "$expected" != 0 ] && [ "$status" != 0 ] && [ ! -e "$work/out/$file" ] &&
-       grep -q "TLS" "$work/out.txt" && grep -q "QUORVEL_CA_FILE" "$work/out.txt"; then
-    passed=$((passed + 1))
+  if [ "$expected" = 0 ]; then
+    [ "$status" = 0 ] && cmp -s "$work/www/$file" "$work/out/$file"
   else
-    failed=$((failed + 1))
-    echo "FAILED: $name: exit $status"
-    tail -3 "$work/out.txt"
+    [ "$status" != 0 ] && [ ! -e "$work/out/$file" ] &&
+      grep -q "TLS" "$work/out.txt" && grep -q "QUORVEL_CA_FILE" "$work/out.txt"
   fi
+  pass_if "$name" $? "exit $status"
 }
 
 check "four ranges over https" 0 big.bin QUORVEL_CA_FILE="$work/cert.pem"
 check "one range over https" 0 small.bin QUORVEL_CA_FILE="$work/cert.pem"
 check "an unknown CA is refused" 1 big.bin
 check "a CA file that is not there adds nothing" 1 small.bin QUORVEL_CA_FILE="$work/none.pem"
+# fetch_list COUNT PATTERN SOURCE [ARGS...]: qv-download fetches $base/PATTERN
+# for each i of 1..COUNT (printf patterns); sets fetched to its exit status
+# and same to how many came byte-exact as www/SOURCE.
+fetch_list() {
+  local count=$1 pattern=$2 source=$3 i
+  shift 3
+  rm -f "$work/out/"*
+  for i in $(seq "$count"); do printf "$base/$pattern\n" "$i"; done > "$work/list.txt"
+  QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" "$@" >"$work/out.txt" 2>&1
+  fetched=$? same=0
+  for i in $(seq "$count"); do
+    # shellcheck disable=SC2059
+    cmp -s "$work/www/$(printf "$source" "$i")" "$work/out/$(printf "$pattern" "$i")" && same=$((same + 1))
+  done
+}
+
+# check_list NAME COUNT [ARGS...]: the stand-in at $base serves COUNT files.
+check_list() {
+  local name=$1 count=$2
+  shift 2
+  fetch_list "$count" b%d.bin small.bin "$@"
+  [ "$fetched" = 0 ] && [ "$same" = "$count" ]
+  pass_if "$name" $? "exit $fetched, $same of $count byte-exact"
+}
+
 # The list's files, then what Caddy saw: HTTP/2 only, on one connection.
-for i in $(seq 12); do echo "$base/many$i.bin"; done > "$work/list.txt"
-QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" >"$work/out.txt" 2>&1
+fetch_list 12 many%d.bin many%d.bin
 seen=$(python3 -c '
 import json, sys
 lines = [json.loads(l)["request"] for l in open(sys.argv[1]) if "many" in l]
 print(len(lines), " ".join(sorted({r["proto"] for r in lines})), len({r["remote_port"] for r in lines}))
 ' "$work/access.log")
-same=0
-for i in $(seq 12); do cmp -s "$work/www/many$i.bin" "$work/out/many$i.bin" && same=$((same + 1)); done
-if [ "$seen" = "12 HTTP/2.0 1" ] && [ $same = 12 ]; then
-  passed=$((passed + 1))
-else
-  failed=$((failed + 1))
-  echo "FAILED: a list over HTTP/2: requests, protocols, connections: $seen; $same of 12 byte-exact"
-  tail -3 "$work/out.txt"
-fi
-
-# check_list NAME COUNT [ARGS...]: qv-download fetches COUNT files of the
-# stand-in at $base, each small.bin, byte-exact.
-check_list() {
-  local name=$1 count=$2 same=0
-  shift 2
-  rm -f "$work/out/"*
-  for i in $(seq "$count"); do echo "$base/b$i.bin"; done > "$work/list.txt"
-  QUORVEL_CA_FILE="$work/cert.pem" "$build/bin/qv-download" -i "$work/list.txt" -d "$work/out" "$@" >"$work/out.txt" 2>&1
-  local status=$?
-  for i in $(seq "$count"); do cmp -s "$work/www/small.bin" "$work/out/b$i.bin" && same=$((same + 1)); done
-  if [ "$status" = 0 ] && [ "$same" = "$count" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name: exit $status, $same of $count byte-exact"
-    tail -3 "$work/out.txt"
-  fi
-}
+[ "$seen" = "12 HTTP/2.0 1" ] && [ "$fetched" = 0 ] && [ "$same" = 12 ]
+pass_if "a list over HTTP/2" $? "requests, protocols, connections: $seen; exit $fetched, $same of 12 byte-exact"
 
 # start_broken MODE: the stand-in host of broken_h2.py on its own port.
 start_broken() {
