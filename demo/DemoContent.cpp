@@ -39,6 +39,7 @@ struct Faults {
     int64_t rate = 0;  // bytes per second per answer; 0 is unlimited
     bool noLength = false;
     bool ranged = false;  // the request asked for a range
+    std::atomic<int64_t>* sentCounter = nullptr;  // the server's count of ranged bytes sent
 };
 
 // How this server's validators look, as content hosts in the field differ.
@@ -47,7 +48,6 @@ struct Validators {
     std::string lastModified;  // empty: none sent
 };
 
-std::atomic<int64_t>* g_sentCounter = nullptr;
 std::atomic<int> g_version{1};  // of every file: changes bytes and ETag
 std::atomic<int> g_nodeTurn{0};  // which node of nodes=N answers next
 std::atomic<int> g_rttMs{0};
@@ -114,8 +114,8 @@ bool SendBody(const std::string& name, const Faults& faults, int64_t& sent, size
             return false;
         offset += piece;
         sent += piece;
-        if (g_sentCounter && faults.ranged)
-            *g_sentCounter += piece;
+        if (faults.sentCounter && faults.ranged)
+            *faults.sentCounter += piece;
         if (faults.rate > 0)
             std::this_thread::sleep_until(began + std::chrono::microseconds((sent - sentBefore) * 1000000 / faults.rate));
     }
@@ -161,7 +161,8 @@ bool FirstRangeOf(const std::string& target)
     return seen.insert(target).second;
 }
 
-void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& name, int64_t size)
+void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& name, int64_t size,
+               std::atomic<int64_t>* sentCounter)
 {
     WaitAsAWideAreaLink(req);
     if (req.has_param("status") || (req.has_param("rangestatus") && req.has_header("Range"))) {
@@ -201,6 +202,7 @@ void ServeFile(const httplib::Request& req, httplib::Response& res, const std::s
     faults.rate = Param(req, "rate", g_linkRate);
     faults.noLength = req.has_param("nolength");
     faults.ranged = req.has_header("Range");
+    faults.sentCounter = sentCounter;
     if (req.has_param("norange"))
         const_cast<httplib::Request&>(req).ranges.clear();  // answer 200 with the whole file
 
@@ -268,7 +270,6 @@ void SetDemoContentVersion(int version)
 
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter)
 {
-    g_sentCounter = sentCounter;
     // Hosts keep a connection for many requests (nginx: 1000), not
     // httplib's 5, or every client would pay a new connection per file.
     server.set_keep_alive_max_count(1000);
@@ -276,15 +277,16 @@ void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter
     // body then waits for the client's delayed ACK, 40 ms per answer on a
     // kept connection.
     server.set_tcp_nodelay(true);
-    server.Get(R"(/files/([^/]+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
+    server.Get(R"(/files/([^/]+)/(.+))", [sentCounter](const httplib::Request& req, httplib::Response& res) {
         const DemoResource* resource = FindResource(req.matches[1], req.matches[2]);
         if (!resource) {
             res.status = 404;
             return;
         }
-        ServeFile(req, res, std::string(req.matches[1]) + "/" + std::string(req.matches[2]), resource->size);
+        ServeFile(req, res, std::string(req.matches[1]) + "/" + std::string(req.matches[2]), resource->size,
+                  sentCounter);
     });
-    server.Get(R"(/content/(\d+)/(.+))", [](const httplib::Request& req, httplib::Response& res) {
-        ServeFile(req, res, req.matches[2], std::stoll(req.matches[1]));
+    server.Get(R"(/content/(\d+)/(.+))", [sentCounter](const httplib::Request& req, httplib::Response& res) {
+        ServeFile(req, res, req.matches[2], std::stoll(req.matches[1]), sentCounter);
     });
 }

@@ -37,7 +37,8 @@ void FillContent(std::string_view name, int64_t offset, char* out, size_t length
 // current file; ignoreifrange=1 serves the range all the same, and
 // changeonrange=1 changes every file to version 2 as the first range of it
 // arrives, as a host whose file is replaced mid-download.
-// `sentCounter`, when given, adds up the body bytes sent to range requests.
+// `sentCounter`, when given, adds up the body bytes this server sends to
+// range requests.
 void MountDemoContent(httplib::Server& server, std::atomic<int64_t>* sentCounter = nullptr);
 
 // A stand-in for a content host across a wide-area link: each answer waits
