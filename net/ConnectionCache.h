@@ -9,11 +9,11 @@
 //
 // A host gets at most kConnectionsPerHost transfers at once (one request
 // per connection on HTTP/1.1, as browsers have it), or kStreamsPerHost once
-// it answered in HTTP/2; hosts do not share the budget. A host whose HTTP/2
-// breaks is asked in HTTP/1.1: until it has answered at all, for good after
-// an HTTP/2 protocol error, and in turn with HTTP/2 after each transfer
-// whose TLS connection broke without an answer (a proxy or server that
-// offers HTTP/2 and then drops it). The version of its first answer stays:
+// it answered in HTTP/2; hosts do not share the budget. Before a host has
+// answered at all, an HTTP/2 protocol error (not a reset stream) moves it to
+// HTTP/1.1 for good, and each transfer whose TLS connection broke without
+// an answer (a proxy or server that offers HTTP/2 and then drops it) makes
+// the next ask the other version. The version of its first answer stays:
 // after it, a protocol error (a GOAWAY that refused a request on its way)
 // is a broken-off transfer. At most kMaxKept idle handles are kept.
 #pragma once

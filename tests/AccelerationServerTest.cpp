@@ -131,7 +131,7 @@ TEST_F(AccelerationTest, ClosingTheWindowStopsTheServer)
 TEST_F(AccelerationTest, AnotherCaddySurvivesStartStopAndClose)
 {
     CServerProcess decoy;
-    StartDecoy(decoy);
+    ASSERT_NO_FATAL_FAILURE(StartDecoy(decoy));
     Open(m_dialog);
     StartServer(m_dialog);
     ASSERT_TRUE(m_dialog.IsAccelerating());

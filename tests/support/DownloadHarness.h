@@ -54,9 +54,9 @@ public:
     };
     bool DownloadAllToEnd(std::vector<Fetch>& fetches);
 
+    std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests; outlives it
     LoopbackServer server;
     std::unique_ptr<Http2Front> front;  // when the requests go through one
-    std::atomic<int64_t> sent{0};  // body bytes the server sent to range requests
     TempDir dir;
 
 private:
